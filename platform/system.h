@@ -1,0 +1,69 @@
+#pragma once
+// The system services the observation engine needs, shaped after the Windows calls they stand for so
+// that the Win32 layer maps one to one. platform/linux/ is the real Linux implementation,
+// platform/fake/ an in-memory one for tests, platform/win32/ the Windows one.
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// The part of the system's process record (PROCESSENTRY32) the program carries along.
+struct ProcessEntry {
+  ProcessId th32ProcessID = 0;
+  ProcessId th32ParentProcessID = 0;
+  std::uint32_t cntThreads = 0;
+  // File name of the executable in the case the system reports it, zero-terminated.
+  char szExeFile[260] = {};
+};
+
+class IProcessApi {
+ public:
+  virtual ~IProcessApi() = default;
+  // CreateToolhelp32Snapshot + Process32First/Process32Next. False: no snapshot could be taken.
+  virtual bool SnapshotProcesses(std::vector<ProcessEntry>& out) = 0;
+  // OpenProcess (not inheritable). kNoProcess on failure.
+  virtual ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) = 0;
+  virtual void CloseHandle(ProcessHandle handle) = 0;
+  virtual bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask,
+                                      AffinityMask& systemMask) = 0;
+  // Gives the whole process the mask. Fails, changing nothing, for 0 or a processor not online.
+  virtual bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) = 0;
+  // The listing probe: writes back the mask the process already has and must change nothing.
+  virtual bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) = 0;
+  // EnumProcessModules + GetModuleFileNameExA of the first module: the executable's full path,
+  // empty when it cannot be read.
+  virtual std::string GetProcessImagePath(ProcessHandle handle) = 0;
+  // dwNumberOfProcessors: asked afresh at every use, never cached by callers.
+  virtual std::uint32_t GetProcessorCount() = 0;
+};
+
+class IWindowApi {
+ public:
+  virtual ~IWindowApi() = default;
+  // EnumWindows: every top-level window, in the system's order (top of the stack first).
+  virtual void EnumTopLevelWindows(std::vector<WindowHandle>& out) = 0;
+  // GetWindowTextA into a buffer of bufferSize bytes: at most bufferSize - 1 bytes of the title.
+  virtual std::string WindowTitle(WindowHandle window, std::size_t bufferSize) = 0;
+  // GetClassNameA.
+  virtual std::string WindowClass(WindowHandle window) = 0;
+  virtual bool IsWindowVisible(WindowHandle window) = 0;
+  // GetWindow(GW_OWNER); kNoWindow when it has none.
+  virtual WindowHandle WindowOwner(WindowHandle window) = 0;
+  // GetWindowThreadProcessId; 0 when the system gives none.
+  virtual ProcessId WindowProcessId(WindowHandle window) = 0;
+};
+
+class IClock {
+ public:
+  virtual ~IClock() = default;
+  // The current calendar time converted to local time.
+  virtual std::tm LocalNow() = 0;
+};
+
+// Everything the engine asks of the system, in one place.
+class ISystem : public IProcessApi, public IWindowApi, public IClock {};
+
+}  // namespace platform
