@@ -1,0 +1,43 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+// One executable to keep on chosen processors. exePath is always lower-cased (ToLowerAscii).
+struct WatchEntry {
+  std::string exePath;
+  AffinityMask affinityMask = 0;
+
+  friend bool operator==(const WatchEntry&, const WatchEntry&) = default;
+};
+
+// The watch list: insertion-ordered, addressed by zero-based index, never sorted. Uniqueness of
+// paths is the editing commands' duty; a hand-edited file may hold duplicates, lookups find the first.
+class WatchList {
+ public:
+  std::size_t Count() const { return entries_.size(); }
+  bool Empty() const { return entries_.empty(); }
+  // Read-only view of entry i; i must be below Count().
+  const WatchEntry& At(std::size_t i) const { return entries_[i]; }
+  const WatchEntry& operator[](std::size_t i) const { return entries_[i]; }
+
+  void Append(const WatchEntry& entry) { entries_.push_back(entry); }
+  // Out-of-range indexes change nothing and report false: callers hold indexes that a nested
+  // message loop may have made stale.
+  bool Replace(std::size_t index, const WatchEntry& entry);
+  bool Remove(std::size_t index);
+  void Clear();
+
+  // Index of the first entry whose path equals the lower-cased query, or -1.
+  int FindWatchEntry(const char* path) const;
+
+  std::vector<WatchEntry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<WatchEntry>::const_iterator end() const { return entries_.end(); }
+
+  friend bool operator==(const WatchList&, const WatchList&) = default;
+
+ private:
+  std::vector<WatchEntry> entries_;
+};
