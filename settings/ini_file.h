@@ -1,0 +1,60 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/profile_file.h"
+
+// Ways a commit can be made to fail, for tests of the failure paths.
+struct IniFileFaults {
+  enum class Step { kCreateTemp, kWrite, kSync, kRename };
+  // Asked before each step; true makes the step fail as the system would.
+  std::function<bool(Step)> failAt;
+  // The temporary file takes this many bytes, then every write reports a full disk (-1: no limit).
+  std::int64_t diskFullAfterBytes = -1;
+};
+
+// The POSIX edition of ProfileFile: our own reader and writer of the file at `path`.
+//
+// Reading follows the system profile services: LF or CRLF line ends; blanks around names, '=' and
+// values ignored; a value in one pair of double (or single) quotes unwrapped; lines starting with
+// ';' or '#' are comments; lines without '=' are ignored; the first of duplicate keys wins. Every
+// byte that is not written to is kept: other sections, comments, junk lines and line ends.
+//
+// A commit writes a temporary file in the same directory, flushes it to the disk and renames it
+// over the old file, so the file is always either wholly old or wholly new. The old file's
+// permissions and owner carry over.
+class IniFile : public ProfileFile {
+ public:
+  // Files above this size are read only up to it and are never written over.
+  static constexpr std::size_t kDefaultMaxFileSize = 16u << 20;
+
+  explicit IniFile(std::string path, std::size_t maxFileSize = kDefaultMaxFileSize);
+  ~IniFile() override;
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+
+  std::size_t Read(const char* section, const char* key, const char* defaultValue, char* buffer,
+                   std::size_t bufferSize) override;
+  bool Write(const char* section, const char* key, const char* value) override;
+  bool ReadKeys(const char* section, std::vector<std::string>& keys) override;
+  bool BeginBatch() override;
+  bool CommitBatch() override;
+  void DiscardBatch() override;
+
+  const std::string& Path() const { return path_; }
+  void SetFaultsForTesting(IniFileFaults faults);
+
+ private:
+  class Document;
+
+  bool Commit(const std::string& content);
+
+  std::string path_;
+  std::size_t maxFileSize_;
+  IniFileFaults faults_;
+  std::unique_ptr<Document> batch_;  // the snapshot while a batch runs
+};
