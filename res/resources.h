@@ -1,0 +1,28 @@
+#pragma once
+// The program's resources as data: dialog templates 100, 102, 130, 131 and 132, menu 129,
+// string 101 and icon 128, which is drawn in code at each of its sizes.
+#include <span>
+
+#include "framework/resource_types.h"
+#include "res/resource.h"
+
+namespace res {
+
+// nullptr when there is no such resource.
+const framework::DialogTemplate* FindDialogTemplate(int id);
+const framework::MenuTemplate* FindMenuTemplate(int id);
+const char* FindString(int id);
+
+// Every dialog template, in id order.
+std::span<const framework::DialogTemplate* const> DialogTemplates();
+
+// The edge lengths icon id is drawn at, largest first (empty: no such icon).
+std::span<const int> IconSizes(int id);
+// Draws icon id at size (one of IconSizes). False, leaving out empty, otherwise.
+bool RenderIcon(int id, int size, framework::IconImage& out);
+
+// The product web page and the About box's description line.
+inline constexpr const char* kProductAddress = "https://mavrin.example.org/";
+inline constexpr const char* kAboutLine = "Keeps programs on chosen CPUs.";
+
+}  // namespace res
