@@ -1,0 +1,275 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "settings/ini_file.h"
+#include "temp_dir.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Captures what a save writes to its diagnostic stream.
+class Diag {
+ public:
+  Diag() : file_(std::tmpfile()) {}
+  ~Diag() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  Diag(const Diag&) = delete;
+  Diag& operator=(const Diag&) = delete;
+  std::FILE* get() const { return file_; }
+  std::string Text() const {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+std::string Slot(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d", n);
+  return text;
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.Ok()); }
+  std::string path() const { return dir_.File("mavrin.ini"); }
+  void Put(const std::string& text) { ASSERT_TRUE(WriteFileBytes(path(), text)); }
+  std::string Content() const { return ReadFileBytes(path()); }
+
+  WatchList Load() {
+    IniFile file(path());
+    WatchList list;
+    list.Append({"/left/over", 9});  // loading replaces, never adds
+    EXPECT_TRUE(SerializeWatchList(list, file, false, nullptr));
+    return list;
+  }
+  std::string Save(const WatchList& list) {
+    IniFile file(path());
+    WatchList copy = list;
+    Diag diag;
+    EXPECT_TRUE(SerializeWatchList(copy, file, true, diag.get()));
+    EXPECT_EQ(copy, list) << "saving leaves the list alone";
+    return diag.Text();
+  }
+  std::string Value(const std::string& key) {
+    IniFile file(path());
+    char buffer[1024];
+    std::size_t n = file.Read(kSettingsSection, key.c_str(), "<missing>", buffer, sizeof buffer);
+    return std::string(buffer, n);
+  }
+
+  static WatchList Numbered(int count, const char* stem = "/opt/app") {
+    WatchList list;
+    for (int i = 0; i < count; ++i) list.Append({std::string(stem) + std::to_string(i), static_cast<AffinityMask>(i + 1)});
+    return list;
+  }
+
+  TempDir dir_;
+};
+
+TEST(ParseAffinityMask, FollowsTheNumberRules) {
+  struct Case {
+    const char* text;
+    AffinityMask mask;
+  };
+  for (const Case& c : {Case{"", 0u}, Case{"0", 0u}, Case{"15", 15u}, Case{"-1", 0xFFFFFFFFu},
+                        Case{"4294967295", 0xFFFFFFFFu}, Case{"4294967296", 0u}, Case{"99999999999", 1215752191u},
+                        Case{"-2147483648", 0x80000000u}, Case{"2147483648", 0x80000000u}, Case{"0x10", 0u},
+                        Case{" +7abc", 7u}, Case{"\t\n\v\f\r 12", 12u}, Case{"abc", 0u}, Case{"+", 0u}, Case{"-", 0u},
+                        Case{"--1", 0u}, Case{"+-1", 0u}, Case{"- 1", 0u}, Case{"3 4", 3u}, Case{"007", 7u},
+                        Case{"-0", 0u}, Case{"1e3", 1u}}) {
+    EXPECT_EQ(ParseAffinityMask(c.text), c.mask) << '"' << c.text << '"';
+  }
+  EXPECT_EQ(ParseAffinityMask(nullptr), 0u);
+  EXPECT_EQ(ParseAffinityMask(std::string(100000, '9').c_str()), ParseAffinityMask(std::string(100000, '9').c_str()));
+}
+
+TEST_F(SettingsFileTest, RoundTripKeepsEveryEntryAndMask) {
+  WatchList list;
+  list.Append({"/usr/bin/plain", 1});
+  list.Append({"/opt/bit 31/app", 0x80000000u});
+  list.Append({"/opt/all/app", 0xFFFFFFFFu});
+  list.Append({"/opt/none/app", 0});
+  list.Append({"\"/quoted path\"", 0x7FFFFFFFu});
+  list.Append({"  /blanks around  ", 2});
+  list.Append({"c:\\\x83\x5c\x83\x61\\[x]=y;%d.exe", 0x55u});
+  list.Append({"/usr/bin/plain", 4});  // a duplicate survives too
+  Save(list);
+  EXPECT_EQ(Load(), list);
+  EXPECT_EQ(Value("002_affinity_mask"), "-2147483648");
+  EXPECT_EQ(Value("003_affinity_mask"), "-1");
+  EXPECT_EQ(Value("005_affinity_mask"), "2147483647");
+}
+
+TEST_F(SettingsFileTest, FirstSaveWritesAHundredBlankSlots) {
+  EXPECT_EQ(Load(), WatchList()) << "no file: empty list";
+  EXPECT_EQ(Save(WatchList()), "");
+  std::string expected = "[MAV_RIN]\n";
+  for (int n = 1; n <= 100; ++n) expected += Slot(n) + "_process_path=\n" + Slot(n) + "_affinity_mask=0\n";
+  EXPECT_EQ(Content(), expected);
+  EXPECT_EQ(Load(), WatchList());
+}
+
+TEST_F(SettingsFileTest, SavesDiagnosticLines) {
+  WatchList list;
+  list.Append({"/usr/bin/a", 3});
+  list.Append({"/usr/bin/b", 0x80000001u});
+  EXPECT_EQ(Save(list), "001 : /usr/bin/a, 3\n002 : /usr/bin/b, -2147483647\n");
+}
+
+TEST_F(SettingsFileTest, ShorterListBlanksTheRest) {
+  Save(Numbered(5));
+  Save(Numbered(3, "/new"));
+  EXPECT_EQ(Load(), Numbered(3, "/new"));
+  EXPECT_EQ(Value("004_process_path"), "");
+  EXPECT_EQ(Value("005_affinity_mask"), "0");
+}
+
+TEST_F(SettingsFileTest, MoreThanAHundredEntries) {
+  Save(Numbered(130));
+  EXPECT_EQ(Value("130_process_path"), "/opt/app129");
+  EXPECT_EQ(Load(), Numbered(130)) << "no entry above slot 100 is lost";
+
+  Save(Numbered(10));
+  EXPECT_EQ(Load(), Numbered(10));
+  EXPECT_EQ(Value("101_process_path"), "") << "stale slots above 100 are blanked";
+  EXPECT_EQ(Value("130_process_path"), "");
+  EXPECT_EQ(Value("130_affinity_mask"), "0");
+  EXPECT_EQ(Value("131_process_path"), "<missing>");
+
+  // A file from the old behaviour: 100 live slots and leftovers of a longer list above a blank slot.
+  std::string old = "[MAV_RIN]\n";
+  for (int n = 1; n <= 100; ++n) old += Slot(n) + "_process_path=/p" + std::to_string(n) + "\n" + Slot(n) + "_affinity_mask=1\n";
+  old += "101_process_path=\n101_affinity_mask=0\n102_process_path=/stale\n102_affinity_mask=5\n";
+  Put(old);
+  EXPECT_EQ(Load().Count(), 100u);
+}
+
+TEST_F(SettingsFileTest, StaleSlotsBeyondAGapDoNotComeBack) {
+  // Hand-edited: slot 150 far above the list, slots 4 to 149 missing, and key spellings that are
+  // not slot keys at all.
+  Put("[MAV_RIN]\n001_process_path=/a\n150_PROCESS_PATH=/deleted\n150_affinity_mask=7\n"
+      "0151_process_path=/not a slot\n151x_process_path=/nor this\n");
+  Save(Numbered(3));
+  EXPECT_EQ(Value("150_process_path"), "");
+  EXPECT_EQ(Value("0151_process_path"), "/not a slot") << "other keys are left alone";
+  Save(Numbered(149));
+  EXPECT_EQ(Load(), Numbered(149));
+}
+
+TEST_F(SettingsFileTest, LoadingRules) {
+  std::string path1023 = "/" + std::string(1022, 'p');
+  std::string path1024 = "/" + std::string(1023, 'q');
+  Put("[other]\n001_process_path=/not/ours\n"
+      "[MAV_RIN]\n"
+      "001_process_path=C:\\Program Files\\APP.EXE\n001_affinity_mask=-1\n"
+      "001_process_path=/duplicate/key\n"
+      "002_process_path=/NoMask\n"
+      "003_process_path=" + path1023 + "\n003_affinity_mask=4294967295\n"
+      "004_process_path=" + path1024 + "\n004_affinity_mask=99999999999\n"
+      "005_process_path=/hex\n005_affinity_mask=0x10\n"
+      "006_process_path=/trailing junk\n006_affinity_mask= +7abc\n"
+      "007_process_path\n"
+      "008_process_path=/after/a/gap\n");
+  WatchList expected;
+  expected.Append({"c:\\program files\\app.exe", 0xFFFFFFFFu});
+  expected.Append({"/nomask", 0});
+  expected.Append({path1023, 0xFFFFFFFFu});
+  expected.Append({"/" + std::string(1022, 'q'), 1215752191u});
+  expected.Append({"/hex", 0});
+  expected.Append({"/trailing junk", 7});
+  EXPECT_EQ(Load(), expected);
+
+  // Saved back lower-cased, with -1 as -1.
+  Save(Load());
+  EXPECT_EQ(Value("001_process_path"), "c:\\program files\\app.exe");
+  EXPECT_EQ(Value("001_affinity_mask"), "-1");
+  EXPECT_EQ(Value("003_affinity_mask"), "-1");
+  EXPECT_EQ(Load(), expected);
+
+  Put("[MAV_RIN]\n001_process_path=\n002_process_path=/x\n");
+  EXPECT_EQ(Load(), WatchList()) << "an empty first slot ends the list";
+  Put("[other]\n001_process_path=/x\n");
+  EXPECT_EQ(Load(), WatchList());
+}
+
+TEST_F(SettingsFileTest, JunkFilesLoadWithoutHarm) {
+  std::mt19937 random(99);
+  for (int round = 0; round < 20; ++round) {
+    std::string junk(1 << 16, '\0');
+    for (char& c : junk) c = static_cast<char>(random());
+    if (round % 2 == 1) junk = "[MAV_RIN]\n001_process_path=/a\0b\n001_affinity_mask=1\n"s + junk;
+    Put(junk);
+    WatchList list = Load();
+    if (round % 2 == 1) {
+      ASSERT_GE(list.Count(), 1u);
+      EXPECT_EQ(list.At(0).exePath, "/a");
+    }
+    for (const WatchEntry& e : list) EXPECT_FALSE(e.exePath.empty());
+  }
+}
+
+TEST_F(SettingsFileTest, FailedCommitKeepsTheOldFileAndSaysSo) {
+  Save(Numbered(2));
+  const std::string old = Content();
+
+  IniFile file(path());
+  IniFileFaults faults;
+  faults.diskFullAfterBytes = 100;
+  file.SetFaultsForTesting(faults);
+  WatchList list = Numbered(3, "/new");
+  Diag diag;
+  EXPECT_TRUE(SerializeWatchList(list, file, true, diag.get()));
+  EXPECT_EQ(Content(), old);
+  EXPECT_EQ(dir_.Listing(), "mavrin.ini\n");
+
+  std::string expected = "001 : /new0, 1\n failed. (process)\n failed. (mask)\n"
+                         "002 : /new1, 2\n failed. (process)\n failed. (mask)\n"
+                         "003 : /new2, 3\n failed. (process)\n failed. (mask)\n";
+  for (int n = 4; n <= 100; ++n) expected += " failed. (process)\n failed. (mask)\n";
+  EXPECT_EQ(diag.Text(), expected);
+  EXPECT_EQ(Load(), Numbered(2));
+}
+
+TEST_F(SettingsFileTest, UnstorablePathsAreSkippedWithoutLosingOthers) {
+  Save(Numbered(4, "/old"));
+  WatchList list;
+  list.Append({"/a", 1});
+  list.Append({"/line\nbreak", 2});
+  list.Append({"", 3});
+  list.Append({"/carriage\rreturn", 4});
+  list.Append({"/d", 5});
+  std::string diag = Save(list);
+  EXPECT_EQ(diag, "001 : /a, 1\n002 : /line\nbreak, 2\n failed. (process)\n003 : , 3\n failed. (process)\n"
+                  "004 : /carriage\rreturn, 4\n failed. (process)\n005 : /d, 5\n");
+  WatchList expected;
+  expected.Append({"/a", 1});
+  expected.Append({"/d", 5});
+  EXPECT_EQ(Load(), expected) << "the entries after a refused path keep their place in the file";
+  EXPECT_EQ(Value("003_process_path"), "") << "the old third entry is blanked";
+}
+
+TEST_F(SettingsFileTest, UnusableFileLoadsEmptyAndIsNotReplaced) {
+  ASSERT_TRUE(std::filesystem::create_directory(path()));
+  EXPECT_EQ(Load(), WatchList());
+  std::string diag = Save(Numbered(1));
+  const std::string head = "001 : /opt/app0, 1\n failed. (process)\n";
+  EXPECT_EQ(diag.substr(0, head.size()), head);
+  EXPECT_TRUE(std::filesystem::is_directory(path()));
+}
+
+}  // namespace
