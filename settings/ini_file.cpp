@@ -246,7 +246,9 @@ class IniFile::Document {
       if (at > 0 && base[at - 1] == '\r') eol_ = "\r\n";
     }
     Section* current = nullptr;
-    std::size_t pos = 0;
+    // Editors on Windows like to start a UTF-8 file with a byte order mark; it is no part of the
+    // first line. It stays in the file, as every byte nobody wrote to does.
+    std::size_t pos = text_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < size) {
       const void* nl = std::memchr(base + pos, '\n', size - pos);
       std::size_t lineEnd = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - base) : size;

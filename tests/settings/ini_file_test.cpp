@@ -87,6 +87,14 @@ TEST_F(IniFileTest, ReadsWindowsStyleFiles) {
   EXPECT_TRUE(keys.empty());
 }
 
+TEST_F(IniFileTest, ByteOrderMarkIsNotPartOfTheFirstLine) {
+  Put("\xEF\xBB\xBF[MAV_RIN]\r\nk=v\r\n");
+  IniFile file(path());
+  EXPECT_EQ(Get(file, "MAV_RIN", "k"), "v");
+  ASSERT_TRUE(file.Write("MAV_RIN", "k", "w"));
+  EXPECT_EQ(Content(), "\xEF\xBB\xBF[MAV_RIN]\r\nk=w\r\n");
+}
+
 TEST_F(IniFileTest, MissingOrUnusableFileReadsDefaults) {
   IniFile missing(path());
   EXPECT_EQ(Get(missing, "MAV_RIN", "001_process_path", "dflt"), "dflt");
