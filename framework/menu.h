@@ -12,8 +12,8 @@ class Menu;
 struct MenuItem {
   std::string text;             // UTF-8; empty for a separator
   unsigned id = 0;              // command id; 0 for separators and popups
-  unsigned flags = 0;           // MF_SEPARATOR, MF_POPUP, MF_GRAYED
-  unsigned state = 0;           // MFS_CHECKED, MFS_DEFAULT, MFS_GRAYED
+  unsigned flags = 0;           // MF_SEPARATOR or MF_POPUP
+  unsigned state = 0;           // MFS_CHECKED, MFS_DEFAULT, MFS_GRAYED (a template's MF_GRAYED lands here)
   std::unique_ptr<Menu> popup;  // set exactly when flags has MF_POPUP
 
   bool IsSeparator() const;
@@ -46,7 +46,8 @@ class Menu {
 
   // Removes the item at position (a popup goes with its contents). False when out of range.
   bool RemoveAt(int position);
-  void AppendString(unsigned id, const std::string& text, unsigned flags = MenuFlagsString());
+  // flags: MF_STRING, optionally with MF_GRAYED or MF_CHECKED (kept as the item's state).
+  void AppendString(unsigned id, const std::string& text, unsigned flags = 0);
   void AppendSeparator();
   void AppendPopup(const std::string& text, Menu popup);
 
@@ -57,7 +58,6 @@ class Menu {
   const MenuItem* FindItem(unsigned id) const;
 
  private:
-  static constexpr unsigned MenuFlagsString() { return 0; }
   MenuItem* FindItemMutable(unsigned id);
   std::vector<MenuItem> items_;
 };
