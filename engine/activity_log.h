@@ -1,0 +1,48 @@
+#pragma once
+// The append-only text log of the mask changes the observation cycle made, one time-stamped
+// record per line. The file is opened and closed for every record, so other programs may read,
+// move or delete it at any time.
+#include <cstdio>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "engine/system_snapshot.h"
+#include "platform/system.h"
+
+inline constexpr char kActivityLogPath[] = "./mavrin.log";
+
+// The path as it may appear inside one log line: control bytes (CR, LF, ...) become \xNN so that
+// no path can start a record of its own. Other bytes, backslashes included, stay as they are.
+std::string EscapeForLog(const std::string& path);
+
+class ActivityLog {
+ public:
+  // console: where each record is echoed without its time stamp (nullptr: nowhere).
+  explicit ActivityLog(platform::IClock& clock, std::string path = kActivityLogPath, std::FILE* console = stdout)
+      : clock_(clock), path_(std::move(path)), console_(console) {}
+
+  // "set affinity mask 0x%08X to process "%s"": the system accepted the mask. False when the
+  // file could not be opened; then nothing is written anywhere.
+  bool RecordChange(AffinityMask mask, const std::string& exePath);
+  // "failed to set affinity mask 0x%08X to process "%s"", written once per process and mask
+  // until the process is gone or the mask is later accepted. False when nothing was written.
+  bool RecordFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath);
+  // The mask was accepted after all: a later refusal is news again.
+  void ForgetFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath);
+  // Drops the remembered failures of processes that are no longer listed.
+  void ForgetEndedProcesses(const std::vector<ProcessInfo>& processes);
+  std::size_t RememberedFailureCount() const { return failures_.size(); }
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  bool Write(const char* what, AffinityMask mask, const std::string& exePath);
+
+  platform::IClock& clock_;
+  std::string path_;
+  std::FILE* console_;
+  // (process id, executable path, mask) of the refusals already on record.
+  std::set<std::tuple<platform::ProcessId, std::string, AffinityMask>> failures_;
+};

@@ -1,0 +1,123 @@
+#include "engine/system_snapshot.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "settings/text.h"
+
+namespace {
+
+// Title and class are read as into the 128-byte buffers of the window calls.
+constexpr std::size_t kWindowTextBuffer = 128;
+
+bool IsLowerAsciiLetter(char c) { return c >= 'a' && c <= 'z'; }
+
+std::int32_t CountProcessors(AffinityMask mask, std::uint32_t processorCount) {
+  if (processorCount < 32) mask &= (AffinityMask{1} << processorCount) - 1;
+  std::int32_t count = 0;
+  for (; mask != 0; mask &= mask - 1) ++count;
+  return count;
+}
+
+// szExeFile as a zero-terminated name, even if the system filled the whole array.
+std::size_t NameLength(const platform::ProcessEntry& entry) {
+  const void* zero = std::memchr(entry.szExeFile, '\0', sizeof(entry.szExeFile));
+  return zero == nullptr ? sizeof(entry.szExeFile) : static_cast<std::size_t>(static_cast<const char*>(zero) - entry.szExeFile);
+}
+
+}  // namespace
+
+bool ComesBefore(const ProcessInfo& a, const ProcessInfo& b) {
+  const char* nameA = a.entry.szExeFile;
+  const char* nameB = b.entry.szExeFile;
+  bool lowerA = IsLowerAsciiLetter(nameA[0]);
+  bool lowerB = IsLowerAsciiLetter(nameB[0]);
+  if (lowerA != lowerB) return lowerA;
+  std::size_t lengthA = NameLength(a.entry);
+  std::size_t lengthB = NameLength(b.entry);
+  int order = std::memcmp(nameA, nameB, std::min(lengthA, lengthB));  // compares unsigned bytes
+  return order != 0 ? order < 0 : lengthA < lengthB;
+}
+
+std::string GetProcessExePath(platform::IProcessApi& processes, platform::ProcessHandle process) {
+  return processes.GetProcessImagePath(process);
+}
+
+bool SystemSnapshot::Refresh() {
+  RefreshWindows();
+  RefreshProcesses();
+  return true;
+}
+
+void SystemSnapshot::RefreshWindows() {
+  windows.clear();
+  windows.shrink_to_fit();
+  std::vector<platform::WindowHandle> all;
+  system_.EnumTopLevelWindows(all);
+  for (platform::WindowHandle window : all) {
+    std::string title = system_.WindowTitle(window, kWindowTextBuffer);
+    std::string className = system_.WindowClass(window);
+    if (className.size() >= kWindowTextBuffer) className.resize(kWindowTextBuffer - 1);
+    if (!system_.IsWindowVisible(window)) continue;
+    if (system_.WindowOwner(window) != platform::kNoWindow) continue;
+    if (title.empty()) continue;
+    if (className == "Progman") continue;
+    windows.push_back(WindowInfo{window});
+  }
+}
+
+void SystemSnapshot::RefreshProcesses() {
+  std::vector<platform::ProcessEntry> entries;
+  bool haveSnapshot = system_.SnapshotProcesses(entries);
+  std::uint32_t processorCount = system_.GetProcessorCount();
+
+  processes.clear();
+  processes.shrink_to_fit();
+  if (!haveSnapshot) return;
+  processes.reserve(entries.size());
+  for (const platform::ProcessEntry& entry : entries) {
+    platform::ProcessHandle handle = system_.OpenProcess(platform::kListRights, entry.th32ProcessID);
+    if (handle == platform::kNoProcess) continue;
+    AffinityMask processMask = 0;
+    AffinityMask systemMask = 0;
+    // Only a process whose mask the program could actually set is listed.
+    if (system_.GetProcessAffinityMask(handle, processMask, systemMask) &&
+        system_.RewriteProcessAffinityMask(handle, processMask)) {
+      std::string path = GetProcessExePath(system_, handle);
+      if (!path.empty()) {
+        ProcessInfo& info = processes.emplace_back();
+        info.cpuCount = CountProcessors(processMask, processorCount);
+        info.affinityMask = processMask;
+        info.entry = entry;
+        info.exePath = std::move(ToLowerAscii(path));
+      }
+    }
+    system_.CloseHandle(handle);
+  }
+  std::sort(processes.begin(), processes.end(), ComesBefore);
+}
+
+int SystemSnapshot::FindProcessByWindow(platform::WindowHandle window) const {
+  platform::ProcessId pid = system_.WindowProcessId(window);
+  for (std::size_t i = 0; i < processes.size(); ++i) {
+    if (processes[i].entry.th32ProcessID == pid) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool SystemSnapshot::SetProcessorEnabled(int processor, int index, bool enable) {
+  if (index < 0 || static_cast<std::size_t>(index) >= processes.size()) return false;
+  // A 32-bit mask has no bit for any other processor number.
+  if (processor < 0 || processor > 31) return false;
+  const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
+  platform::ProcessHandle handle = system_.OpenProcess(platform::kSetRights, info.entry.th32ProcessID);
+  if (handle == platform::kNoProcess) {
+    messageBoxes_.ShowMessageBox(0, kProcessUnavailableText, nullptr, MB_OK);
+    return false;
+  }
+  AffinityMask bit = AffinityMask{1} << processor;
+  AffinityMask mask = enable ? (info.affinityMask | bit) : (info.affinityMask & ~bit);
+  bool accepted = system_.SetProcessAffinityMask(handle, mask);
+  system_.CloseHandle(handle);
+  return accepted;
+}

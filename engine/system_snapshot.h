@@ -1,0 +1,63 @@
+#pragma once
+// The program's picture of the running system: the processes whose mask it can change, with
+// their executable paths and masks, and the visible top-level application windows. Menus and
+// dialogs address both lists by position, so their order matters.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/message_box.h"
+#include "platform/system.h"
+
+struct ProcessInfo {
+  // Set bits of affinityMask among the first N processors (N asked of the system at the refresh).
+  std::int32_t cpuCount = 0;
+  // The mask read at the refresh; not updated when the program changes it later.
+  AffinityMask affinityMask = 0;
+  platform::ProcessEntry entry;
+  // Full executable path, lower-cased by ToLowerAscii; never empty in a listed entry.
+  std::string exePath;
+};
+
+struct WindowInfo {
+  platform::WindowHandle hwnd = platform::kNoWindow;
+};
+
+// Shown when a process picked from the list can no longer be opened.
+inline constexpr char kProcessUnavailableText[] =
+    "プロセスを取得できませんでした．以下の原因が考えられます．\n\n - すでにプロセスが終了している\n - プロセスに対するアクセス権限がない（システムのプロセスなど）";
+
+class SystemSnapshot {
+ public:
+  SystemSnapshot(platform::ISystem& system, framework::IMessageBoxes& messageBoxes)
+      : system_(system), messageBoxes_(messageBoxes) {}
+
+  // Rebuilds windows, then processes, from the system. Always true: what cannot be read is
+  // left out.
+  bool Refresh();
+  // Index of the first listed process that owns the window, or -1. Reads the list only.
+  int FindProcessByWindow(platform::WindowHandle window) const;
+  // Switches processor (0-31) on or off in the mask read at the last refresh of process index
+  // and gives the process the result. True if the system accepted it. A process that cannot be
+  // opened is reported with a message box; a refused mask is not.
+  bool SetProcessorEnabled(int processor, int index, bool enable);
+
+  platform::ISystem& System() const { return system_; }
+
+  std::vector<ProcessInfo> processes;
+  std::vector<WindowInfo> windows;
+
+ private:
+  void RefreshWindows();
+  void RefreshProcesses();
+
+  platform::ISystem& system_;
+  framework::IMessageBoxes& messageBoxes_;
+};
+
+// The full path of the open process's main executable; empty when it cannot be read.
+std::string GetProcessExePath(platform::IProcessApi& processes, platform::ProcessHandle process);
+
+// The order of SystemSnapshot::processes by szExeFile: names that begin with a lower-case ASCII
+// letter first, then byte by byte (unsigned, a prefix first).
+bool ComesBefore(const ProcessInfo& a, const ProcessInfo& b);

@@ -1,0 +1,128 @@
+#pragma once
+// An in-memory system for tests: processes and windows that tests set up, every step of which can
+// be made to fail, processes that can vanish between any two calls (through beforeCall), and a
+// record of the calls made.
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace platform {
+
+enum class FakeCall {
+  kSnapshot,
+  kOpen,
+  kClose,
+  kGetMask,
+  kSetMask,
+  kRewrite,
+  kImagePath,
+  kProcessorCount,
+  kEnumWindows,
+  kWindowTitle,
+  kWindowClass,
+  kIsVisible,
+  kWindowOwner,
+  kWindowProcessId,
+  kLocalNow,
+};
+
+struct FakeCallRecord {
+  FakeCall call;
+  ProcessId pid = 0;          // the process the call was about (through its handle), 0 if none
+  WindowHandle window = 0;    // the window the call was about
+  AffinityMask mask = 0;      // the mask passed to set/rewrite
+  std::uint32_t access = 0;   // the rights asked of OpenProcess
+};
+
+struct FakeProcess {
+  ProcessId pid = 0;
+  std::string exeFile;    // szExeFile
+  std::string imagePath;  // what GetProcessImagePath answers
+  AffinityMask mask = 0;
+  bool failOpen = false;
+  bool failGetMask = false;
+  bool failSetMask = false;  // SetProcessAffinityMask refuses every mask
+  bool failRewrite = false;
+  bool failImagePath = false;
+};
+
+struct FakeWindow {
+  WindowHandle handle = kNoWindow;
+  std::string title;
+  std::string className;
+  bool visible = true;
+  WindowHandle owner = kNoWindow;
+  ProcessId pid = 0;
+  bool failTitle = false;  // GetWindowTextA gives nothing
+  bool failClass = false;
+  bool failVisible = false;
+  bool failOwner = false;
+  bool failProcessId = false;
+};
+
+class FakeSystem final : public ISystem {
+ public:
+  // dwNumberOfProcessors; masks naming a processor at or above it are refused.
+  std::uint32_t processorCount = 4;
+  bool failSnapshot = false;
+  std::tm now{};
+  // Called before every call with the record of that call; may change the fake (remove a
+  // process, say) to simulate what happens between two steps.
+  std::function<void(const FakeCallRecord&)> beforeCall;
+
+  // A process started from path; its szExeFile is the part after the last '\' or '/'.
+  FakeProcess& AddProcess(ProcessId pid, const std::string& path, AffinityMask mask);
+  FakeProcess* FindProcess(ProcessId pid);
+  // The process ends: later calls through handles to it fail.
+  bool RemoveProcess(ProcessId pid);
+  FakeWindow& AddWindow(WindowHandle handle, const std::string& title, const std::string& className, ProcessId pid);
+  FakeWindow* FindWindow(WindowHandle handle);
+  bool RemoveWindow(WindowHandle handle);
+
+  const std::vector<FakeCallRecord>& Calls() const { return calls_; }
+  std::size_t CountCalls(FakeCall call) const;
+  std::size_t CountCalls(FakeCall call, ProcessId pid) const;
+  void ClearCalls() { calls_.clear(); }
+  // Handles opened and not yet closed.
+  std::size_t OpenHandleCount() const { return handles_.size(); }
+
+  bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
+  ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
+  void CloseHandle(ProcessHandle handle) override;
+  bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
+  bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
+  bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
+  std::string GetProcessImagePath(ProcessHandle handle) override;
+  std::uint32_t GetProcessorCount() override;
+
+  void EnumTopLevelWindows(std::vector<WindowHandle>& out) override;
+  std::string WindowTitle(WindowHandle window, std::size_t bufferSize) override;
+  std::string WindowClass(WindowHandle window) override;
+  bool IsWindowVisible(WindowHandle window) override;
+  WindowHandle WindowOwner(WindowHandle window) override;
+  ProcessId WindowProcessId(WindowHandle window) override;
+
+  std::tm LocalNow() override;
+
+ private:
+  void Note(FakeCall call, ProcessId pid, WindowHandle window = kNoWindow, AffinityMask mask = 0,
+            std::uint32_t access = 0);
+  ProcessId PidOf(ProcessHandle handle) const;
+  // The live process behind a handle, nullptr once it has ended or for a bad handle.
+  FakeProcess* ProcessOf(ProcessHandle handle);
+  AffinityMask SystemMask() const;
+
+  std::list<FakeProcess> processes_;
+  std::list<FakeWindow> windows_;
+  std::map<ProcessHandle, ProcessId> handles_;
+  ProcessHandle nextHandle_ = 100;
+  std::vector<FakeCallRecord> calls_;
+};
+
+}  // namespace platform

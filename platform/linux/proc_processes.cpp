@@ -1,0 +1,338 @@
+#include "platform/linux/proc_processes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+constexpr char kDeletedSuffix[] = " (deleted)";
+constexpr std::size_t kDeletedSuffixLength = sizeof(kDeletedSuffix) - 1;
+// A path from a snapshot older than this is read again instead.
+constexpr auto kSnapshotPathLifetime = std::chrono::seconds(1);
+
+// A processor set sized for the machine (cpu_set_t alone stops at 1024 processors).
+class CpuSet {
+ public:
+  explicit CpuSet(std::size_t bytes) : words_((bytes + sizeof(unsigned long) - 1) / sizeof(unsigned long), 0UL) {}
+  cpu_set_t* Get() { return reinterpret_cast<cpu_set_t*>(words_.data()); }
+  std::size_t Bytes() const { return words_.size() * sizeof(unsigned long); }
+  bool Read(pid_t tid) { return sched_getaffinity(tid, Bytes(), Get()) == 0; }
+  bool Write(pid_t tid) { return sched_setaffinity(tid, Bytes(), Get()) == 0; }
+  AffinityMask Low32() {
+    AffinityMask mask = 0;
+    for (unsigned cpu = 0; cpu < 32; ++cpu) {
+      if (CPU_ISSET_S(cpu, Bytes(), Get())) mask |= AffinityMask{1} << cpu;
+    }
+    return mask;
+  }
+  void SetLow32(AffinityMask mask) {
+    std::fill(words_.begin(), words_.end(), 0UL);
+    for (unsigned cpu = 0; cpu < 32; ++cpu) {
+      if (mask & (AffinityMask{1} << cpu)) CPU_SET_S(cpu, Bytes(), Get());
+    }
+  }
+  friend bool operator==(const CpuSet&, const CpuSet&) = default;
+
+ private:
+  std::vector<unsigned long> words_;
+};
+
+bool ParseProcessId(const char* name, ProcessId& pid) {
+  if (*name == '\0') return false;
+  std::uint64_t value = 0;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  pid = static_cast<ProcessId>(value);
+  return pid != 0;
+}
+
+// readlinkat into a string of whatever length the link has; false when it cannot be read.
+bool ReadLink(int dirFd, const char* name, std::string& out) {
+  char small[512];
+  ssize_t n = readlinkat(dirFd, name, small, sizeof(small));
+  if (n < 0) return false;
+  if (static_cast<std::size_t>(n) < sizeof(small)) {
+    out.assign(small, static_cast<std::size_t>(n));
+    return true;
+  }
+  for (std::size_t size = 4096; size <= (std::size_t{1} << 20); size *= 4) {
+    out.resize(size);
+    n = readlinkat(dirFd, name, out.data(), size);
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) < size) {
+      out.resize(static_cast<std::size_t>(n));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
+bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
+  tids.clear();
+  int taskFd = openat(dirFd, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (taskFd < 0) return false;
+  DIR* dir = fdopendir(taskFd);
+  if (dir == nullptr) {
+    close(taskFd);
+    return false;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId tid = 0;
+    if (ParseProcessId(entry->d_name, tid)) tids.push_back(static_cast<pid_t>(tid));
+  }
+  closedir(dir);
+  return !tids.empty();
+}
+
+}  // namespace
+
+AffinityMask OnlineProcessorMask() {
+  AffinityMask mask = 0;
+  bool parsed = false;
+  if (std::FILE* file = std::fopen("/sys/devices/system/cpu/online", "re")) {
+    char text[256] = {};
+    if (std::fgets(text, sizeof(text), file) != nullptr) {
+      // A list of ranges such as "0-3,6,8-9".
+      const char* p = text;
+      while (*p >= '0' && *p <= '9') {
+        char* end = nullptr;
+        unsigned long first = std::strtoul(p, &end, 10);
+        unsigned long last = first;
+        p = end;
+        if (*p == '-') {
+          last = std::strtoul(p + 1, &end, 10);
+          p = end;
+        }
+        for (unsigned long cpu = first; cpu <= last && cpu < 32; ++cpu) mask |= AffinityMask{1} << cpu;
+        parsed = true;
+        if (*p != ',') break;
+        ++p;
+      }
+    }
+    std::fclose(file);
+  }
+  if (!parsed) {
+    long count = sysconf(_SC_NPROCESSORS_ONLN);
+    if (count < 1) count = 1;
+    mask = count >= 32 ? ~AffinityMask{0} : (AffinityMask{1} << count) - 1;
+  }
+  return mask;
+}
+
+std::string ExePathFromLink(const std::string& linkText, const char* procExe) {
+  if (linkText.size() <= kDeletedSuffixLength ||
+      linkText.compare(linkText.size() - kDeletedSuffixLength, kDeletedSuffixLength, kDeletedSuffix) != 0) {
+    return linkText;
+  }
+  // A file may really be called "x (deleted)": keep the suffix when that file is the executable.
+  struct stat named {};
+  struct stat running {};
+  if (procExe != nullptr && stat(linkText.c_str(), &named) == 0 && stat(procExe, &running) == 0 &&
+      named.st_dev == running.st_dev && named.st_ino == running.st_ino) {
+    return linkText;
+  }
+  return linkText.substr(0, linkText.size() - kDeletedSuffixLength);
+}
+
+ProcProcesses::ProcProcesses() {
+  procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  long configured = sysconf(_SC_NPROCESSORS_CONF);
+  std::size_t cpus = configured > 1024 ? static_cast<std::size_t>(configured) : 1024;
+  cpuSetBytes_ = CPU_ALLOC_SIZE(cpus);
+}
+
+ProcProcesses::~ProcProcesses() {
+  for (auto& [handle, opened] : opened_) close(opened.dirFd);
+  if (procFd_ >= 0) close(procFd_);
+}
+
+bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
+  out.clear();
+  snapshotPaths_.clear();
+  if (procFd_ < 0) return false;
+  int listFd = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return false;
+  DIR* dir = fdopendir(listFd);
+  if (dir == nullptr) {
+    close(listFd);
+    return false;
+  }
+  std::string link;
+  char exeName[32];
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId pid = 0;
+    if (!ParseProcessId(entry->d_name, pid)) continue;
+    std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
+    // Kernel threads have no executable, other users' processes cannot be read: left out.
+    if (!ReadLink(procFd_, exeName, link) || link.empty()) continue;
+    std::string path;
+    if (link.size() > kDeletedSuffixLength &&
+        link.compare(link.size() - kDeletedSuffixLength, kDeletedSuffixLength, kDeletedSuffix) == 0) {
+      char procExe[48];
+      std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
+      path = ExePathFromLink(link, procExe);
+    } else {
+      path = link;
+    }
+    ProcessEntry& processEntry = out.emplace_back();
+    processEntry.th32ProcessID = pid;
+    std::size_t slash = path.rfind('/');
+    std::string_view name = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    std::size_t length = std::min(name.size(), sizeof(processEntry.szExeFile) - 1);
+    std::memcpy(processEntry.szExeFile, name.data(), length);
+    processEntry.szExeFile[length] = '\0';
+    snapshotPaths_.emplace_back(pid, std::move(path));
+  }
+  closedir(dir);
+  if (!std::is_sorted(snapshotPaths_.begin(), snapshotPaths_.end(),
+                      [](const auto& a, const auto& b) { return a.first < b.first; })) {
+    std::sort(snapshotPaths_.begin(), snapshotPaths_.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  snapshotTime_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+ProcessHandle ProcProcesses::OpenProcess(std::uint32_t /*desiredAccess*/, ProcessId pid) {
+  if (procFd_ < 0 || pid == 0 || pid > 0x7FFFFFFFu) return kNoProcess;
+  char name[16];
+  std::snprintf(name, sizeof(name), "%u", static_cast<unsigned>(pid));
+  int dirFd = openat(procFd_, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return kNoProcess;
+  ProcessHandle handle = static_cast<ProcessHandle>(dirFd) + 1;
+  opened_[handle] = Opened{pid, dirFd};
+  return handle;
+}
+
+void ProcProcesses::CloseHandle(ProcessHandle handle) {
+  auto it = opened_.find(handle);
+  if (it == opened_.end()) return;
+  close(it->second.dirFd);
+  opened_.erase(it);
+}
+
+const ProcProcesses::Opened* ProcProcesses::Find(ProcessHandle handle) const {
+  auto it = opened_.find(handle);
+  return it == opened_.end() ? nullptr : &it->second;
+}
+
+bool ProcProcesses::StillRunning(const Opened& opened) const {
+  // Lookups below a /proc/PID directory of an ended process fail, also when the id is reused.
+  return faccessat(opened.dirFd, "stat", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) {
+  const Opened* opened = Find(handle);
+  if (opened == nullptr) return false;
+  CpuSet set(cpuSetBytes_);
+  if (!set.Read(static_cast<pid_t>(opened->pid))) return false;
+  processMask = set.Low32();
+  systemMask = OnlineProcessorMask();
+  return true;
+}
+
+bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask /*currentMask*/) {
+  const Opened* opened = Find(handle);
+  if (opened == nullptr) return false;
+  // Whatever the main thread has now, in full, goes back to the main thread only.
+  CpuSet set(cpuSetBytes_);
+  pid_t pid = static_cast<pid_t>(opened->pid);
+  return set.Read(pid) && set.Write(pid);
+}
+
+bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
+  const Opened* opened = Find(handle);
+  if (opened == nullptr) return false;
+  // Linux would quietly narrow a mask that names absent processors; this call refuses it.
+  if (mask == 0 || (mask & ~OnlineProcessorMask()) != 0) return false;
+  if (!StillRunning(*opened)) return false;
+
+  CpuSet target(cpuSetBytes_);
+  target.SetLow32(mask);
+  std::vector<std::pair<pid_t, CpuSet>> changed;  // previous masks, to undo a partial change
+  std::vector<pid_t> seen;
+  std::vector<pid_t> tids;
+  bool ok = true;
+  // Threads started while we work inherit the mask of their creator, which may not have been
+  // set yet; listing again until a pass finds nothing new to set catches them.
+  constexpr int kMaxPasses = 16;
+  int pass = 0;
+  for (; pass < kMaxPasses && ok; ++pass) {
+    if (!ListThreads(opened->dirFd, tids)) {
+      ok = false;
+      break;
+    }
+    bool setAny = false;
+    for (pid_t tid : tids) {
+      if (std::find(seen.begin(), seen.end(), tid) != seen.end()) continue;
+      seen.push_back(tid);
+      CpuSet before(cpuSetBytes_);
+      if (!before.Read(tid)) {
+        if (errno == ESRCH) continue;  // the thread ended meanwhile
+        ok = false;
+        break;
+      }
+      if (before == target) continue;
+      if (!target.Write(tid)) {
+        if (errno == ESRCH) continue;
+        ok = false;
+        break;
+      }
+      changed.emplace_back(tid, before);
+      setAny = true;
+      // A cpuset may narrow what was asked for; that is a refusal, not a success.
+      CpuSet after(cpuSetBytes_);
+      if (after.Read(tid) && !(after == target)) {
+        ok = false;
+        break;
+      }
+    }
+    if (!setAny) break;
+  }
+  if (pass == kMaxPasses) ok = false;
+  if (ok && !StillRunning(*opened)) ok = false;
+  if (!ok) {
+    for (auto& [tid, before] : changed) before.Write(tid);
+  }
+  return ok;
+}
+
+std::string ProcProcesses::ReadExePath(int dirFd, ProcessId pid) const {
+  std::string link;
+  if (!ReadLink(dirFd, "exe", link) || link.empty()) return {};
+  char procExe[48];
+  std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
+  return ExePathFromLink(link, procExe);
+}
+
+std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
+  const Opened* opened = Find(handle);
+  if (opened == nullptr) return {};
+  if (!snapshotPaths_.empty() && std::chrono::steady_clock::now() - snapshotTime_ < kSnapshotPathLifetime) {
+    auto it = std::lower_bound(snapshotPaths_.begin(), snapshotPaths_.end(), opened->pid,
+                               [](const auto& item, ProcessId pid) { return item.first < pid; });
+    if (it != snapshotPaths_.end() && it->first == opened->pid) return it->second;
+  }
+  return ReadExePath(opened->dirFd, opened->pid);
+}
+
+std::uint32_t ProcProcesses::GetProcessorCount() {
+  long count = sysconf(_SC_NPROCESSORS_ONLN);
+  return count < 1 ? 1u : static_cast<std::uint32_t>(count);
+}
+
+}  // namespace platform

@@ -1,0 +1,237 @@
+#include "engine/observation_cycle.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/fake/fake_system.h"
+#include "tests/engine/test_support.h"
+
+namespace {
+
+using platform::FakeCall;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+constexpr char kApp[] = "c:\\tools\\app.exe";
+
+class CycleTest : public testing::Test {
+ protected:
+  CycleTest() {
+    system.now.tm_year = 124;
+    system.now.tm_mon = 2;
+    system.now.tm_mday = 5;
+    system.now.tm_hour = 9;
+    system.now.tm_min = 7;
+    system.now.tm_sec = 2;
+  }
+
+  void Watch(const std::string& path, AffinityMask mask) { watchList.Append(WatchEntry{path, mask}); }
+  void Tick() { RunObservationCycle(watchList, snapshot, quickChanged, log, out.get()); }
+  std::vector<std::string> LogLines() const { return enginetest::Lines(enginetest::ReadFile(logPath)); }
+
+  platform::FakeSystem system;
+  enginetest::RecordingMessageBoxes boxes;
+  SystemSnapshot snapshot{system, boxes};
+  WatchList watchList;
+  QuickChangedPaths quickChanged;
+  enginetest::ScratchDirectory scratch;
+  std::filesystem::path logPath = scratch.path() / "mavrin.log";
+  enginetest::CapturedStream out;
+  ActivityLog log{system, logPath.string(), out.get()};
+};
+
+TEST_F(CycleTest, AnExecutableThatIsNotRunningCausesNothing) {
+  system.AddProcess(1, "C:\\Tools\\Other.exe", 0x3);
+  Watch(kApp, 0x1);
+  Tick();
+  EXPECT_EQ(out.Text(), "observing...\n");
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 0u);
+  EXPECT_FALSE(std::filesystem::exists(logPath));
+}
+
+TEST_F(CycleTest, SetsDifferingCopiesOnlyAndLogsEachChange) {
+  system.AddProcess(1, "C:\\Tools\\App.exe", 0x3);
+  system.AddProcess(2, "C:\\TOOLS\\APP.EXE", 0x1);  // already right: no call, no record
+  system.AddProcess(3, "c:\\tools\\app.exe", 0xF);
+  system.AddProcess(4, "D:\\tools\\app.exe", 0x3);  // same name, other directory
+  Watch(kApp, 0x1);
+  Tick();
+
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 2u);
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask, 2), 0u);
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask, 4), 0u);
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x1u);
+  EXPECT_EQ(system.FindProcess(3)->mask, 0x1u);
+  EXPECT_EQ(system.FindProcess(4)->mask, 0x3u);
+  std::vector<platform::ProcessId> openedToSet;
+  for (const auto& call : system.Calls()) {
+    if (call.call == FakeCall::kOpen && call.access == platform::kSetRights) openedToSet.push_back(call.pid);
+  }
+  EXPECT_THAT(openedToSet, testing::UnorderedElementsAre(1u, 3u));
+  EXPECT_EQ(system.OpenHandleCount(), 0u);
+
+  const std::string record = "set affinity mask 0x00000001 to process \"c:\\tools\\app.exe\"";
+  EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) " + record, "(2024/03/05 09:07:02) " + record));
+  EXPECT_EQ(out.Text(), "observing...\n" + record + "\n" + record + "\n");
+
+  // The next tick finds everything in place.
+  system.ClearCalls();
+  Tick();
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 0u);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(CycleTest, MasksAreWrittenWithEightUpperCaseDigits) {
+  system.processorCount = 32;
+  system.AddProcess(1, "/opt/a", 0x1);
+  system.AddProcess(2, "/opt/b", 0x1);
+  system.AddProcess(3, "/opt/c", 0x1);
+  Watch("/opt/a", 0x3);
+  Watch("/opt/b", 0x80000000u);
+  Watch("/opt/c", 0xABCDEF);
+  Tick();
+  EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) set affinity mask 0x00000003 to process \"/opt/a\"",
+                                      "(2024/03/05 09:07:02) set affinity mask 0x80000000 to process \"/opt/b\"",
+                                      "(2024/03/05 09:07:02) set affinity mask 0x00ABCDEF to process \"/opt/c\""));
+}
+
+TEST_F(CycleTest, AppendsToWhatTheLogAlreadyHolds) {
+  {
+    std::ofstream existing(logPath);
+    existing << "earlier line\n";
+  }
+  system.AddProcess(1, "/opt/a", 0x1);
+  Watch("/opt/a", 0x2);
+  Tick();
+  EXPECT_THAT(LogLines(), ElementsAre("earlier line", HasSubstr("set affinity mask 0x00000002")));
+}
+
+TEST_F(CycleTest, QuickChangedExecutablesAreLeftAloneOnEveryTick) {
+  system.AddProcess(1, "/opt/app", 0x3);
+  Watch("/opt/app", 0x1);
+  quickChanged.insert("/opt/app");
+  Tick();
+  system.AddProcess(2, "/opt/app", 0x2);  // a copy started later
+  Tick();
+  EXPECT_EQ(out.Text(),
+            "observing...\n /opt/app is quick changed. so don't care it.\n"
+            "observing...\n /opt/app is quick changed. so don't care it.\n");
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 0u);
+  EXPECT_EQ(system.FindProcess(2)->mask, 0x2u);
+  EXPECT_FALSE(std::filesystem::exists(logPath));
+}
+
+TEST_F(CycleTest, TwoEntriesForOnePathBothActOnTheMaskReadAtTheStartOfTheTick) {
+  system.AddProcess(1, "/opt/app", 0x4);
+  Watch("/opt/app", 0x1);
+  Watch("/opt/app", 0x2);
+  Tick();
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x2u);
+  EXPECT_THAT(LogLines(), ElementsAre(HasSubstr("0x00000001"), HasSubstr("0x00000002")));
+  Tick();  // has B: gets A again
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x1u);
+  Tick();  // has A: gets B again
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x2u);
+  EXPECT_THAT(LogLines(), ElementsAre(HasSubstr("0x00000001"), HasSubstr("0x00000002"), HasSubstr("0x00000001"),
+                                      HasSubstr("0x00000002")));
+}
+
+TEST_F(CycleTest, ARefusedMaskIsRecordedAsAFailureOncePerProcess) {
+  system.AddProcess(1, "/opt/app", 0x3);
+  system.AddProcess(2, "/opt/app", 0x3);
+  Watch("/opt/app", 0x0);
+  for (int i = 0; i < 5; ++i) Tick();
+  const std::string failure = "failed to set affinity mask 0x00000000 to process \"/opt/app\"";
+  EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) " + failure, "(2024/03/05 09:07:02) " + failure));
+  // Still tried on every tick: the system may accept it later.
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 10u);
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x3u);
+
+  // A process that is gone is forgotten; a new one under a reused id is news again.
+  system.RemoveProcess(2);
+  Tick();
+  EXPECT_EQ(log.RememberedFailureCount(), 1u);
+  system.AddProcess(2, "/opt/app", 0x3);
+  Tick();
+  Tick();
+  EXPECT_EQ(LogLines().size(), 3u);
+}
+
+TEST_F(CycleTest, AProcessThatCannotBeOpenedOrEndsBeforeTheSetIsAFailureNotAChange) {
+  system.AddProcess(1, "/opt/locked", 0x3);
+  system.AddProcess(2, "/opt/ending", 0x3);
+  system.AddProcess(3, "/opt/fine", 0x3);
+  Watch("/opt/locked", 0x1);
+  Watch("/opt/ending", 0x1);
+  Watch("/opt/fine", 0x1);
+  system.beforeCall = [&](const platform::FakeCallRecord& call) {
+    // Listing works for "locked", opening it to set its mask does not.
+    if (call.call == FakeCall::kOpen && call.pid == 1) {
+      system.FindProcess(1)->failOpen = call.access == platform::kSetRights;
+    }
+    // "ending" ends between the refresh and the set.
+    if (call.call == FakeCall::kOpen && call.pid == 2 && call.access == platform::kSetRights) system.RemoveProcess(2);
+  };
+  Tick();
+  EXPECT_THAT(LogLines(), ElementsAre(HasSubstr(") failed to set affinity mask 0x00000001 to process \"/opt/locked\""),
+                                      HasSubstr(") failed to set affinity mask 0x00000001 to process \"/opt/ending\""),
+                                      HasSubstr(") set affinity mask 0x00000001 to process \"/opt/fine\"")));
+  EXPECT_EQ(system.OpenHandleCount(), 0u);
+  Tick();
+  Tick();
+  EXPECT_EQ(LogLines().size(), 2u + 1u);
+}
+
+TEST_F(CycleTest, AFailureIsNewsAgainAfterTheMaskWasOnceAccepted) {
+  system.processorCount = 4;
+  system.AddProcess(1, "/opt/app", 0x3);
+  Watch("/opt/app", 0x10);  // processor 4 is not there yet
+  Tick();
+  Tick();
+  system.processorCount = 8;  // now it is
+  Tick();
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x10u);
+  system.FindProcess(1)->mask = 0x3;  // someone moves it back, and the processor goes away
+  system.processorCount = 4;
+  Tick();
+  Tick();
+  EXPECT_THAT(LogLines(), ElementsAre(HasSubstr(") failed to set affinity mask 0x00000010"),
+                                      HasSubstr(") set affinity mask 0x00000010"),
+                                      HasSubstr(") failed to set affinity mask 0x00000010")));
+}
+
+TEST_F(CycleTest, AnUnwritableLogLosesTheRecordButNotTheChange) {
+  ActivityLog unwritable(system, (scratch.path() / "missing-dir" / "mavrin.log").string(), out.get());
+  system.AddProcess(1, "/opt/app", 0x3);
+  system.AddProcess(2, "/opt/zero", 0x3);
+  Watch("/opt/app", 0x1);
+  Watch("/opt/zero", 0x0);
+  RunObservationCycle(watchList, snapshot, quickChanged, unwritable, out.get());
+  EXPECT_EQ(system.FindProcess(1)->mask, 0x1u);
+  EXPECT_EQ(out.Text(), "observing...\n");  // not even the console line
+
+  // The failure is recorded once the log can be written.
+  std::filesystem::create_directory(scratch.path() / "missing-dir");
+  RunObservationCycle(watchList, snapshot, quickChanged, unwritable, out.get());
+  RunObservationCycle(watchList, snapshot, quickChanged, unwritable, out.get());
+  EXPECT_THAT(enginetest::Lines(enginetest::ReadFile(scratch.path() / "missing-dir" / "mavrin.log")),
+              ElementsAre("(2024/03/05 09:07:02) failed to set affinity mask 0x00000000 to process \"/opt/zero\""));
+}
+
+TEST_F(CycleTest, APathCannotForgeLogRecords) {
+  const std::string hostile = "/tmp/x\n(2024/01/01 00:00:00) set affinity mask 0x00000001 to process \"/bin/y\"\r%s%n";
+  system.AddProcess(1, hostile, 0x3);
+  Watch(hostile, 0x1);
+  quickChanged.insert("/q\x1b[2J");
+  Watch("/q\x1b[2J", 0x1);
+  Tick();
+  EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) set affinity mask 0x00000001 to process "
+                                      "\"/tmp/x\\x0A(2024/01/01 00:00:00) set affinity mask 0x00000001 to process "
+                                      "\"/bin/y\"\\x0D%s%n\""));
+  EXPECT_THAT(out.Text(), HasSubstr(" /q\\x1B[2J is quick changed. so don't care it.\n"));
+}
+
+}  // namespace
