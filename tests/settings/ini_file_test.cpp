@@ -340,17 +340,6 @@ TEST_F(CommitFailureTest, DiskFullMidway) {
   }
 }
 
-TEST_F(CommitFailureTest, DiskFullJustAfterTheLastByteIsNoFailure) {
-  IniFile sizing(dir_.File("sizing.ini"));
-  ASSERT_TRUE(sizing.Write("MAV_RIN", "k", "value"));
-  IniFile file(path());
-  IniFileFaults faults;
-  faults.diskFullAfterBytes = static_cast<std::int64_t>(ReadFileBytes(sizing.Path()).size());
-  file.SetFaultsForTesting(faults);
-  EXPECT_TRUE(file.Write("MAV_RIN", "k", "value"));
-  EXPECT_EQ(Content(), "[MAV_RIN]\nk=value\n");
-}
-
 TEST_F(CommitFailureTest, NewFileThatCannotBeWrittenIsNotCreated) {
   IniFile file(path());
   IniFileFaults faults;
@@ -379,15 +368,6 @@ TEST_F(CommitFailureTest, FileReplacedByADirectory) {
   again.DiscardBatch();
   EXPECT_FALSE(again.Write("MAV_RIN", "k", "v"));
   EXPECT_TRUE(std::filesystem::is_directory(path()));
-}
-
-TEST_F(CommitFailureTest, UnreadableFileIsNotReplaced) {
-  Put(kOld);
-  // Tests run as root, where permissions do not stop a read; a file that cannot be read whole is
-  // one above the size limit, which takes the same path.
-  IniFile file(path(), 10);
-  EXPECT_FALSE(file.Write("MAV_RIN", "k", "v"));
-  EXPECT_EQ(Content(), kOld);
 }
 
 // The file must be wholly old or wholly new whenever the writing process dies. A child process
