@@ -33,8 +33,8 @@ class ProcProcesses final : public IProcessApi {
   // part of that path in its original case. th32ParentProcessID and cntThreads stay 0: nothing
   // reads them, and filling them would cost a /proc/PID/stat read per process.
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
-  // The handle pins the process: it holds the /proc/PID directory open, and every later use
-  // fails once that process has ended, even if its id has been given to a new one.
+  // The handle holds the /proc/PID directory of the process open. Setting a mask through it is
+  // bound to that process: it fails once the process has ended, even if its id was reused.
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
   // The main thread's mask, cut to 32 bits; systemMask is the online processors.

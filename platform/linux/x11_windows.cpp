@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +15,17 @@ namespace {
 // A window destroyed between two calls makes the server answer with an error; the default
 // handler would end the program. The calls report failure through their results instead.
 int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// Losing the connection to the server is fatal by default. For our own connection the handler
+// returns and the connection's exit handler marks it dead instead; other connections (a GUI
+// toolkit's) keep whatever handler they had.
+XIOErrorHandler g_previousIoHandler = nullptr;
+std::vector<Display*> g_ownDisplays;
+
+int OnIoError(Display* display) {
+  if (std::find(g_ownDisplays.begin(), g_ownDisplays.end(), display) != g_ownDisplays.end()) return 0;
+  return g_previousIoHandler != nullptr ? g_previousIoHandler(display) : 0;
+}
 
 enum AtomIndex {
   kClientListStacking,
@@ -98,6 +110,9 @@ struct X11Windows::State {
       XSetErrorHandler(IgnoreXError);
       display = XOpenDisplay(hasDisplayName ? displayName.c_str() : nullptr);
       if (display != nullptr) {
+        XIOErrorHandler previous = XSetIOErrorHandler(OnIoError);
+        if (previous != OnIoError) g_previousIoHandler = previous;
+        g_ownDisplays.push_back(display);
         XSetIOErrorExitHandler(display, &State::OnConnectionLost, this);
         root = DefaultRootWindow(display);
         XInternAtoms(display, const_cast<char**>(kAtomNames), kAtomCount, False, atoms);
@@ -157,7 +172,12 @@ X11Windows::X11Windows(const char* displayName) : state_(std::make_unique<State>
 }
 
 X11Windows::~X11Windows() {
-  if (state_->display != nullptr && !state_->broken) XCloseDisplay(state_->display);
+  if (state_->display == nullptr) return;
+  // A dead connection stays registered as ours: Xlib may still report on it.
+  if (!state_->broken) {
+    std::erase(g_ownDisplays, state_->display);
+    XCloseDisplay(state_->display);
+  }
 }
 
 bool X11Windows::Connected() { return state_->Get() != nullptr; }
@@ -197,8 +217,9 @@ void X11Windows::EnumTopLevelWindows(std::vector<WindowHandle>& out) {
 }
 
 std::string X11Windows::WindowTitle(WindowHandle window, std::size_t bufferSize) {
-  if (bufferSize == 0) return {};
   State& s = *state_;
+  // Connect first: the atoms passed below are only known once connected.
+  if (bufferSize == 0 || s.Get() == nullptr) return {};
   Window w = static_cast<Window>(window);
   const long maxLongs = static_cast<long>(bufferSize / 4 + 8);
   std::string title;
@@ -232,6 +253,7 @@ std::string X11Windows::WindowTitle(WindowHandle window, std::size_t bufferSize)
 
 std::string X11Windows::WindowClass(WindowHandle window) {
   State& s = *state_;
+  if (s.Get() == nullptr) return {};
   Window w = static_cast<Window>(window);
   Property type;
   if (s.Read(w, s.atoms[kNetWmWindowType], XA_ATOM, 64, type) && type.format == 32) {
@@ -281,6 +303,7 @@ WindowHandle X11Windows::WindowOwner(WindowHandle window) {
 
 ProcessId X11Windows::WindowProcessId(WindowHandle window) {
   State& s = *state_;
+  if (s.Get() == nullptr) return 0;
   Property pid;
   if (!s.Read(static_cast<Window>(window), s.atoms[kNetWmPid], XA_CARDINAL, 1, pid) || pid.format != 32 ||
       pid.count < 1) {

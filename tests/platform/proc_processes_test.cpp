@@ -1,0 +1,211 @@
+// The Linux process calls against real processes started from copies of a small program.
+#include "platform/linux/proc_processes.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "tests/engine/test_support.h"
+#include "tests/platform/child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ProcProcesses;
+using platformtest::AllowedList;
+using platformtest::AllowedLists;
+using platformtest::ChildProcess;
+using platformtest::ThreadsOf;
+using platformtest::WaitUntilRunning;
+using testing::ElementsAre;
+
+class ProcProcessesTest : public testing::Test {
+ protected:
+  // A copy of the sleeper at dir/name, started with the given arguments.
+  std::unique_ptr<ChildProcess> Start(const fs::path& dir, const std::string& name, int threads,
+                                      const std::vector<std::string>& extra = {}) {
+    fs::create_directories(dir);
+    fs::path copy = dir / name;
+    if (!fs::exists(copy)) fs::copy_file(MAVRIN_SLEEPER, copy);
+    std::vector<std::string> arguments{std::to_string(threads)};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    auto child = std::make_unique<ChildProcess>(copy.string(), arguments);
+    EXPECT_TRUE(child->Started());
+    EXPECT_TRUE(WaitUntilRunning(child->pid(), copy.string(), static_cast<std::size_t>(threads) + 1));
+    return child;
+  }
+
+  // Processors 0 and 1 online and ours to use; the mask tests need both.
+  static bool TwoProcessors() {
+    cpu_set_t own;
+    CPU_ZERO(&own);
+    return (platform::OnlineProcessorMask() & 0x3u) == 0x3u && sched_getaffinity(0, sizeof(own), &own) == 0 &&
+           CPU_ISSET(0, &own) && CPU_ISSET(1, &own);
+  }
+
+  enginetest::ScratchDirectory scratch;
+  ProcProcesses processes;
+};
+
+TEST_F(ProcProcessesTest, SnapshotNamesProcessesByTheirExecutableInItsOriginalCase) {
+  auto upper = Start(scratch.path() / "one", "Sleeper-Copy", 0);
+  auto lower = Start(scratch.path() / "one", "sleeper-copy", 0);
+  auto other = Start(scratch.path() / "two", "Sleeper-Copy", 0);
+  std::vector<platform::ProcessEntry> entries;
+  ASSERT_TRUE(processes.SnapshotProcesses(entries));
+  auto find = [&](pid_t pid) -> const platform::ProcessEntry* {
+    for (const auto& e : entries) {
+      if (e.th32ProcessID == static_cast<platform::ProcessId>(pid)) return &e;
+    }
+    return nullptr;
+  };
+  ASSERT_NE(find(upper->pid()), nullptr);
+  ASSERT_NE(find(lower->pid()), nullptr);
+  ASSERT_NE(find(other->pid()), nullptr);
+  EXPECT_STREQ(find(upper->pid())->szExeFile, "Sleeper-Copy");
+  EXPECT_STREQ(find(lower->pid())->szExeFile, "sleeper-copy");
+  // Our own process is there; kernel threads (no executable) are not.
+  EXPECT_NE(find(getpid()), nullptr);
+  EXPECT_EQ(find(2), nullptr);
+
+  for (const auto& [child, path] : {std::pair{upper.get(), scratch.path() / "one" / "Sleeper-Copy"},
+                                    std::pair{other.get(), scratch.path() / "two" / "Sleeper-Copy"}}) {
+    platform::ProcessHandle handle = processes.OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(child->pid()));
+    ASSERT_NE(handle, platform::kNoProcess);
+    EXPECT_EQ(processes.GetProcessImagePath(handle), path.string());
+    processes.CloseHandle(handle);
+  }
+}
+
+TEST_F(ProcProcessesTest, ARemovedExecutableKeepsItsPath) {
+  auto removed = Start(scratch.path(), "gone-soon", 0);
+  fs::remove(scratch.path() / "gone-soon");
+  // A file whose real name ends in " (deleted)" keeps it.
+  auto oddName = Start(scratch.path(), "odd (deleted)", 0);
+
+  std::vector<platform::ProcessEntry> entries;
+  ASSERT_TRUE(processes.SnapshotProcesses(entries));
+  for (const auto& e : entries) {
+    if (e.th32ProcessID == static_cast<platform::ProcessId>(removed->pid())) {
+      EXPECT_STREQ(e.szExeFile, "gone-soon");
+    }
+    if (e.th32ProcessID == static_cast<platform::ProcessId>(oddName->pid())) {
+      EXPECT_STREQ(e.szExeFile, "odd (deleted)");
+    }
+  }
+  // Right after the snapshot, and read through the link by an object that took no snapshot.
+  ProcProcesses fresh;
+  for (ProcProcesses* api : {&processes, &fresh}) {
+    platform::ProcessHandle handle = api->OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(removed->pid()));
+    ASSERT_NE(handle, platform::kNoProcess);
+    EXPECT_EQ(api->GetProcessImagePath(handle), (scratch.path() / "gone-soon").string());
+    api->CloseHandle(handle);
+    handle = api->OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(oddName->pid()));
+    ASSERT_NE(handle, platform::kNoProcess);
+    EXPECT_EQ(api->GetProcessImagePath(handle), (scratch.path() / "odd (deleted)").string());
+    api->CloseHandle(handle);
+  }
+}
+
+TEST_F(ProcProcessesTest, SettingAMaskReachesEveryThreadAndRefusalsChangeNothing) {
+  if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
+  auto child = Start(scratch.path(), "threads", 4);
+  const auto pid = static_cast<platform::ProcessId>(child->pid());
+  ASSERT_EQ(ThreadsOf(child->pid()).size(), 5u);
+  platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
+  ASSERT_NE(handle, platform::kNoProcess);
+
+  EXPECT_TRUE(processes.SetProcessAffinityMask(handle, 0x2));
+  EXPECT_THAT(AllowedLists(child->pid()), ElementsAre("1"));
+  AffinityMask mask = 0;
+  AffinityMask system = 0;
+  ASSERT_TRUE(processes.GetProcessAffinityMask(handle, mask, system));
+  EXPECT_EQ(mask, 0x2u);
+  EXPECT_EQ(system, platform::OnlineProcessorMask());
+
+  EXPECT_FALSE(processes.SetProcessAffinityMask(handle, 0));
+  EXPECT_FALSE(processes.SetProcessAffinityMask(handle, 0x80000003u));  // processor 31 is not online
+  AffinityMask absent = ~platform::OnlineProcessorMask();
+  if (absent != 0) {
+    EXPECT_FALSE(processes.SetProcessAffinityMask(handle, 0x1u | (absent & (0u - absent))));
+  }
+  EXPECT_THAT(AllowedLists(child->pid()), ElementsAre("1"));
+
+  EXPECT_TRUE(processes.SetProcessAffinityMask(handle, 0x3));
+  EXPECT_THAT(AllowedLists(child->pid()), ElementsAre("0-1"));
+  processes.CloseHandle(handle);
+}
+
+TEST_F(ProcProcessesTest, TheListingProbeChangesNoThread) {
+  if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
+  auto child = Start(scratch.path(), "mixed", 3);
+  // The main thread on processor 0, the others on both.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  ASSERT_EQ(sched_setaffinity(child->pid(), sizeof(one), &one), 0);
+  platform::ProcessHandle handle =
+      processes.OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(child->pid()));
+  ASSERT_NE(handle, platform::kNoProcess);
+  AffinityMask mask = 0;
+  AffinityMask system = 0;
+  ASSERT_TRUE(processes.GetProcessAffinityMask(handle, mask, system));
+  EXPECT_EQ(mask, 0x1u);
+  // Even a wrong "current" mask must not change anything.
+  EXPECT_TRUE(processes.RewriteProcessAffinityMask(handle, 0x3));
+  processes.CloseHandle(handle);
+  for (pid_t tid : ThreadsOf(child->pid())) {
+    EXPECT_EQ(AllowedList(child->pid(), tid), tid == child->pid() ? "0" : "0-1") << "thread " << tid;
+  }
+}
+
+TEST_F(ProcProcessesTest, ThreadsStartedWhileSettingGetTheMaskToo) {
+  if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
+  auto child = Start(scratch.path(), "churning", 2, {"churn"});
+  platform::ProcessHandle handle =
+      processes.OpenProcess(platform::kSetRights, static_cast<platform::ProcessId>(child->pid()));
+  ASSERT_NE(handle, platform::kNoProcess);
+  for (AffinityMask mask : {0x1u, 0x2u, 0x1u}) {
+    ASSERT_TRUE(processes.SetProcessAffinityMask(handle, mask));
+    std::string expected = mask == 0x1u ? "0" : "1";
+    EXPECT_THAT(AllowedLists(child->pid()), ElementsAre(expected));
+  }
+  processes.CloseHandle(handle);
+}
+
+TEST_F(ProcProcessesTest, AHandleOutlivingItsProcessFailsEveryCall) {
+  auto child = Start(scratch.path(), "short-lived", 1);
+  const auto pid = static_cast<platform::ProcessId>(child->pid());
+  platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
+  ASSERT_NE(handle, platform::kNoProcess);
+  child->Kill();
+  AffinityMask mask = 0;
+  AffinityMask system = 0;
+  EXPECT_FALSE(processes.GetProcessAffinityMask(handle, mask, system));
+  EXPECT_FALSE(processes.SetProcessAffinityMask(handle, 0x1));
+  EXPECT_FALSE(processes.RewriteProcessAffinityMask(handle, 0x1));
+  EXPECT_EQ(processes.GetProcessImagePath(handle), "");
+  processes.CloseHandle(handle);
+  EXPECT_EQ(processes.OpenProcess(platform::kSetRights, pid), platform::kNoProcess);
+  EXPECT_EQ(processes.OpenProcess(platform::kSetRights, 0), platform::kNoProcess);
+  // Unknown handles are refused, not trusted.
+  EXPECT_FALSE(processes.SetProcessAffinityMask(handle, 0x1));
+  processes.CloseHandle(handle);
+}
+
+TEST(ProcessorCount, CountsOnlineProcessors) {
+  ProcProcesses processes;
+  EXPECT_EQ(processes.GetProcessorCount(), static_cast<std::uint32_t>(sysconf(_SC_NPROCESSORS_ONLN)));
+  AffinityMask online = platform::OnlineProcessorMask();
+  EXPECT_NE(online, 0u);
+  if (sysconf(_SC_NPROCESSORS_ONLN) <= 32) {
+    EXPECT_EQ(static_cast<long>(__builtin_popcount(online)), sysconf(_SC_NPROCESSORS_ONLN));
+  }
+}
+
+}  // namespace
