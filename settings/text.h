@@ -12,3 +12,27 @@ inline std::string& ToLowerAscii(std::string& text) {
 }
 
 inline std::string ToLowerAsciiCopy(std::string text) { return ToLowerAscii(text); }
+
+// Cuts text to at most maxBytes bytes without splitting a character: the cut goes before a
+// character that would not fit whole. Texts are UTF-8 in the Linux edition and code page 932 in the
+// Windows edition (built with MAVRIN_TEXT_CP932).
+inline std::string CutToBytes(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+#ifdef MAVRIN_TEXT_CP932
+  // A lead byte (0x81-0x9F, 0xE0-0xFC) takes the next byte with it; walk from the start, since a
+  // trail byte can look like a lead byte.
+  std::size_t end = 0;
+  while (end < maxBytes) {
+    const auto c = static_cast<unsigned char>(text[end]);
+    const std::size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+    if (end + width > maxBytes) break;
+    end += width;
+  }
+  return text.substr(0, end);
+#else
+  std::size_t end = maxBytes;
+  // Back off over continuation bytes (10xxxxxx) to the start of the character that was cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+#endif
+}

@@ -1,0 +1,22 @@
+#pragma once
+// CAboutDlg: the program's name, version and one line about it; a click on the address opens the
+// project's web page.
+#include "framework/dialog.h"
+
+// The version shown in the About box.
+inline constexpr char kVersionText[] = "1.0.1";
+
+class CAboutDlg : public framework::CDialog {
+ public:
+  CAboutDlg();
+
+  static const framework::MessageMap* GetThisMessageMap();
+  const framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+
+ protected:
+  bool OnInitDialog() override;
+  void DoDataExchange() override {}
+
+ private:
+  void OnWebPageClicked();
+};

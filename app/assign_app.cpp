@@ -1,0 +1,48 @@
+#include "app/assign_app.h"
+
+#include "app/dummy_dlg.h"
+#include "framework/dialog.h"
+#include "settings/settings_file.h"
+
+namespace {
+CAssignApp* g_theApp = nullptr;
+}  // namespace
+
+CAssignApp& TheApp() { return *g_theApp; }
+void SetTheApp(CAssignApp* app) { g_theApp = app; }
+
+CAssignApp::CAssignApp(Services services)
+    : services_(services),
+      snapshot_(services.system, services.messageBoxes),
+      log_(services.system, services.logPath, services.diagnostics) {}
+
+CAssignApp::~CAssignApp() {
+  if (g_theApp == this) g_theApp = nullptr;
+}
+
+bool CAssignApp::SerializeWatchList(bool save) {
+  return ::SerializeWatchList(watchList_, services_.settingsFile, save, services_.diagnostics);
+}
+
+void CAssignApp::RunObservationCycle() {
+  ::RunObservationCycle(watchList_, snapshot_, quickChangedPaths_, log_, services_.diagnostics);
+}
+
+bool CAssignApp::InitInstance() {
+  ran_ = false;
+  // Taking the marker and learning whether it existed is one step, so two instances started at the
+  // same moment cannot both run.
+  if (!services_.instanceGuard.TryAcquire(kInstanceName)) return false;
+  ran_ = true;
+
+  SerializeWatchList(false);
+  {
+    CDummyDlg mainWindow;
+    framework::SetMainWindow(&mainWindow);
+    mainWindow.DoModal();
+    // The tray window has stopped its timer and removed its icon by now; only then is the list saved.
+    SerializeWatchList(true);
+    framework::SetMainWindow(nullptr);
+  }
+  return false;
+}

@@ -1,0 +1,73 @@
+#pragma once
+// CAssignApp: the one owner of the program's shared data (the system snapshot, the watch list and
+// the hand-changed paths) and the place where the program starts and ends. Every dialog reaches the
+// data through TheApp().
+#include <cstdio>
+#include <string>
+
+#include "engine/activity_log.h"
+#include "engine/observation_cycle.h"
+#include "engine/system_snapshot.h"
+#include "framework/message_box.h"
+#include "platform/instance_guard.h"
+#include "platform/system.h"
+#include "settings/profile_file.h"
+#include "settings/watch_list.h"
+
+// The single-instance marker's name; the settings file's section has the same name.
+inline constexpr char kInstanceName[] = "MAV_RIN";
+
+class CAssignApp {
+ public:
+  // The services stay owned by the caller and must outlive the application object.
+  struct Services {
+    platform::ISystem& system;
+    framework::IMessageBoxes& messageBoxes;
+    platform::IInstanceGuard& instanceGuard;
+    ProfileFile& settingsFile;
+    std::string logPath = kActivityLogPath;
+    std::FILE* diagnostics = stdout;  // the diagnostic lines; nullptr: none
+  };
+
+  explicit CAssignApp(Services services);
+  ~CAssignApp();
+  CAssignApp(const CAssignApp&) = delete;
+  CAssignApp& operator=(const CAssignApp&) = delete;
+
+  // Start-up: refuses a second instance, loads the watch list, runs the tray window as the main
+  // loop and saves the watch list when it ends. Always false: the process is to end afterwards.
+  bool InitInstance();
+  // Whether the last InitInstance ran the program (false: another instance was running).
+  bool Ran() const { return ran_; }
+
+  // save = false: replaces the watch list by the settings file's content; true: writes it.
+  bool SerializeWatchList(bool save);
+  // Writes the watch list now (after an accepted change, at session end, on a stop signal), so a
+  // program that is killed later loses nothing. Saves stay atomic.
+  void SaveWatchList() { SerializeWatchList(true); }
+
+  SystemSnapshot& Snapshot() { return snapshot_; }
+  std::vector<ProcessInfo>& Processes() { return snapshot_.processes; }
+  std::vector<WindowInfo>& Windows() { return snapshot_.windows; }
+  WatchList& GetWatchList() { return watchList_; }
+  QuickChangedPaths& GetQuickChangedPaths() { return quickChangedPaths_; }
+  ActivityLog& Log() { return log_; }
+  platform::ISystem& System() { return services_.system; }
+  framework::IMessageBoxes& MessageBoxes() { return services_.messageBoxes; }
+  std::FILE* Diagnostics() { return services_.diagnostics; }
+
+  // One observation tick: the cycle over the current watch list and hand-changed paths.
+  void RunObservationCycle();
+
+ private:
+  Services services_;
+  SystemSnapshot snapshot_;
+  WatchList watchList_;
+  QuickChangedPaths quickChangedPaths_;
+  ActivityLog log_;
+  bool ran_ = false;
+};
+
+// The application object; the program (or a test) registers exactly one.
+CAssignApp& TheApp();
+void SetTheApp(CAssignApp* app);

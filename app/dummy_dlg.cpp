@@ -1,0 +1,161 @@
+#include "app/dummy_dlg.h"
+
+#include <cstdio>
+
+#include "app/about_dlg.h"
+#include "app/assign_app.h"
+#include "app/stop_signals.h"
+#include "res/resource.h"
+#include "settings/text.h"
+
+framework::TrayIconData g_trayIconData;
+bool g_bSettingsOpen = false;
+bool g_bAboutOpen = false;
+
+namespace {
+constexpr std::uintptr_t kObservationTimer = 0;
+constexpr unsigned kObservationPeriodMs = 1000;
+constexpr int kStandardIconSize = 32;
+constexpr int kTrayIconSize = 16;
+constexpr std::size_t kTipBytes = 63;
+}  // namespace
+
+std::string TrayTooltipText(bool paused) {
+  std::string text = "Mavrin (";
+  text += paused ? "停止中" : "監視中";
+  text += ")";
+  return CutToBytes(text, kTipBytes);
+}
+
+CDummyDlg::CDummyDlg() : CDialog(IDD_DUMMY), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
+
+const framework::MessageMap* CDummyDlg::GetThisMessageMap() {
+  using namespace framework;
+  static constexpr MessageEntry kEntries[] = {
+      MapTimer<&CDummyDlg::OnTimer>(),
+      MapMessage<&CDummyDlg::OnTrayNotify>(WM_TRAY_NOTIFY),
+      MapCommand<&CDummyDlg::OnOpenSettings>(ID_TRAY_OPEN_SETTINGS),
+      MapCommand<&CDummyDlg::OnPause>(ID_TRAY_PAUSE),
+      MapCommand<&CDummyDlg::OnAbout>(ID_TRAY_ABOUT),
+      MapCommand<&CDummyDlg::OnExit>(ID_TRAY_EXIT),
+      MapMessage<&CDummyDlg::OnDestroy>(WM_DESTROY),
+      MapMessage<&CDummyDlg::OnNcDestroy>(WM_NCDESTROY),
+      MapMessage<&CDummyDlg::OnQueryEndSession>(WM_QUERYENDSESSION),
+      MapMessage<&CDummyDlg::OnEndSession>(WM_ENDSESSION),
+      MapMessage<&CDummyDlg::OnStopRequest>(WM_APP_STOP_REQUEST),
+  };
+  static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
+  return &kMap;
+}
+
+bool CDummyDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  SetIcon(m_hIcon, true);
+  SetIcon(m_hIcon, false);
+  // Never a task-bar button: the window exists only to own the icon and the timer.
+  ModifyStyleEx(WS_EX_APPWINDOW, 0);
+
+  g_trayIconData = framework::TrayIconData{};
+  g_trayIconData.hWnd = GetSafeHwnd();
+  g_trayIconData.uID = ID_TRAY_ICON;
+  g_trayIconData.uFlags = NIF_MESSAGE | NIF_ICON;
+  g_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
+  g_trayIconData.hIcon = framework::LoadIconResource(IDR_MAINFRAME, kTrayIconSize);
+  framework::Backend().ShellNotifyIcon(NIM_ADD, g_trayIconData);
+
+  HideWindow();
+  SetTimer(kObservationTimer, kObservationPeriodMs);
+  // A stop signal that came during start-up ends the program as soon as its loop runs.
+  if (StopRequested()) PostToSelf(WM_APP_STOP_REQUEST);
+  return true;
+}
+
+bool CDummyDlg::OnCommand(framework::WParam wParam, framework::LParam lParam) {
+  const unsigned id = static_cast<unsigned>(wParam & 0xFFFF);
+  if (id >= ID_QUICK_WINDOW_BASE && id < ID_DELETE_ENTRY_BASE + ID_DYNAMIC_RANGE_SIZE) {
+    if (!OnDynamicCommand(id)) return false;
+  }
+  return CDialog::OnCommand(wParam, lParam);
+}
+
+void CDummyDlg::OnTimer(std::uintptr_t id) {
+  if (id != kObservationTimer) {
+    Default();
+    return;
+  }
+  // The timer runs on while paused or while the settings dialog is open; those ticks do nothing.
+  if (m_bPaused) return;
+  if (IsSettingsOpen()) return;
+  TheApp().RunObservationCycle();
+}
+
+framework::LResult CDummyDlg::OnTrayNotify(framework::WParam iconId, framework::LParam mouseMessage) {
+  if (iconId != ID_TRAY_ICON) return 0;
+  switch (static_cast<unsigned>(mouseMessage)) {
+    case WM_MOUSEMOVE:
+      g_trayIconData.szTip = TrayTooltipText(m_bPaused);
+      g_trayIconData.uFlags = NIF_TIP;
+      framework::Backend().ShellNotifyIcon(NIM_MODIFY, g_trayIconData);
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+      if (IsSettingsOpen()) {
+        m_assignListDlg.SetForeground();
+      } else {
+        ShowTrayMenu();
+      }
+      break;
+    case WM_LBUTTONDBLCLK:
+      OnOpenSettings();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void CDummyDlg::OnOpenSettings() {
+  if (g_bSettingsOpen) return;
+  g_bSettingsOpen = true;
+  m_assignListDlg.DoModal();
+  g_bSettingsOpen = false;
+}
+
+void CDummyDlg::OnPause() { m_bPaused = !m_bPaused; }
+
+void CDummyDlg::OnAbout() {
+  if (g_bAboutOpen) return;
+  g_bAboutOpen = true;
+  {
+    CAboutDlg about;
+    about.DoModal();
+  }
+  g_bAboutOpen = false;
+}
+
+void CDummyDlg::OnExit() { EndDialog(0); }
+
+void CDummyDlg::OnDestroy() {
+  Default();
+  KillTimer(kObservationTimer);
+}
+
+void CDummyDlg::OnNcDestroy() {
+  Default();
+  framework::Backend().ShellNotifyIcon(NIM_DELETE, g_trayIconData);
+}
+
+framework::LResult CDummyDlg::OnQueryEndSession(framework::WParam, framework::LParam) {
+  // Save before the session may end at all: the answer to WM_ENDSESSION can come too late.
+  TheApp().SaveWatchList();
+  return 1;
+}
+
+void CDummyDlg::OnEndSession(framework::WParam ending, framework::LParam) {
+  if (ending != 0) TheApp().SaveWatchList();
+}
+
+void CDummyDlg::OnStopRequest() {
+  // The same end as Exit: timer and icon go with the window, then the list is saved.
+  EndDialog(0);
+}
