@@ -46,3 +46,22 @@ bool CAssignApp::InitInstance() {
   }
   return false;
 }
+
+namespace {
+
+WatchListEditing EditingOf(CAssignApp& app) {
+  return WatchListEditing{app.GetWatchList(), app.MessageBoxes(),
+                          [&app] { return app.System().GetProcessorCount(); }, [&app] { app.SaveWatchList(); }};
+}
+
+}  // namespace
+
+bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate) {
+  WatchListEditing editing = EditingOf(app);
+  return AddOrUpdateWatchEntry(editing, candidate);
+}
+
+bool DeleteWatchEntry(int index, CAssignApp& app) {
+  WatchListEditing editing = EditingOf(app);
+  return DeleteWatchEntry(index, editing);
+}

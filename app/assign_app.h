@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "settings/profile_file.h"
 #include "settings/watch_list.h"
+#include "settings/watch_list_editing.h"
 
 // The single-instance marker's name; the settings file's section has the same name.
 inline constexpr char kInstanceName[] = "MAV_RIN";
@@ -67,6 +68,11 @@ class CAssignApp {
   ActivityLog log_;
   bool ran_ = false;
 };
+
+// The confirmed editing commands on the application's watch list; an accepted change is saved at
+// once.
+bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate);
+bool DeleteWatchEntry(int index, CAssignApp& app);
 
 // The application object; the program (or a test) registers exactly one.
 CAssignApp& TheApp();

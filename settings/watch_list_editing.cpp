@@ -1,0 +1,88 @@
+#include "settings/watch_list_editing.h"
+
+#include <string>
+
+namespace {
+
+bool Confirm(WatchListEditing& editing, const std::string& text) {
+  return editing.boxes.ShowMessageBox(0, text, kEditingCaption, MB_YESNO) == IDYES;
+}
+
+void Tell(WatchListEditing& editing, const char* text) {
+  editing.boxes.ShowMessageBox(0, text, kEditingCaption, MB_OK);
+}
+
+void NotifyChanged(WatchListEditing& editing) {
+  if (editing.changed) editing.changed();
+}
+
+}  // namespace
+
+std::string ProcessorLines(AffinityMask mask, unsigned processorCount) {
+  std::string lines;
+  for (unsigned i = 0; i < processorCount; ++i) {
+    const bool on = i < 32 && ((mask >> i) & 1u) != 0;
+    lines += "\n  CPU " + std::to_string(i) + " = " + (on ? "ON" : "OFF");
+  }
+  return lines;
+}
+
+bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate) {
+  const unsigned processors = editing.processorCount ? editing.processorCount() : 0;
+  const WatchEntry proposed = candidate;  // the caller's entry may change while the box is open
+  const int index = editing.list.FindWatchEntry(proposed.exePath.c_str());
+
+  if (index >= 0) {
+    const WatchEntry stored = editing.list.At(static_cast<std::size_t>(index));
+    std::string text = "既にこのプロセスには下記の設定が登録されています．\n\n実行形式名：\n  " + stored.exePath +
+                       "\n\nCPU 割り当て：";
+    text += ProcessorLines(stored.affinityMask, processors);
+    text += "\n\n下記の設定で上書きしますか？\n\nCPU 割り当て：";
+    text += ProcessorLines(proposed.affinityMask, processors);
+    if (!Confirm(editing, text)) return false;
+    // Another command may have run while the box was open: overwrite the entry where it is now, and
+    // leave the list alone when it is gone.
+    const int now = editing.list.FindWatchEntry(proposed.exePath.c_str());
+    if (now < 0) return false;
+    editing.list.Replace(static_cast<std::size_t>(now), proposed);
+    NotifyChanged(editing);
+    Tell(editing, "監視リストを変更しました");
+    return true;
+  }
+
+  std::string text = "下記の設定を監視リストに追加しますか？\n\n実行形式名：\n  " + proposed.exePath + "\n\nCPU 割り当て：";
+  text += ProcessorLines(proposed.affinityMask, processors);
+  if (!Confirm(editing, text)) return false;
+  // If the same path was added meanwhile, the list keeps one entry for it, with the confirmed mask.
+  const int now = editing.list.FindWatchEntry(proposed.exePath.c_str());
+  if (now >= 0) {
+    editing.list.Replace(static_cast<std::size_t>(now), proposed);
+  } else {
+    editing.list.Append(proposed);
+  }
+  NotifyChanged(editing);
+  Tell(editing, "監視リストに追加しました");
+  return true;
+}
+
+bool DeleteWatchEntry(int index, WatchListEditing& editing) {
+  if (index < 0 || static_cast<std::size_t>(index) >= editing.list.Count()) return false;
+  const std::string path = editing.list.At(static_cast<std::size_t>(index)).exePath;
+  const std::string text = "下記の設定を削除してよろしいですか？\n\n実行形式名：\n  " + path;
+  if (!Confirm(editing, text)) return false;
+
+  // The list may have changed while the box was open: delete the entry the user saw, wherever it is
+  // now, and nothing when it is gone.
+  std::size_t target = editing.list.Count();
+  if (static_cast<std::size_t>(index) < editing.list.Count() &&
+      editing.list.At(static_cast<std::size_t>(index)).exePath == path) {
+    target = static_cast<std::size_t>(index);
+  } else {
+    const int moved = editing.list.FindWatchEntry(path.c_str());
+    if (moved >= 0) target = static_cast<std::size_t>(moved);
+  }
+  if (target >= editing.list.Count()) return false;
+  editing.list.Remove(target);
+  NotifyChanged(editing);
+  return true;
+}

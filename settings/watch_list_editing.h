@@ -1,0 +1,29 @@
+#pragma once
+// The two confirmed commands that change the watch list: add-or-overwrite and delete. Both ask the
+// user first, in message boxes without an owner window, caption "mavrin".
+#include <functional>
+
+#include "framework/message_box.h"
+#include "settings/watch_list.h"
+
+// What the commands need around the list.
+struct WatchListEditing {
+  WatchList& list;
+  framework::IMessageBoxes& boxes;
+  // The processor count the system reports, asked afresh at every use.
+  std::function<unsigned()> processorCount;
+  // Runs after every accepted change (the program saves the list there, so a killed program loses
+  // nothing); may be empty.
+  std::function<void()> changed;
+};
+
+inline constexpr char kEditingCaption[] = "mavrin";
+
+// Puts candidate (exePath already lower-cased) on the list: asks to overwrite the entry with the
+// same path, or to add it. True when the list was changed.
+bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate);
+// Asks to delete entry index and removes it on Yes. False for an index out of range or a No.
+bool DeleteWatchEntry(int index, WatchListEditing& editing);
+
+// "\n  CPU %d = %s" for every processor of the machine, "ON" or "OFF".
+std::string ProcessorLines(AffinityMask mask, unsigned processorCount);

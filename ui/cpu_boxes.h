@@ -1,0 +1,34 @@
+#pragma once
+// The eight processor check boxes (IDC_CPU0..IDC_CPU7) shared by the settings and the
+// change-assignment dialogs, and the text form of a mask shown next to processes and entries.
+#include <string>
+
+#include "framework/dialog.h"
+#include "platform/types.h"
+
+inline constexpr int kCpuBoxCount = 8;
+
+// One character per processor, processor 0 first: "o" set, "-" clear. count 0 gives "".
+std::string FormatCpuPattern(AffinityMask mask, unsigned count);
+// The number of set bits among the lowest count bits.
+int CountCpus(AffinityMask mask, unsigned count);
+// The display pair "%d [%s]": CountCpus and FormatCpuPattern.
+std::string FormatCpuDisplay(AffinityMask mask, unsigned count);
+// The same with a count computed elsewhere (a snapshot process's cpuCount).
+std::string FormatCpuDisplay(int cpuCount, AffinityMask mask, unsigned count);
+
+// Shows the mask of snapshot process row in the boxes of dialog: boxes of present processors
+// follow the mask and are enabled, the others are disabled and keep their state. False (no box
+// touched) for a row outside the snapshot.
+bool ShowProcessMask(int row, framework::CDialog& dialog);
+// Bit n for each box n that is exactly checked; disabled boxes count like the others.
+AffinityMask ReadCpuBoxes(framework::CDialog& dialog);
+
+// A click on a three-state box of the settings dialog, after the box took its next state.
+enum class CpuBoxRequest { kNone, kAdd, kRemove };
+// kNone for a processor the machine does not have (the box is set indeterminate); otherwise whether
+// the click asks to add or to remove the processor.
+CpuBoxRequest InterpretCpuBoxClick(framework::CDialog& dialog, int processor, unsigned processorCount);
+// Settles the box after the change was tried: checked after an addition, unchecked after a
+// removal, and back to where it was when the change failed.
+void SettleCpuBox(framework::CDialog& dialog, int processor, CpuBoxRequest request, bool succeeded);
