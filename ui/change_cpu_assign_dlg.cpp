@@ -1,0 +1,77 @@
+#include "ui/change_cpu_assign_dlg.h"
+
+#include <cstdio>
+
+#include "app/assign_app.h"
+#include "res/resource.h"
+#include "ui/cpu_boxes.h"
+
+CChangeCpuAssignDlg::CChangeCpuAssignDlg() : CDialog(IDD_CHANGE_CPU_ASSIGN) {}
+
+const framework::MessageMap* CChangeCpuAssignDlg::GetThisMessageMap() {
+  using namespace framework;
+  static constexpr MessageEntry kEntries[] = {
+      MapClicked<&CChangeCpuAssignDlg::OnBnClickedOk>(IDOK),
+  };
+  static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
+  return &kMap;
+}
+
+bool CChangeCpuAssignDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  m_hasTarget = false;
+  m_targetPid = 0;
+  m_targetPath.clear();
+
+  if (processIndex < 0 && !targetText.empty()) {
+    Item(IDC_TARGET_TEXT).SetItemText(targetText);
+    // Does nothing for a negative row: every box stays enabled and clear.
+    ShowProcessMask(processIndex, *this);
+    return true;
+  }
+
+  const auto& processes = TheApp().Processes();
+  if (processIndex >= 0 && static_cast<std::size_t>(processIndex) < processes.size()) {
+    const ProcessInfo& process = processes[static_cast<std::size_t>(processIndex)];
+    m_hasTarget = true;
+    m_targetPid = process.entry.th32ProcessID;
+    m_targetPath = process.exePath;
+    std::string text = process.entry.szExeFile;
+    text += " (";
+    text += process.exePath;
+    text += ")";
+    Item(IDC_TARGET_TEXT).SetItemText(text);
+  }
+  // A row outside the list (or no row at all) shows nothing and leaves the boxes as made.
+  ShowProcessMask(processIndex, *this);
+  return true;
+}
+
+void CChangeCpuAssignDlg::OnBnClickedOk() {
+  const AffinityMask mask = ReadCpuBoxes(*this);
+  if (std::FILE* out = TheApp().Diagnostics()) std::fprintf(out, "%d\n", static_cast<int>(mask));
+  if (mask == 0) {
+    ShowMessageBox(kEmptyAssignmentText, framework::ApplicationName().c_str(), MB_OK);
+    return;
+  }
+
+  if (processIndex >= 0 && m_hasTarget) {
+    // Act on the process that was shown, wherever the current snapshot lists it; once it is no
+    // longer listed, nothing is touched.
+    const auto& processes = TheApp().Processes();
+    for (const ProcessInfo& process : processes) {
+      if (process.entry.th32ProcessID != m_targetPid || process.exePath != m_targetPath) continue;
+      platform::ISystem& system = TheApp().System();
+      const platform::ProcessHandle handle = system.OpenProcess(platform::kSetRights, m_targetPid);
+      if (handle != platform::kNoProcess) {
+        const bool accepted = system.SetProcessAffinityMask(handle, mask);
+        system.CloseHandle(handle);
+        if (accepted) TheApp().GetQuickChangedPaths().insert(m_targetPath);
+      }
+      break;
+    }
+  }
+
+  resultMask = mask;
+  CDialog::OnOK();
+}
