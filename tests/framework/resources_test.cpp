@@ -1,0 +1,137 @@
+// The resource data: ids, texts, layout and the icon.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "framework/defs.h"
+#include "framework/icon.h"
+#include "res/resources.h"
+
+using namespace framework;
+
+namespace {
+
+const ControlTemplate* FindControl(int tplId, int id) {
+  const DialogTemplate* tpl = res::FindDialogTemplate(tplId);
+  if (tpl == nullptr) return nullptr;
+  for (const ControlTemplate& c : tpl->controls) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
+  for (int id : {IDD_ABOUTBOX, IDD_ASSIGN_LIST, IDD_DUMMY, IDD_CHANGE_CPU_ASSIGN, IDD_MANAGE_ASSIGN}) {
+    ASSERT_NE(res::FindDialogTemplate(id), nullptr) << id;
+  }
+  EXPECT_EQ(res::FindDialogTemplate(101), nullptr);
+  EXPECT_EQ(res::DialogTemplates().size(), 5u);
+  const std::pair<int, std::set<int>> expected[] = {
+      {IDD_ABOUTBOX, {-1, IDC_ABOUT_VERSION, IDC_ABOUT_WEBPAGE, IDOK}},
+      {IDD_ASSIGN_LIST, {IDC_UPDATE_LIST, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4, IDC_CPU5, IDC_CPU6,
+                         IDC_CPU7, IDC_WINDOW_LIST, IDC_PROCESS_LIST, IDC_MANAGE}},
+      {IDD_DUMMY, {}},
+      {IDD_CHANGE_CPU_ASSIGN, {IDC_TARGET_TEXT, IDOK, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4,
+                               IDC_CPU5, IDC_CPU6, IDC_CPU7}},
+      {IDD_MANAGE_ASSIGN, {IDCANCEL, IDC_LIST_WATCH, IDC_BUTTON_NEW, -1, IDC_BUTTON_DELETE}},
+  };
+  for (const auto& [tplId, ids] : expected) {
+    std::set<int> have;
+    for (const ControlTemplate& c : res::FindDialogTemplate(tplId)->controls) have.insert(c.id);
+    EXPECT_EQ(have, ids) << tplId;
+  }
+  EXPECT_EQ(IDC_CPU7 - IDC_CPU0, 7);
+  EXPECT_EQ(WM_TRAY_NOTIFY, WM_APP + 1);
+  EXPECT_EQ(IDM_ABOUTBOX, 0x10);
+}
+
+TEST(ResourcesTest, KeyTextsAndStylesAreExact) {
+  EXPECT_STREQ(res::FindString(IDS_ABOUTBOX), "バージョン情報 MavrinTest(&A)...");
+  EXPECT_STREQ(res::FindDialogTemplate(IDD_ABOUTBOX)->caption, "Mavrin のバージョン情報");
+  EXPECT_STREQ(res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->caption, "Mavrin / Observation Settings");
+  EXPECT_STREQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_VERSION)->text, "Version ");
+  EXPECT_STREQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_WEBPAGE)->text, res::kProductAddress);
+  EXPECT_STREQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDCANCEL)->text, "キャンセル");
+  EXPECT_STREQ(FindControl(IDD_ASSIGN_LIST, IDC_MANAGE)->text, "監視設定の管理(&M)");
+  // The management dialog's static text, byte for byte: "．" and "，" are full-width.
+  const char* help = nullptr;
+  for (const ControlTemplate& c : res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->controls) {
+    if (c.kind == ControlKind::StaticText) help = c.text;
+  }
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(std::strncmp(help, "監視設定の管理画面です．\n\n・「新規追加」ボタンを押すと，", 52), 0);
+  EXPECT_EQ(std::string(help).size(), 291u);
+
+  EXPECT_EQ(res::FindDialogTemplate(IDD_DUMMY)->style, 0x80C800C8u);
+  EXPECT_EQ(res::FindDialogTemplate(IDD_DUMMY)->exStyle, static_cast<std::uint32_t>(WS_EX_TOOLWINDOW));
+  EXPECT_EQ(res::FindDialogTemplate(IDD_ABOUTBOX)->style, 0x80C800C0u);
+  EXPECT_EQ(res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->style, 0x90CA00C0u);
+  EXPECT_EQ(res::FindDialogTemplate(IDD_CHANGE_CPU_ASSIGN)->exStyle, static_cast<std::uint32_t>(WS_EX_TOPMOST));
+  EXPECT_EQ(res::FindDialogTemplate(IDD_CHANGE_CPU_ASSIGN)->style & (WS_CAPTION | WS_SYSMENU), 0u);
+  EXPECT_EQ(FindControl(IDD_MANAGE_ASSIGN, IDC_LIST_WATCH)->style, 0x5081880Du);
+  EXPECT_EQ(FindControl(IDD_ASSIGN_LIST, IDC_PROCESS_LIST)->style, 0x5081880Du);
+  EXPECT_EQ(FindControl(IDD_ASSIGN_LIST, IDC_CPU4)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_AUTO3STATE));
+  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU4)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_AUTOCHECKBOX));
+  EXPECT_STREQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU6)->text, "CPU 6");
+  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_DEFPUSHBUTTON));
+  EXPECT_EQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_WEBPAGE)->style & SS_NOTIFY, static_cast<std::uint32_t>(SS_NOTIFY));
+  for (const ControlTemplate& c : res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->controls) {
+    if (c.kind == ControlKind::PushButton) {
+      EXPECT_EQ(c.style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_PUSHBUTTON));
+    }
+  }
+}
+
+TEST(ResourcesTest, ControlsLieInsideTheirDialogAndDoNotOverlap) {
+  for (const DialogTemplate* tpl : res::DialogTemplates()) {
+    const auto& cs = tpl->controls;
+    for (std::size_t i = 0; i < cs.size(); ++i) {
+      const ControlTemplate& a = cs[i];
+      EXPECT_GE(a.x, 0);
+      EXPECT_GE(a.y, 0);
+      EXPECT_LE(a.x + a.cx, tpl->cx) << tpl->id << " control " << i;
+      EXPECT_LE(a.y + a.cy, tpl->cy) << tpl->id << " control " << i;
+      for (std::size_t j = i + 1; j < cs.size(); ++j) {
+        const ControlTemplate& b = cs[j];
+        const bool overlap = a.x < b.x + b.cx && b.x < a.x + a.cx && a.y < b.y + b.cy && b.y < a.y + a.cy;
+        // The About box's name label runs under the version text, as its layout has it.
+        const bool known = tpl->id == IDD_ABOUTBOX && std::string(a.text) == "Mavrin" && b.id == IDC_ABOUT_VERSION;
+        EXPECT_EQ(overlap, known) << tpl->id << ": controls " << i << " and " << j;
+      }
+    }
+  }
+}
+
+TEST(ResourcesTest, AppIconIsDrawnAtEachSizeAsAnOpaqueChip) {
+  ASSERT_EQ(res::IconSizes(IDR_MAINFRAME).size(), 3u);
+  IconImage none;
+  EXPECT_FALSE(res::RenderIcon(IDR_MAINFRAME, 24, none));
+  EXPECT_FALSE(res::RenderIcon(4711, 16, none));
+  for (int size : {48, 32, 16}) {
+    IconImage image;
+    ASSERT_TRUE(res::RenderIcon(IDR_MAINFRAME, size, image));
+    ASSERT_EQ(image.rgba.size(), static_cast<std::size_t>(size * size * 4));
+    // Pixels are either clear or opaque (24-bit colour with a mask); the centre is the chip, the
+    // corners are clear, and the lit core shows green.
+    std::set<std::uint32_t> colours;
+    bool green = false;
+    for (std::size_t p = 0; p < image.rgba.size(); p += 4) {
+      const std::uint8_t a = image.rgba[p + 3];
+      EXPECT_TRUE(a == 0 || a == 255);
+      if (a == 255) colours.insert(image.rgba[p] << 16 | image.rgba[p + 1] << 8 | image.rgba[p + 2]);
+      if (a == 255 && image.rgba[p + 1] > 180 && image.rgba[p] < 100) green = true;
+    }
+    EXPECT_EQ(image.rgba[3], 0) << size;
+    EXPECT_EQ(image.rgba[((size / 2) * size + size / 2) * 4 + 3], 255) << size;
+    EXPECT_GE(colours.size(), 4u) << size;
+    EXPECT_TRUE(green) << size;
+  }
+  // Loading picks the stored size, or scales the nearest one.
+  EXPECT_EQ(LoadIconResource(IDR_MAINFRAME, 16).Width(), 16);
+  EXPECT_EQ(LoadIconResource(IDR_MAINFRAME, 20).Image()->rgba.size(), 20u * 20u * 4u);
+  EXPECT_TRUE(LoadIconResource(4711, 16).IsNull());
+}
+
+}  // namespace
