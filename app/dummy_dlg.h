@@ -3,9 +3,12 @@
 // observation timer and the pause state, and receives the tray menu's commands. Its modal loop is
 // the program's main loop.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "framework/backend.h"
 #include "framework/dialog.h"
+#include "platform/types.h"
 #include "ui/assign_list_dlg.h"
 
 class CDummyDlg : public framework::CDialog {
@@ -42,6 +45,16 @@ class CDummyDlg : public framework::CDialog {
   // The tray menu: built from live data at every opening (tray_menu.cpp).
   void ShowTrayMenu();
   bool OnDynamicCommand(unsigned id);
+
+  // What each dynamic item of the last tray menu stood for, by its offset from its range's base. A
+  // tick may rebuild the lists before the command arrives, so the command looks these up again.
+  struct MenuProcess {
+    platform::ProcessId pid = 0;
+    std::string exePath;
+  };
+  std::vector<platform::WindowHandle> m_menuWindows;
+  std::vector<MenuProcess> m_menuProcesses;
+  std::vector<std::string> m_menuEntries;
 
   framework::Icon m_hIcon;
   CAssignListDlg m_assignListDlg;

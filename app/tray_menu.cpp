@@ -1,21 +1,116 @@
-// The tray menu: built anew from menu 129 at every opening.
+// The tray menu: built anew from menu 129 at every opening, with one item per watch entry (delete),
+// per listed window and per listed process (quick change).
+#include <cstdio>
+#include <string>
+
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
 #include "framework/menu.h"
 #include "res/resource.h"
+#include "settings/text.h"
+#include "ui/change_cpu_assign_dlg.h"
+#include "ui/cpu_boxes.h"
+
+namespace {
+
+// Item texts are formatted into 128 bytes; window titles are read into 1024 and cut to 96.
+constexpr std::size_t kItemTextBytes = 127;
+constexpr std::size_t kTitleBufferBytes = 1024;
+constexpr std::size_t kTitleBytes = 96;
+// One id range holds this many items; more would spill into the next range.
+constexpr std::size_t kMaxItems = ID_DYNAMIC_RANGE_SIZE;
+
+// "%2d : " for the 1-based number i + 1.
+std::string ItemNumber(std::size_t i) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%2d : ", static_cast<int>(i + 1));
+  return number;
+}
+
+// "%2d : %s\t%d [%s]", cut to fit the item buffer without splitting a character. Names and paths
+// are appended as text, never used as a format.
+std::string ItemText(std::size_t i, const std::string& name, int cpuCount, AffinityMask mask, unsigned processors) {
+  return CutToBytes(ItemNumber(i) + name + "\t" + FormatCpuDisplay(cpuCount, mask, processors), kItemTextBytes);
+}
+
+// Closes a submenu whose list had more items than its id range: one grayed line says how many
+// were left out.
+void AppendLeftOutNote(framework::Menu& submenu, std::size_t total) {
+  if (total <= kMaxItems) return;
+  char note[64];
+  std::snprintf(note, sizeof note, "… 他 %d 件", static_cast<int>(total - kMaxItems));
+  submenu.AppendString(0, note, MF_STRING | MF_GRAYED);
+}
+
+// Index of offset within a remembered list, or -1 when the last menu had no such item.
+template <class List>
+int RememberedIndex(const List& list, unsigned offset) {
+  return offset < list.size() ? static_cast<int>(offset) : -1;
+}
+
+}  // namespace
 
 void CDummyDlg::ShowTrayMenu() {
-  TheApp().Snapshot().Refresh();
+  CAssignApp& app = TheApp();
+  app.Snapshot().Refresh();
+  m_menuWindows.clear();
+  m_menuProcesses.clear();
+  m_menuEntries.clear();
+
   framework::Menu menu;
   if (!menu.LoadFromResource(IDR_TRAY_MENU)) return;
   framework::Menu* tray = menu.SubMenu(0);
   if (tray == nullptr) return;
 
-  if (framework::Menu* deleteMenu = tray->SubMenu(3)) deleteMenu->RemoveAt(0);
-  if (framework::Menu* quick = tray->SubMenu(4)) {
-    if (framework::Menu* windows = quick->SubMenu(0)) windows->RemoveAt(0);
-    if (framework::Menu* processes = quick->SubMenu(1)) processes->RemoveAt(0);
+  platform::ISystem& system = app.System();
+  const unsigned processors = system.GetProcessorCount();
+
+  if (framework::Menu* deleteMenu = tray->SubMenu(3)) {
+    deleteMenu->RemoveAt(0);
+    const WatchList& list = app.GetWatchList();
+    for (std::size_t i = 0; i < list.Count() && i < kMaxItems; ++i) {
+      const WatchEntry& entry = list.At(i);
+      deleteMenu->AppendString(
+          ID_DELETE_ENTRY_BASE + static_cast<unsigned>(i),
+          ItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors));
+      m_menuEntries.push_back(entry.exePath);
+    }
+    AppendLeftOutNote(*deleteMenu, list.Count());
   }
+
+  if (framework::Menu* quick = tray->SubMenu(4)) {
+    const SystemSnapshot& snapshot = app.Snapshot();
+    if (framework::Menu* windowMenu = quick->SubMenu(0)) {
+      windowMenu->RemoveAt(0);
+      for (std::size_t i = 0; i < snapshot.windows.size() && i < kMaxItems; ++i) {
+        const platform::WindowHandle window = snapshot.windows[i].hwnd;
+        const std::string title = CutToBytes(system.WindowTitle(window, kTitleBufferBytes), kTitleBytes);
+        const int row = snapshot.FindProcessByWindow(window);
+        std::string text;
+        if (row >= 0 && static_cast<std::size_t>(row) < snapshot.processes.size()) {
+          const ProcessInfo& process = snapshot.processes[static_cast<std::size_t>(row)];
+          text = ItemText(i, title, process.cpuCount, process.affinityMask, processors);
+        } else {
+          text = CutToBytes(ItemNumber(i) + title, kItemTextBytes);
+        }
+        windowMenu->AppendString(ID_QUICK_WINDOW_BASE + static_cast<unsigned>(i), text);
+        m_menuWindows.push_back(window);
+      }
+      AppendLeftOutNote(*windowMenu, snapshot.windows.size());
+    }
+    if (framework::Menu* processMenu = quick->SubMenu(1)) {
+      processMenu->RemoveAt(0);
+      for (std::size_t j = 0; j < snapshot.processes.size() && j < kMaxItems; ++j) {
+        const ProcessInfo& process = snapshot.processes[j];
+        processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
+                                  ItemText(j, process.entry.szExeFile, process.cpuCount, process.affinityMask,
+                                           processors));
+        m_menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
+      }
+      AppendLeftOutNote(*processMenu, snapshot.processes.size());
+    }
+  }
+
   tray->SetItemState(ID_TRAY_PAUSE, m_bPaused ? MFS_CHECKED : 0u);
   tray->SetItemState(ID_TRAY_OPEN_SETTINGS, MFS_DEFAULT);
 
@@ -25,4 +120,53 @@ void CDummyDlg::ShowTrayMenu() {
   PostToSelf(WM_NULL);
 }
 
-bool CDummyDlg::OnDynamicCommand(unsigned) { return false; }
+bool CDummyDlg::OnDynamicCommand(unsigned id) {
+  CAssignApp& app = TheApp();
+  // The command names what the user saw in the last menu; each branch finds that same entry,
+  // window or process in the lists as they are now (a tick may have rebuilt them), and does
+  // nothing once it is gone. Values are copied out: a nested loop below may rebuild the menu.
+  if (id >= ID_DELETE_ENTRY_BASE && id < ID_DELETE_ENTRY_BASE + ID_DYNAMIC_RANGE_SIZE) {
+    const int item = RememberedIndex(m_menuEntries, id - ID_DELETE_ENTRY_BASE);
+    if (item < 0) return false;
+    const std::string path = m_menuEntries[static_cast<std::size_t>(item)];
+    const WatchList& list = app.GetWatchList();
+    int index = -1;
+    if (static_cast<std::size_t>(item) < list.Count() && list.At(static_cast<std::size_t>(item)).exePath == path) {
+      index = item;
+    } else {
+      index = list.FindWatchEntry(path.c_str());
+    }
+    if (index < 0) return false;
+    DeleteWatchEntry(index, app);
+    return true;
+  }
+
+  int row = -1;
+  if (id >= ID_QUICK_WINDOW_BASE && id < ID_QUICK_WINDOW_BASE + ID_DYNAMIC_RANGE_SIZE) {
+    const int item = RememberedIndex(m_menuWindows, id - ID_QUICK_WINDOW_BASE);
+    if (item < 0) return false;
+    const platform::WindowHandle window = m_menuWindows[static_cast<std::size_t>(item)];
+    bool listed = false;
+    for (const WindowInfo& info : app.Windows()) listed = listed || info.hwnd == window;
+    if (!listed) return false;
+    row = app.Snapshot().FindProcessByWindow(window);
+  } else if (id >= ID_QUICK_PROCESS_BASE && id < ID_QUICK_PROCESS_BASE + ID_DYNAMIC_RANGE_SIZE) {
+    const int item = RememberedIndex(m_menuProcesses, id - ID_QUICK_PROCESS_BASE);
+    if (item < 0) return false;
+    const MenuProcess chosen = m_menuProcesses[static_cast<std::size_t>(item)];
+    const auto& processes = app.Processes();
+    for (std::size_t j = 0; j < processes.size() && row < 0; ++j) {
+      if (processes[j].entry.th32ProcessID == chosen.pid && processes[j].exePath == chosen.exePath) {
+        row = static_cast<int>(j);
+      }
+    }
+  } else {
+    return true;  // not a dynamic item: the default routing alone
+  }
+  if (row < 0 || static_cast<std::size_t>(row) >= app.Processes().size()) return false;
+
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = row;
+  dialog.DoModal();
+  return true;
+}
