@@ -41,6 +41,8 @@ std::string ProgramName(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The diagnostic lines are for whoever follows them live; a full buffer would hold them back.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::unique_ptr<framework::IBackend> backend;
 #ifdef MAVRIN_WITH_QT
   if (HasDisplay()) backend = framework::qt::CreateQtBackend(argc, argv);

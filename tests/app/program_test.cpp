@@ -1,0 +1,152 @@
+// The real program, started as a user would start it without a display: it keeps a watched program
+// on its processor, refuses to run twice, and saves when it is told to stop.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A started process that is killed and reaped whatever happens to the test.
+class Child {
+ public:
+  Child(const fs::path& cwd, std::vector<std::string> argv, const fs::path& runtimeDir) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (chdir(cwd.c_str()) != 0) _exit(127);
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+      const std::string out = (cwd / ("out-" + std::to_string(getpid()))).string();
+      if (!freopen(out.c_str(), "w", stdout) || !freopen((out + ".err").c_str(), "w", stderr)) _exit(127);
+      std::vector<char*> args;
+      for (std::string& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t Pid() const { return pid_; }
+  // The exit status, or -1 when it did not end within the time.
+  int WaitExit(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+template <class F>
+bool WaitFor(F condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
+
+std::string AllowedCpus(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Cpus_allowed_list:", 0) == 0) return line.substr(line.find_first_not_of(" \t", 18));
+  }
+  return "";
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mavrin-program-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    runtime = dir / "runtime";
+    fs::create_directory(runtime);
+    fs::copy_file("/bin/sleep", dir / "Sleeper");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  fs::path dir;
+  fs::path runtime;
+};
+
+}  // namespace
+
+TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSavesOnEachStopSignal) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
+  const std::string upperPath = (dir / "SLEEPER").string();
+  std::string lowerPath = (dir / "sleeper").string();
+  for (char& c : lowerPath) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The file names the program in upper case; the running process is found all the same.
+  std::ofstream(dir / "mavrin.ini") << "[MAV_RIN]\r\n001_process_path = " << upperPath << "\r\n001_affinity_mask = 1\r\n";
+  Child sleeper(dir, {(dir / "Sleeper").string(), "60"}, runtime);
+
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    fs::remove(dir / "mavrin.log");
+    Child program(dir, {MAVRIN_PROGRAM}, runtime);
+    if (sig == SIGTERM) {
+      ASSERT_TRUE(WaitFor([&] { return ReadFile(dir / "mavrin.log").find("0x00000001") != std::string::npos; },
+                          std::chrono::seconds(10)));
+      EXPECT_NE(ReadFile(dir / "mavrin.log").find(") set affinity mask 0x00000001 to process \"" + lowerPath + "\"\n"),
+                std::string::npos)
+          << ReadFile(dir / "mavrin.log");
+      EXPECT_EQ("0", AllowedCpus(sleeper.Pid()));
+
+      // A second start ends at once and leaves the file alone.
+      const std::string before = ReadFile(dir / "mavrin.ini");
+      Child second(dir, {MAVRIN_PROGRAM}, runtime);
+      EXPECT_EQ(0, second.WaitExit(std::chrono::seconds(5)));
+      EXPECT_EQ(before, ReadFile(dir / "mavrin.ini"));
+    } else {
+      // Wait until the program has its loop running before the signal.
+      ASSERT_TRUE(WaitFor([&] { return ReadFile(dir / ("out-" + std::to_string(program.Pid()))).find("observing...") != std::string::npos; },
+                          std::chrono::seconds(10)));
+    }
+    fs::remove(dir / "mavrin.ini");
+    kill(program.Pid(), sig);
+    EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
+    const std::string saved = ReadFile(dir / "mavrin.ini");
+    EXPECT_NE(saved.find("001_process_path=" + lowerPath + "\n001_affinity_mask=1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("100_process_path=\n"), std::string::npos);
+  }
+}

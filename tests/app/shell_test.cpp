@@ -1,0 +1,246 @@
+// The program's start, main loop and end as the user and the system see them: single instance,
+// observation ticks, the tray icon's notifications, the re-entry guards and every way of saving.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app_fixture.h"
+#include "res/resource.h"
+
+using framework::headless::HeadlessBackend;
+
+namespace {
+constexpr char kWatchedIni[] =
+    "[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=1\n";
+}
+
+TEST_F(AppTest, SecondInstanceEndsAtOnceAndTouchesNothing) {
+  registry.held.insert("MAV_RIN");  // another instance runs
+  WriteIni(kWatchedIni);
+  const std::string before = ReadFile(IniPath());
+
+  EXPECT_FALSE(app->InitInstance());
+  EXPECT_FALSE(app->Ran());
+  EXPECT_TRUE(ui.TrayCalls().empty());
+  EXPECT_TRUE(ui.Windows().empty());
+  EXPECT_EQ(0, app->GetWatchList().Count());
+  EXPECT_EQ(before, ReadFile(IniPath()));
+  EXPECT_EQ(0, profile->commits);
+}
+
+TEST_F(AppTest, StartLoadsObservesAndExitSavesAfterIconAndTimerAreGone) {
+  WriteIni(kWatchedIni);
+  system.AddProcess(10, "/opt/tool/tool", 0xF);
+  bool iconPresentAtSave = true;
+  bool timerPresentAtSave = true;
+  profile->onCommit = [&] {
+    iconPresentAtSave = !ui.TrayIcons().empty();
+    timerPresentAtSave = !ui.Windows().empty() && !ui.TimerIds(ui.Windows().front()).empty();
+  };
+
+  Check([&] {
+    ASSERT_EQ(1u, ui.TrayIcons().size());
+    const framework::headless::WindowState* main = ui.FindWindowByTemplate(IDD_DUMMY);
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(main->hidden);
+    EXPECT_EQ(0u, main->exStyle & WS_EX_APPWINDOW);
+    EXPECT_EQ(std::vector<std::uintptr_t>{0}, ui.TimerIds(main->id));
+    EXPECT_EQ(ID_TRAY_ICON, static_cast<int>(ui.TrayIcons()[0].id));
+    EXPECT_EQ(WM_TRAY_NOTIFY, ui.TrayIcons()[0].callbackMessage);
+    EXPECT_EQ("", ui.TrayIcons()[0].tip);  // the tip is set at the first mouse movement
+    ASSERT_EQ(1u, app->GetWatchList().Count());
+    EXPECT_EQ("/opt/tool/tool", app->GetWatchList().At(0).exePath);
+  });
+  ui.AdvanceTime(1000);
+  Check([&] { EXPECT_EQ(1u, system.FindProcess(10)->mask); });
+  PostCommand(ID_TRAY_EXIT);
+
+  EXPECT_FALSE(app->InitInstance());
+  EXPECT_TRUE(app->Ran());
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+  EXPECT_EQ(1, profile->commits);
+  EXPECT_FALSE(iconPresentAtSave);
+  EXPECT_FALSE(timerPresentAtSave);
+  ASSERT_FALSE(ui.TrayCalls().empty());
+  EXPECT_EQ(NIM_DELETE, ui.TrayCalls().back().action);
+  const std::string saved = ReadFile(IniPath());
+  EXPECT_NE(saved.find("001_process_path=/opt/tool/tool\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("100_affinity_mask=0\n"), std::string::npos);
+  EXPECT_EQ(1u, Count(ReadFile(LogPath()), "set affinity mask 0x00000001 to process \"/opt/tool/tool\""));
+}
+
+TEST_F(AppTest, TicksObserveOnlyWhileNotPausedAndSettingsClosed) {
+  WriteIni(kWatchedIni);
+  system.AddProcess(10, "/opt/tool/tool", 0xF);
+
+  PostCommand(ID_TRAY_PAUSE);
+  ui.AdvanceTime(3000);
+  Check([&] {
+    EXPECT_EQ(0u, Count(Diagnostics(), "observing...\n"));
+    EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSnapshot));
+    EXPECT_EQ(0xFu, system.FindProcess(10)->mask);
+    EXPECT_TRUE(MainDialog()->IsPaused());
+  });
+  PostCommand(ID_TRAY_PAUSE);
+  ui.AdvanceTime(1000);
+  Check([&] {
+    EXPECT_EQ(1u, Count(Diagnostics(), "observing...\n"));
+    EXPECT_EQ(1u, system.FindProcess(10)->mask);
+    system.FindProcess(10)->mask = 0xF;
+  });
+  // With the settings dialog running, ticks do nothing until it closes.
+  PostCommand(ID_TRAY_OPEN_SETTINGS);
+  Check([&] {
+    EXPECT_TRUE(MainDialog()->IsSettingsOpen());
+    system.ClearCalls();
+  });
+  ui.AdvanceTime(3000);
+  Check([&] {
+    EXPECT_EQ(1u, Count(Diagnostics(), "observing...\n"));
+    EXPECT_EQ(0xFu, system.FindProcess(10)->mask);
+  });
+  ui.PressEscape();
+  ui.AdvanceTime(1000);
+  Check([&] {
+    EXPECT_FALSE(MainDialog()->IsSettingsOpen());
+    EXPECT_EQ(2u, Count(Diagnostics(), "observing...\n"));
+    EXPECT_EQ(1u, system.FindProcess(10)->mask);
+  });
+  // Another timer's ticks get only the default handling.
+  Check([&] { MainDialog()->SendToSelf(WM_TIMER, 7, 0); });
+  Check([&] { EXPECT_EQ(2u, Count(Diagnostics(), "observing...\n")); });
+  PostCommand(ID_TRAY_EXIT);
+
+  app->InitInstance();
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+}
+
+TEST_F(AppTest, TooltipFollowsThePauseStateAtEachMouseMove) {
+  ui.TrayNotify(WM_MOUSEMOVE);
+  Check([&] {
+    ASSERT_FALSE(ui.TrayCalls().empty());
+    const framework::headless::TrayCall& call = ui.TrayCalls().back();
+    EXPECT_EQ(NIM_MODIFY, call.action);
+    EXPECT_EQ(NIF_TIP, call.data.uFlags);
+    EXPECT_EQ("Mavrin (監視中)", ui.TrayIcons().at(0).tip);
+  });
+  PostCommand(ID_TRAY_PAUSE);
+  // Pausing alone leaves a showing tip as it was; the next movement refreshes it.
+  Check([&] { EXPECT_EQ("Mavrin (監視中)", ui.TrayIcons().at(0).tip); });
+  ui.TrayNotify(WM_MOUSEMOVE);
+  Check([&] { EXPECT_EQ("Mavrin (停止中)", ui.TrayIcons().at(0).tip); });
+  PostCommand(ID_TRAY_EXIT);
+  app->InitInstance();
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+  EXPECT_LE(TrayTooltipText(true).size(), 63u);
+}
+
+TEST_F(AppTest, TrayClicksOpenTheMenuOrRaiseTheSettingsDialog) {
+  // A notification for another icon id is ignored, whatever the mouse did.
+  Check([&] { MainDialog()->PostToSelf(WM_TRAY_NOTIFY, 2, WM_LBUTTONDOWN); });
+  Check([&] { EXPECT_TRUE(ui.Menus().empty()); });
+  // Either button opens the tray menu while the settings dialog is closed.
+  ui.TrayNotify(WM_LBUTTONDOWN);
+  ui.DismissMenu();
+  ui.TrayNotify(WM_RBUTTONDOWN);
+  ui.DismissMenu();
+  ui.TrayNotify(WM_LBUTTONUP);
+  Check([&] {
+    ASSERT_EQ(2u, ui.Menus().size());
+    const framework::Menu& shown = ui.Menus()[0].menu;
+    const framework::MenuItem* pause = shown.FindItem(ID_TRAY_PAUSE);
+    ASSERT_NE(pause, nullptr);
+    EXPECT_FALSE(pause->IsChecked());
+    EXPECT_TRUE(shown.FindItem(ID_TRAY_OPEN_SETTINGS)->IsDefault());
+    EXPECT_EQ(nullptr, shown.FindItem(ID_TRAY_DELETE_DUMMY));
+  });
+  // A double-click opens the settings dialog; with it open, a click raises it and opens no menu.
+  ui.TrayNotify(WM_LBUTTONDBLCLK);
+  ui.TrayNotify(WM_RBUTTONDOWN);
+  ui.TrayNotify(WM_LBUTTONDBLCLK);
+  Check([&] {
+    EXPECT_EQ(2u, ui.Menus().size());
+    const framework::headless::WindowState* settings = ui.FindWindowByTemplate(IDD_ASSIGN_LIST);
+    ASSERT_NE(settings, nullptr);
+    ASSERT_FALSE(ui.ForegroundRequests().empty());
+    EXPECT_EQ(settings->id, ui.ForegroundRequests().back());
+    EXPECT_EQ(2, ui.LoopDepth());  // the second double-click opened nothing
+  });
+  ui.PressEscape();
+  PostCommand(ID_TRAY_PAUSE);
+  ui.TrayNotify(WM_LBUTTONDOWN);
+  Check([&] {
+    ASSERT_NE(ui.TrackedMenu(), nullptr);
+    EXPECT_TRUE(ui.TrackedMenu()->FindItem(ID_TRAY_PAUSE)->IsChecked());
+  });
+  ui.DismissMenu();
+  PostCommand(ID_TRAY_EXIT);
+  app->InitInstance();
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+}
+
+TEST_F(AppTest, AboutFromTheTrayOpensOnlyOnce) {
+  PostCommand(ID_TRAY_ABOUT);
+  PostCommand(ID_TRAY_ABOUT);  // handled inside the first box's loop
+  Check([&] {
+    EXPECT_EQ(2, ui.LoopDepth());
+    EXPECT_TRUE(g_bAboutOpen);
+    const framework::headless::WindowState* about = ui.FindWindowByTemplate(IDD_ABOUTBOX);
+    ASSERT_NE(about, nullptr);
+  });
+  ui.PressEnter();
+  Check([&] { EXPECT_FALSE(g_bAboutOpen); });
+  PostCommand(ID_TRAY_ABOUT);
+  Check([&] { EXPECT_EQ(2, ui.LoopDepth()); });
+  ui.PressEscape();
+  PostCommand(ID_TRAY_EXIT);
+  app->InitInstance();
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+}
+
+TEST_F(AppTest, SessionEndSavesWithoutEndingTheProgram) {
+  WriteIni(kWatchedIni);
+  Check([&] {
+    app->GetWatchList().Append(WatchEntry{"/usr/bin/new", 2});
+    EXPECT_EQ(1, MainDialog()->SendToSelf(WM_QUERYENDSESSION, 0, 0));
+    EXPECT_NE(ReadFile(IniPath()).find("002_process_path=/usr/bin/new\n"), std::string::npos);
+    app->GetWatchList().Append(WatchEntry{"/usr/bin/newer", 3});
+    MainDialog()->SendToSelf(WM_ENDSESSION, 0, 0);  // the session goes on: nothing to do
+    EXPECT_EQ(std::string::npos, ReadFile(IniPath()).find("/usr/bin/newer"));
+    MainDialog()->SendToSelf(WM_ENDSESSION, 1, 0);
+    EXPECT_NE(ReadFile(IniPath()).find("003_process_path=/usr/bin/newer\n"), std::string::npos);
+  });
+  // A stop signal ends the program through its normal path.
+  Check([&] { MainDialog()->PostToSelf(WM_APP_STOP_REQUEST); });
+  app->InitInstance();
+  EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
+  EXPECT_EQ(NIM_DELETE, ui.TrayCalls().back().action);
+}
+
+TEST_F(AppTest, AnAcceptedEditSurvivesAKill) {
+  WriteIni(kWatchedIni);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The child runs the program, accepts one addition and then waits to be killed.
+    ui.SetMessageBoxHandler([](const framework::headless::MessageBoxRecord& box) {
+      return box.type == MB_YESNO ? IDYES : IDOK;
+    });
+    Check([&] {
+      AddOrUpdateWatchEntry(*app, WatchEntry{"/usr/bin/kept", 3});
+      std::FILE* ready = std::fopen((dir + "/ready").c_str(), "w");
+      if (ready != nullptr) std::fclose(ready);
+      for (;;) pause();
+    });
+    app->InitInstance();
+    _exit(0);
+  }
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir + "/ready"); ++i) usleep(10000);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const std::string saved = ReadFile(IniPath());
+  EXPECT_NE(saved.find("001_process_path=/opt/tool/tool\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("002_process_path=/usr/bin/kept\n002_affinity_mask=3\n"), std::string::npos) << saved;
+}
