@@ -96,7 +96,7 @@ void HeadlessBackend::PressEnter() {
   Then([](HeadlessBackend& b) {
     CDialog* d = b.UserTarget("Enter");
     if (d == nullptr) return;
-    const WindowState* w = b.FindWindow(d->GetSafeHwnd());
+    const WindowState* w = b.FindWindowState(d->GetSafeHwnd());
     int focused = -1;
     if (w != nullptr) {
       for (const ControlState& c : w->controls) {
@@ -125,7 +125,7 @@ void HeadlessBackend::ChooseSystemMenu(unsigned id) {
   Then([id](HeadlessBackend& b) {
     CDialog* d = b.UserTarget("ChooseSystemMenu");
     if (d == nullptr) return;
-    const WindowState* w = b.FindWindow(d->GetSafeHwnd());
+    const WindowState* w = b.FindWindowState(d->GetSafeHwnd());
     const bool listed = w != nullptr && std::any_of(w->systemMenu.begin(), w->systemMenu.end(),
                                                     [id](const auto& item) { return item.first == id; });
     if (!listed && id != SC_CLOSE) {
@@ -343,7 +343,7 @@ void HeadlessBackend::RunFrame(Frame& frame) {
                                                              : "file dialog";
     std::string text = std::string("stalled: a ") + what + " waited with an empty script";
     if (frame.kind == FrameKind::Dialog) {
-      if (const WindowState* w = FindWindow(frame.window)) text += " (template " + std::to_string(w->templateId) + ")";
+      if (const WindowState* w = FindWindowState(frame.window)) text += " (template " + std::to_string(w->templateId) + ")";
     }
     Error(text);
     Abandon(frame);
@@ -444,7 +444,7 @@ WindowState* HeadlessBackend::Window(WindowId window) {
   return it != windows_.end() ? it->second.get() : nullptr;
 }
 
-const WindowState* HeadlessBackend::FindWindow(WindowId window) const {
+const WindowState* HeadlessBackend::FindWindowState(WindowId window) const {
   auto it = windows_.find(window);
   return it != windows_.end() ? it->second.get() : nullptr;
 }
@@ -469,7 +469,7 @@ const ControlState* HeadlessBackend::FindControl(int templateId, int id) const {
 CDialog* HeadlessBackend::ActiveDialog() const {
   for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {
     if ((*it)->kind == FrameKind::Dialog) {
-      const WindowState* w = FindWindow((*it)->window);
+      const WindowState* w = FindWindowState((*it)->window);
       return w != nullptr ? w->dialog : nullptr;
     }
   }

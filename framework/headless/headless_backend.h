@@ -166,7 +166,7 @@ class HeadlessBackend final : public IBackend {
 
   // The newest window made from templateId that still exists, or nullptr.
   const WindowState* FindWindowByTemplate(int templateId) const;
-  const WindowState* FindWindow(WindowId window) const;
+  const WindowState* FindWindowState(WindowId window) const;
   const ControlState* FindControl(int templateId, int id) const;
   // The dialog of the innermost running modal loop, or nullptr.
   CDialog* ActiveDialog() const;
