@@ -9,6 +9,7 @@ namespace framework {
 struct Icon::Data {
   IconImage image;
   std::uintptr_t handle = 0;
+  std::string file;
   int width = 0;
   int height = 0;
   std::function<void(std::uintptr_t)> release;
@@ -46,10 +47,28 @@ Icon Icon::FromHandle(std::uintptr_t handle, int width, int height, std::functio
   return icon;
 }
 
+Icon Icon::FromFile(std::string path, int size) {
+  Icon icon;
+  if (path.empty() || size <= 0) return icon;
+  auto data = std::make_shared<Data>();
+  data->file = std::move(path);
+  data->width = size;
+  data->height = size;
+  icon.data_ = std::move(data);
+  return icon;
+}
+
 int Icon::Width() const { return data_ ? data_->width : 0; }
 int Icon::Height() const { return data_ ? data_->height : 0; }
-const IconImage* Icon::Image() const { return data_ && data_->handle == 0 ? &data_->image : nullptr; }
+const IconImage* Icon::Image() const {
+  return data_ && data_->handle == 0 && data_->file.empty() ? &data_->image : nullptr;
+}
 std::uintptr_t Icon::Handle() const { return data_ ? data_->handle : 0; }
+
+const std::string& Icon::FilePath() const {
+  static const std::string kNone;
+  return data_ ? data_->file : kNone;
+}
 
 namespace {
 

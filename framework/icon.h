@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/resource_types.h"
@@ -18,14 +19,19 @@ class Icon {
   static Icon FromImage(IconImage image);
   // An icon that wraps a backend handle; release (may be empty) runs once, when the last copy is gone.
   static Icon FromHandle(std::uintptr_t handle, int width, int height, std::function<void(std::uintptr_t)> release);
+  // An icon that a backend loads from the image file at path (PNG, XPM, SVG, ...), shown at size by
+  // size pixels. An empty path gives a null icon.
+  static Icon FromFile(std::string path, int size);
 
   bool IsNull() const { return data_ == nullptr; }
   int Width() const;
   int Height() const;
-  // Pixels, or nullptr for a handle icon.
+  // Pixels, or nullptr for a handle or file icon.
   const IconImage* Image() const;
   // The backend handle, or 0 for a pixel icon.
   std::uintptr_t Handle() const;
+  // The image file of a file icon, or empty text.
+  const std::string& FilePath() const;
   // Two icons are the same when they share one image or handle.
   bool SameAs(const Icon& other) const { return data_ == other.data_; }
 
