@@ -1,26 +1,299 @@
 #include "ui/assign_list_dlg.h"
 
 #include <cstdio>
+#include <vector>
 
+#include "app/about_dlg.h"
 #include "app/assign_app.h"
+#include "framework/backend.h"
+#include "framework/shell.h"
 #include "res/resource.h"
+#include "settings/text.h"
+#include "ui/cpu_boxes.h"
+#include "ui/manage_assign_dlg.h"
 
-CAssignListDlg::CAssignListDlg() : CDialog(IDD_ASSIGN_LIST) {}
+namespace {
+
+constexpr int kStandardIconSize = 32;
+constexpr int kSmallIconSize = 16;
+// The texts the system hands over fit a 1,024-byte buffer with its terminating zero.
+constexpr std::size_t kTextBytes = 1023;
+// Titles are read with room to spare and cut here, so no character is ever split.
+constexpr std::size_t kTitleReadBytes = 4 * (kTextBytes + 1);
+// Positions of the list popups in menu 129 (0 is the tray menu).
+constexpr int kWindowListPopup = 1;
+constexpr int kProcessListPopup = 2;
+
+}  // namespace
+
+std::string WindowTitleText(platform::WindowHandle window) {
+  return CutToBytes(TheApp().System().WindowTitle(window, kTitleReadBytes), kTextBytes);
+}
+
+CAssignListDlg::CAssignListDlg()
+    : CDialog(IDD_ASSIGN_LIST), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
+
+CAssignListDlg::~CAssignListDlg() = default;
 
 const framework::MessageMap* CAssignListDlg::GetThisMessageMap() {
   using namespace framework;
   static constexpr MessageEntry kEntries[] = {
+      MapSysCommand<&CAssignListDlg::OnSysCommand>(),
+      MapMessage<&CAssignListDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
+      MapClicked<&CAssignListDlg::OnBnClickedUpdateList>(IDC_UPDATE_LIST),
+      MapMessage<&CAssignListDlg::OnDestroy>(WM_DESTROY),
       MapMessage<&CAssignListDlg::OnClose>(WM_CLOSE),
+      MapNotify<&CAssignListDlg::OnRClickWindowList>(NM_RCLICK, IDC_WINDOW_LIST),
+      MapNotify<&CAssignListDlg::OnRClickProcessList>(NM_RCLICK, IDC_PROCESS_LIST),
+      MapCommand<&CAssignListDlg::OnWindowListAdd>(ID_WINDOWLIST_ADD),
+      MapCommand<&CAssignListDlg::OnProcessListAdd>(ID_PROCESSLIST_ADD),
+      MapClicked<&CAssignListDlg::OnBnClickedManage>(IDC_MANAGE),
   };
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
 }
 
+void CAssignListDlg::DoDataExchange() {
+  BindControl(IDC_PROCESS_LIST, m_processList);
+  BindControl(IDC_WINDOW_LIST, m_windowList);
+}
+
 bool CAssignListDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+
+  const std::string aboutText = framework::LoadStringResource(IDS_ABOUTBOX);
+  if (!aboutText.empty()) {
+    AppendSystemMenuSeparator();
+    AppendSystemMenuItem(IDM_ABOUTBOX, aboutText);
+  }
+  SetIcon(m_hIcon, true);
+  SetIcon(m_hIcon, false);
   // No task-bar button of its own: it belongs to the tray program.
   ModifyStyleEx(WS_EX_APPWINDOW, 0);
+
+  m_windowList.InsertColumn(0, "アプリケーション", LVCFMT_LEFT, 240);
+  m_processList.InsertColumn(0, "プロセス", LVCFMT_LEFT, 180);
+  m_processList.InsertColumn(1, "CPU", LVCFMT_LEFT, 80);
+  m_processList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+  m_windowList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+
+  UpdateLists();
   return true;
+}
+
+void CAssignListDlg::UpdateLists() {
+  CAssignApp& app = TheApp();
+  SystemSnapshot& snapshot = app.Snapshot();
+  snapshot.Refresh();
+
+  m_processList.DeleteAllItems();
+  const unsigned processors = app.System().GetProcessorCount();
+  const std::vector<ProcessInfo>& processes = snapshot.processes;
+  for (std::size_t i = 0; i < processes.size(); ++i) {
+    const ProcessInfo& process = processes[i];
+    const int row = m_processList.InsertItem(static_cast<int>(i), process.entry.szExeFile);
+    m_processList.SetItemText(row, 1, FormatCpuDisplay(process.cpuCount, process.affinityMask, processors));
+  }
+  if (!processes.empty()) {
+    m_processList.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    ShowProcessMask(0, *this);
+  }
+
+  // The icons of the previous update go with their list (and with the control's copies below).
+  m_imageList.Destroy();
+  m_imageList.Create(kSmallIconSize, kSmallIconSize, ILC_COLORDDB | ILC_MASK, 1, 1);
+  const std::vector<WindowInfo>& windows = snapshot.windows;
+  std::vector<int> images(windows.size(), -1);
+  for (std::size_t j = 0; j < windows.size(); ++j) {
+    const int process = snapshot.FindProcessByWindow(windows[j].hwnd);
+    if (process < 0) continue;
+    images[j] = m_imageList.Add(framework::Shell().FileIcon(processes[static_cast<std::size_t>(process)].exePath));
+  }
+  m_windowList.SetSmallImageList(&m_imageList);
+
+  m_windowList.DeleteAllItems();
+  for (std::size_t j = 0; j < windows.size(); ++j) {
+    m_windowList.InsertItem(static_cast<int>(j), WindowTitleText(windows[j].hwnd), images[j]);
+  }
+}
+
+int CAssignListDlg::ActedOnRow(const framework::ListView& list) {
+  const int row = list.FirstSelected();
+  return row < 0 ? 0 : row;
+}
+
+int CAssignListDlg::ProcessRowOfWindow(int windowRow) const {
+  const SystemSnapshot& snapshot = TheApp().Snapshot();
+  if (windowRow < 0 || static_cast<std::size_t>(windowRow) >= snapshot.windows.size()) return -1;
+  return snapshot.FindProcessByWindow(snapshot.windows[static_cast<std::size_t>(windowRow)].hwnd);
+}
+
+// ---- selection ----
+
+bool CAssignListDlg::OnNotify(framework::WParam wParam, framework::LParam lParam, framework::LResult* result) {
+  const auto* header = reinterpret_cast<const framework::NotifyHeader*>(lParam);
+  if (header != nullptr && header->code == LVN_ITEMCHANGED) {
+    if (header->idFrom == IDC_PROCESS_LIST) {
+      if (!m_bSyncingLists) OnProcessSelectionChanged();
+      return CDialog::OnNotify(wParam, lParam, result);
+    }
+    if (header->idFrom == IDC_WINDOW_LIST) {
+      if (!m_bSyncingLists) OnWindowSelectionChanged();
+      if (result != nullptr) *result = 0;
+      return true;
+    }
+  }
+  return CDialog::OnNotify(wParam, lParam, result);
+}
+
+void CAssignListDlg::OnProcessSelectionChanged() {
+  m_bSyncingLists = true;
+  m_windowList.DeselectAll();
+  m_bSyncingLists = false;
+  ShowProcessMask(ActedOnRow(m_processList), *this);
+}
+
+void CAssignListDlg::OnWindowSelectionChanged() {
+  const int process = ProcessRowOfWindow(ActedOnRow(m_windowList));
+  m_bSyncingLists = true;
+  if (process >= 0) {
+    m_processList.SetItemState(process, LVIS_SELECTED, LVIS_SELECTED);
+    m_processList.EnsureVisible(process, true);
+    ShowProcessMask(process, *this);
+  } else {
+    m_processList.DeselectAll();
+  }
+  m_bSyncingLists = false;
+}
+
+// ---- the processor boxes ----
+
+bool CAssignListDlg::OnCommand(framework::WParam wParam, framework::LParam lParam) {
+  const unsigned id = framework::LowWord(wParam);
+  if (id >= IDC_CPU0 && id <= IDC_CPU7 && framework::HighWord(wParam) == BN_CLICKED) {
+    OnCpuBoxClicked(static_cast<int>(id) - IDC_CPU0);
+    return true;
+  }
+  return CDialog::OnCommand(wParam, lParam);
+}
+
+void CAssignListDlg::OnCpuBoxClicked(int processor) {
+  CAssignApp& app = TheApp();
+  const CpuBoxRequest request = InterpretCpuBoxClick(*this, processor, app.System().GetProcessorCount());
+  if (request == CpuBoxRequest::kNone) return;
+  const bool add = request == CpuBoxRequest::kAdd;
+  const int row = ActedOnRow(m_processList);
+
+  SystemSnapshot& snapshot = app.Snapshot();
+  if (!snapshot.SetProcessorEnabled(processor, row, add)) {
+    SettleCpuBox(*this, processor, request, false);
+    return;
+  }
+  // The update rebuilds the snapshot; remember now which process was changed.
+  const ProcessInfo changed = snapshot.processes[static_cast<std::size_t>(row)];
+  UpdateLists();
+
+  // The new snapshot may list a process that started meanwhile before the changed one; keep the
+  // changed process selected, not whichever now stands at its old row.
+  int reselect = row;
+  for (std::size_t i = 0; i < snapshot.processes.size(); ++i) {
+    const ProcessInfo& p = snapshot.processes[i];
+    if (p.entry.th32ProcessID == changed.entry.th32ProcessID && p.exePath == changed.exePath) {
+      reselect = static_cast<int>(i);
+      break;
+    }
+  }
+  m_processList.SetItemState(reselect, LVIS_SELECTED, LVIS_SELECTED);
+  m_processList.EnsureVisible(reselect, true);
+  SettleCpuBox(*this, processor, request, true);
+  // Hand-changed: the observation cycle leaves this executable alone from now on.
+  app.GetQuickChangedPaths().insert(changed.exePath);
+}
+
+// ---- popups ----
+
+template <class Fill>
+void CAssignListDlg::ShowListPopup(int popupIndex, Fill fill) {
+  framework::Menu menu;
+  if (!menu.LoadFromResource(IDR_TRAY_MENU)) return;
+  framework::Menu* popup = menu.SubMenu(popupIndex);
+  if (popup == nullptr) return;
+  fill(*popup);
+  const framework::Point cursor = framework::Backend().CursorPos();
+  SetForeground();
+  TrackPopup(*popup, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  PostToSelf(WM_NULL);
+  menu.Destroy();
+}
+
+void CAssignListDlg::OnRClickWindowList(const framework::NotifyHeader&, framework::LResult& result) {
+  result = 0;
+  const int windowRow = ActedOnRow(m_windowList);
+  const int process = ProcessRowOfWindow(windowRow);
+  if (process < 0) return;
+  const SystemSnapshot& snapshot = TheApp().Snapshot();
+  const std::string title = WindowTitleText(snapshot.windows[static_cast<std::size_t>(windowRow)].hwnd);
+  const std::string path = CutToBytes(snapshot.processes[static_cast<std::size_t>(process)].exePath, kTextBytes);
+  ShowListPopup(kWindowListPopup, [&](framework::Menu& popup) {
+    popup.SetItemText(ID_WINDOWLIST_WINDOW_NAME, title);
+    popup.SetItemText(ID_WINDOWLIST_PROCESS_NAME, path);
+  });
+}
+
+void CAssignListDlg::OnRClickProcessList(const framework::NotifyHeader&, framework::LResult& result) {
+  result = 0;
+  const int row = ActedOnRow(m_processList);
+  const SystemSnapshot& snapshot = TheApp().Snapshot();
+  // An empty list has no row 0: nothing to offer.
+  if (static_cast<std::size_t>(row) >= snapshot.processes.size()) return;
+  const std::string path = CutToBytes(snapshot.processes[static_cast<std::size_t>(row)].exePath, kTextBytes);
+  ShowListPopup(kProcessListPopup,
+                [&](framework::Menu& popup) { popup.SetItemText(ID_PROCESSLIST_PROCESS_NAME, path); });
+}
+
+void CAssignListDlg::OnWindowListAdd() {
+  const int process = ProcessRowOfWindow(ActedOnRow(m_windowList));
+  if (process >= 0) AddProcessToWatchList(process);
+}
+
+void CAssignListDlg::OnProcessListAdd() { AddProcessToWatchList(ActedOnRow(m_processList)); }
+
+void CAssignListDlg::AddProcessToWatchList(int row) {
+  CAssignApp& app = TheApp();
+  const std::vector<ProcessInfo>& processes = app.Processes();
+  if (row < 0 || static_cast<std::size_t>(row) >= processes.size()) return;
+  const ProcessInfo& process = processes[static_cast<std::size_t>(row)];
+  const WatchEntry entry{process.exePath, process.affinityMask};
+  AddOrUpdateWatchEntry(app, entry);
+}
+
+// ---- buttons, system menu, window ----
+
+void CAssignListDlg::OnBnClickedUpdateList() { UpdateLists(); }
+
+void CAssignListDlg::OnBnClickedManage() {
+  CManageAssignDlg manage;
+  manage.DoModal();
+}
+
+void CAssignListDlg::OnSysCommand(unsigned id, framework::LParam) {
+  if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
+    CAboutDlg about;
+    about.DoModal();
+    return;
+  }
+  Default();
+}
+
+framework::LResult CAssignListDlg::OnQueryDragIcon(framework::WParam, framework::LParam) {
+  // The icon object itself: a pixel icon has no system handle to give.
+  return reinterpret_cast<framework::LResult>(&m_hIcon);
+}
+
+void CAssignListDlg::OnDestroy() {
+  Default();
+  // The control's copies go with the window; nothing keeps shell icons while the dialog is closed.
+  m_imageList.Destroy();
 }
 
 void CAssignListDlg::OnClose() {
