@@ -5,7 +5,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build asan run test test-main test-asan clean
+.PHONY: all deps build asan run test test-main test-asan clean deb install
 
 all: build
 
@@ -32,6 +32,15 @@ test-asan: asan
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-sanitize
 
 test: test-main test-asan
+
+# A Debian package of the Linux edition, in $(BUILD)/.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs without packaging: make install PREFIX=$$HOME/.local
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
