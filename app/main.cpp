@@ -13,6 +13,7 @@
 #include "framework/dialog.h"
 #include "framework/headless/headless_backend.h"
 #include "platform/linux/linux_instance_guard.h"
+#include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
   framework::SetBackend(backend.get());
   framework::SetApplicationName(ProgramName(argc > 0 ? argv[0] : nullptr));
 
+  platform::LinuxShell shell;
+  framework::SetShell(&shell);
+
   platform::LinuxSystem system;
   platform::LinuxInstanceGuard instanceGuard;
   IniFile settingsFile(kSettingsFileName);
@@ -70,6 +74,7 @@ int main(int argc, char** argv) {
   app.InitInstance();
 
   SetTheApp(nullptr);
+  framework::SetShell(nullptr);
   framework::SetBackend(nullptr);
   return 0;
 }
