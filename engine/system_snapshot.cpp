@@ -94,7 +94,15 @@ void SystemSnapshot::RefreshProcesses() {
     }
     system_.CloseHandle(handle);
   }
-  std::sort(processes.begin(), processes.end(), ComesBefore);
+  // Sorting positions instead of the entries moves a few bytes per step, not a whole record.
+  std::vector<std::uint32_t> order(processes.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return ComesBefore(processes[a], processes[b]); });
+  std::vector<ProcessInfo> sorted;
+  sorted.reserve(processes.size());
+  for (std::uint32_t i : order) sorted.push_back(std::move(processes[i]));
+  processes = std::move(sorted);
 }
 
 int SystemSnapshot::FindProcessByWindow(platform::WindowHandle window) const {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,33 +20,7 @@ constexpr char kDeletedSuffix[] = " (deleted)";
 constexpr std::size_t kDeletedSuffixLength = sizeof(kDeletedSuffix) - 1;
 // A path from a snapshot older than this is read again instead.
 constexpr auto kSnapshotPathLifetime = std::chrono::seconds(1);
-
-// A processor set sized for the machine (cpu_set_t alone stops at 1024 processors).
-class CpuSet {
- public:
-  explicit CpuSet(std::size_t bytes) : words_((bytes + sizeof(unsigned long) - 1) / sizeof(unsigned long), 0UL) {}
-  cpu_set_t* Get() { return reinterpret_cast<cpu_set_t*>(words_.data()); }
-  std::size_t Bytes() const { return words_.size() * sizeof(unsigned long); }
-  bool Read(pid_t tid) { return sched_getaffinity(tid, Bytes(), Get()) == 0; }
-  bool Write(pid_t tid) { return sched_setaffinity(tid, Bytes(), Get()) == 0; }
-  AffinityMask Low32() {
-    AffinityMask mask = 0;
-    for (unsigned cpu = 0; cpu < 32; ++cpu) {
-      if (CPU_ISSET_S(cpu, Bytes(), Get())) mask |= AffinityMask{1} << cpu;
-    }
-    return mask;
-  }
-  void SetLow32(AffinityMask mask) {
-    std::fill(words_.begin(), words_.end(), 0UL);
-    for (unsigned cpu = 0; cpu < 32; ++cpu) {
-      if (mask & (AffinityMask{1} << cpu)) CPU_SET_S(cpu, Bytes(), Get());
-    }
-  }
-  friend bool operator==(const CpuSet&, const CpuSet&) = default;
-
- private:
-  std::vector<unsigned long> words_;
-};
+constexpr auto kOnlineMaskLifetime = std::chrono::seconds(1);
 
 bool ParseProcessId(const char* name, ProcessId& pid) {
   if (*name == '\0') return false;
@@ -98,6 +73,27 @@ bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   return !tids.empty();
 }
 
+// The /proc/PID directory of one process, open for as long as the object lives.
+class PinnedProcess {
+ public:
+  PinnedProcess(int procFd, ProcessId pid) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "%u", static_cast<unsigned>(pid));
+    if (procFd >= 0) fd_ = openat(procFd, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  ~PinnedProcess() {
+    if (fd_ >= 0) close(fd_);
+  }
+  PinnedProcess(const PinnedProcess&) = delete;
+  PinnedProcess& operator=(const PinnedProcess&) = delete;
+  int DirFd() const { return fd_; }
+  // Lookups below the directory of an ended process fail, also once its id is reused.
+  bool Running() const { return fd_ >= 0 && faccessat(fd_, "stat", F_OK, AT_SYMLINK_NOFOLLOW) == 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 AffinityMask OnlineProcessorMask() {
@@ -148,19 +144,45 @@ std::string ExePathFromLink(const std::string& linkText, const char* procExe) {
   return linkText.substr(0, linkText.size() - kDeletedSuffixLength);
 }
 
-ProcProcesses::ProcProcesses() {
-  procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+std::size_t CpuSetBytes() {
   long configured = sysconf(_SC_NPROCESSORS_CONF);
   std::size_t cpus = configured > 1024 ? static_cast<std::size_t>(configured) : 1024;
-  cpuSetBytes_ = CPU_ALLOC_SIZE(cpus);
+  return CPU_ALLOC_SIZE(cpus);
+}
+}  // namespace
+
+CpuSet::CpuSet(std::size_t bytes) : words_((bytes + sizeof(unsigned long) - 1) / sizeof(unsigned long), 0UL) {}
+
+bool CpuSet::Read(int tid) {
+  return sched_getaffinity(tid, Bytes(), reinterpret_cast<cpu_set_t*>(words_.data())) == 0;
+}
+
+bool CpuSet::Write(int tid) const {
+  return sched_setaffinity(tid, Bytes(), reinterpret_cast<const cpu_set_t*>(words_.data())) == 0;
+}
+
+AffinityMask CpuSet::Low32() const {
+  // Processor n is bit n % bits-per-word of word n / bits-per-word.
+  return static_cast<AffinityMask>(words_.empty() ? 0 : (words_[0] & 0xFFFFFFFFul));
+}
+
+void CpuSet::SetLow32(AffinityMask mask) {
+  std::fill(words_.begin(), words_.end(), 0UL);
+  if (!words_.empty()) words_[0] = mask;
+}
+
+ProcProcesses::ProcProcesses()
+    : cpuSetBytes_(CpuSetBytes()), lastRead_(cpuSetBytes_) {
+  procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 ProcProcesses::~ProcProcesses() {
-  for (auto& [handle, opened] : opened_) close(opened.dirFd);
   if (procFd_ >= 0) close(procFd_);
 }
 
 bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
+  lastReadAtOpen_ = false;
   out.clear();
   snapshotPaths_.clear();
   if (procFd_ < 0) return false;
@@ -208,58 +230,81 @@ bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
 }
 
 ProcessHandle ProcProcesses::OpenProcess(std::uint32_t /*desiredAccess*/, ProcessId pid) {
-  if (procFd_ < 0 || pid == 0 || pid > 0x7FFFFFFFu) return kNoProcess;
-  char name[16];
-  std::snprintf(name, sizeof(name), "%u", static_cast<unsigned>(pid));
-  int dirFd = openat(procFd_, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return kNoProcess;
-  ProcessHandle handle = static_cast<ProcessHandle>(dirFd) + 1;
-  opened_[handle] = Opened{pid, dirFd};
+  if (pid == 0 || pid > 0x7FFFFFFFu) return kNoProcess;
+  // Whether it still exists. Reading its mask is the cheapest way to ask (cheaper than kill 0)
+  // and needs no rights over the process; a mask read that the very next call asks for is
+  // handed out from here instead of being read twice.
+  lastReadHandle_ = kNoProcess;
+  bool read = lastRead_.Read(static_cast<pid_t>(pid));
+  if (!read && errno == ESRCH) return kNoProcess;
+  ProcessHandle handle = nextHandle_++;
+  if (nextHandle_ <= 0) nextHandle_ = 1;
+  opened_[handle] = pid;
+  if (read) {
+    lastReadHandle_ = handle;
+    lastReadAtOpen_ = true;
+  }
   return handle;
 }
 
 void ProcProcesses::CloseHandle(ProcessHandle handle) {
-  auto it = opened_.find(handle);
-  if (it == opened_.end()) return;
-  close(it->second.dirFd);
-  opened_.erase(it);
+  opened_.erase(handle);
+  if (handle == lastReadHandle_) lastReadHandle_ = kNoProcess;
 }
 
-const ProcProcesses::Opened* ProcProcesses::Find(ProcessHandle handle) const {
+bool ProcProcesses::Find(ProcessHandle handle, ProcessId& pid) const {
   auto it = opened_.find(handle);
-  return it == opened_.end() ? nullptr : &it->second;
-}
-
-bool ProcProcesses::StillRunning(const Opened& opened) const {
-  // Lookups below a /proc/PID directory of an ended process fail, also when the id is reused.
-  return faccessat(opened.dirFd, "stat", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+  if (it == opened_.end()) return false;
+  pid = it->second;
+  return true;
 }
 
 bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) {
-  const Opened* opened = Find(handle);
-  if (opened == nullptr) return false;
-  CpuSet set(cpuSetBytes_);
-  if (!set.Read(static_cast<pid_t>(opened->pid))) return false;
-  processMask = set.Low32();
-  systemMask = OnlineProcessorMask();
+  ProcessId pid = 0;
+  if (!Find(handle, pid)) return false;
+  if (!(lastReadAtOpen_ && handle == lastReadHandle_)) {
+    if (!lastRead_.Read(static_cast<pid_t>(pid))) {
+      lastReadHandle_ = kNoProcess;
+      return false;
+    }
+    lastReadHandle_ = handle;
+  }
+  lastReadAtOpen_ = false;
+  processMask = lastRead_.Low32();
+  // Reading /sys costs more than the rest of the call; processors come and go rarely, and a
+  // mask is checked against a fresh reading whenever it is set.
+  auto now = std::chrono::steady_clock::now();
+  if (onlineMask_ == 0 || now - onlineMaskTime_ > kOnlineMaskLifetime) {
+    onlineMask_ = OnlineProcessorMask();
+    onlineMaskTime_ = now;
+  }
+  systemMask = onlineMask_;
   return true;
 }
 
 bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask /*currentMask*/) {
-  const Opened* opened = Find(handle);
-  if (opened == nullptr) return false;
-  // Whatever the main thread has now, in full, goes back to the main thread only.
-  CpuSet set(cpuSetBytes_);
-  pid_t pid = static_cast<pid_t>(opened->pid);
-  return set.Read(pid) && set.Write(pid);
+  ProcessId pid = 0;
+  if (!Find(handle, pid)) return false;
+  // The main thread's full mask as just read through this handle (the 32-bit value the caller
+  // has may have lost processors above 31) goes back to the main thread only.
+  if (handle != lastReadHandle_) {
+    if (!lastRead_.Read(static_cast<pid_t>(pid))) return false;
+    lastReadHandle_ = handle;
+  }
+  lastReadAtOpen_ = false;
+  return lastRead_.Write(static_cast<pid_t>(pid));
 }
 
 bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
-  const Opened* opened = Find(handle);
-  if (opened == nullptr) return false;
+  lastReadHandle_ = kNoProcess;
+  ProcessId pid = 0;
+  if (!Find(handle, pid)) return false;
   // Linux would quietly narrow a mask that names absent processors; this call refuses it.
   if (mask == 0 || (mask & ~OnlineProcessorMask()) != 0) return false;
-  if (!StillRunning(*opened)) return false;
+  // The /proc/PID directory, held open, stands for this very process while its threads are
+  // set: listed through it, a process that has ended shows no threads, even if its id is reused.
+  PinnedProcess pinned(procFd_, pid);
+  if (!pinned.Running()) return false;
 
   CpuSet target(cpuSetBytes_);
   target.SetLow32(mask);
@@ -272,7 +317,7 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask ma
   constexpr int kMaxPasses = 16;
   int pass = 0;
   for (; pass < kMaxPasses && ok; ++pass) {
-    if (!ListThreads(opened->dirFd, tids)) {
+    if (!ListThreads(pinned.DirFd(), tids)) {
       ok = false;
       break;
     }
@@ -304,30 +349,29 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask ma
     if (!setAny) break;
   }
   if (pass == kMaxPasses) ok = false;
-  if (ok && !StillRunning(*opened)) ok = false;
+  if (ok && !pinned.Running()) ok = false;
   if (!ok) {
     for (auto& [tid, before] : changed) before.Write(tid);
   }
   return ok;
 }
 
-std::string ProcProcesses::ReadExePath(int dirFd, ProcessId pid) const {
+std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
+  lastReadAtOpen_ = false;
+  ProcessId pid = 0;
+  if (!Find(handle, pid)) return {};
+  if (!snapshotPaths_.empty() && std::chrono::steady_clock::now() - snapshotTime_ < kSnapshotPathLifetime) {
+    auto it = std::lower_bound(snapshotPaths_.begin(), snapshotPaths_.end(), pid,
+                               [](const auto& item, ProcessId p) { return item.first < p; });
+    if (it != snapshotPaths_.end() && it->first == pid) return it->second;
+  }
+  char exeName[32];
+  std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
   std::string link;
-  if (!ReadLink(dirFd, "exe", link) || link.empty()) return {};
+  if (procFd_ < 0 || !ReadLink(procFd_, exeName, link) || link.empty()) return {};
   char procExe[48];
   std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
   return ExePathFromLink(link, procExe);
-}
-
-std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
-  const Opened* opened = Find(handle);
-  if (opened == nullptr) return {};
-  if (!snapshotPaths_.empty() && std::chrono::steady_clock::now() - snapshotTime_ < kSnapshotPathLifetime) {
-    auto it = std::lower_bound(snapshotPaths_.begin(), snapshotPaths_.end(), opened->pid,
-                               [](const auto& item, ProcessId pid) { return item.first < pid; });
-    if (it != snapshotPaths_.end() && it->first == opened->pid) return it->second;
-  }
-  return ReadExePath(opened->dirFd, opened->pid);
 }
 
 std::uint32_t ProcProcesses::GetProcessorCount() {

@@ -22,6 +22,21 @@ AffinityMask OnlineProcessorMask();
 // that a file whose real name ends in " (deleted)" keeps it.
 std::string ExePathFromLink(const std::string& linkText, const char* procExe);
 
+// A processor set sized for the machine (cpu_set_t alone stops at 1024 processors).
+class CpuSet {
+ public:
+  explicit CpuSet(std::size_t bytes);
+  std::size_t Bytes() const { return words_.size() * sizeof(unsigned long); }
+  bool Read(int tid);         // sched_getaffinity
+  bool Write(int tid) const;  // sched_setaffinity
+  AffinityMask Low32() const;
+  void SetLow32(AffinityMask mask);
+  friend bool operator==(const CpuSet&, const CpuSet&) = default;
+
+ private:
+  std::vector<unsigned long> words_;
+};
+
 class ProcProcesses final : public IProcessApi {
  public:
   ProcProcesses();
@@ -33,14 +48,16 @@ class ProcProcesses final : public IProcessApi {
   // part of that path in its original case. th32ParentProcessID and cntThreads stay 0: nothing
   // reads them, and filling them would cost a /proc/PID/stat read per process.
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
-  // The handle holds the /proc/PID directory of the process open. Setting a mask through it is
-  // bound to that process: it fails once the process has ended, even if its id was reused.
+  // Fails for a process that no longer exists. The handle holds no system resource.
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
-  // The main thread's mask, cut to 32 bits; systemMask is the online processors.
+  // The main thread's mask, cut to 32 bits; systemMask is the online processors (as read at
+  // most a second ago).
   bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
   // Every thread of the process (threads that appear meanwhile included) gets the mask. Fails,
-  // changing nothing, for 0, a processor that is not online, or a thread that refuses it.
+  // changing nothing, for 0, a processor that is not online, or a thread that refuses it. While
+  // it works the process is pinned through its /proc directory, so a process that ends meanwhile
+  // makes it fail rather than reach a newcomer under the same id.
   bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
   // Writes the main thread's own full mask back to the main thread: proves the right to set it
   // and changes nothing. currentMask is not needed for that.
@@ -51,20 +68,22 @@ class ProcProcesses final : public IProcessApi {
   std::uint32_t GetProcessorCount() override;
 
  private:
-  struct Opened {
-    ProcessId pid = 0;
-    int dirFd = -1;
-  };
-  const Opened* Find(ProcessHandle handle) const;
-  bool StillRunning(const Opened& opened) const;
-  std::string ReadExePath(int dirFd, ProcessId pid) const;
+  bool Find(ProcessHandle handle, ProcessId& pid) const;
 
   int procFd_ = -1;
   std::size_t cpuSetBytes_ = 0;
-  std::unordered_map<ProcessHandle, Opened> opened_;
+  // The full mask last read, and through which handle: the listing probe writes exactly that
+  // back. Read at open, it stands for GetProcessAffinityMask only if that is the next call.
+  CpuSet lastRead_;
+  ProcessHandle lastReadHandle_ = kNoProcess;
+  bool lastReadAtOpen_ = false;
+  std::unordered_map<ProcessHandle, ProcessId> opened_;
+  ProcessHandle nextHandle_ = 1;
   // Paths read by the latest snapshot, in ascending pid order (the order /proc lists them).
   std::vector<std::pair<ProcessId, std::string>> snapshotPaths_;
   std::chrono::steady_clock::time_point snapshotTime_{};
+  AffinityMask onlineMask_ = 0;
+  std::chrono::steady_clock::time_point onlineMaskTime_{};
 };
 
 }  // namespace platform

@@ -99,8 +99,8 @@ struct X11Windows::State {
   Atom atoms[kAtomCount] = {};
 
   static void OnConnectionLost(Display*, void* self) {
-    // The connection is gone for good; from now on there are no windows. The Display is not
-    // touched again (closing it after an I/O error is not safe).
+    // The connection is gone for good; from now on there are no windows. The Display is
+    // released at the next call, not from inside Xlib.
     static_cast<State*>(self)->broken = true;
   }
 
@@ -121,16 +121,24 @@ struct X11Windows::State {
     return broken ? nullptr : display;
   }
 
+  // Called on entry to every public call, never from inside another: a connection that died
+  // during an earlier call is released here, where no caller still holds it.
+  Display* Begin() {
+    if (broken && display != nullptr) {
+      std::erase(g_ownDisplays, display);
+      XCloseDisplay(display);
+      display = nullptr;
+    }
+    return Get();
+  }
+
   bool Read(Window window, Atom property, Atom type, long maxLongs, Property& out) {
     Display* d = Get();
     if (d == nullptr || window == None) return false;
     unsigned long remaining = 0;
     int status = XGetWindowProperty(d, window, property, 0, maxLongs, False, type, &out.type, &out.format,
                                     &out.count, &remaining, &out.data);
-    if (broken) {
-      out.data = nullptr;  // never free memory handed out by a dead connection
-      return false;
-    }
+    if (broken) return false;
     return status == Success && out.type != None && out.data != nullptr;
   }
 
@@ -156,9 +164,12 @@ struct X11Windows::State {
     Window parent = None;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0 || broken) return None;
+    if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0 || broken) {
+      if (children != nullptr) XFree(children);
+      return None;
+    }
     Window found = None;
-    for (unsigned int i = count; i-- > 0 && found == None;) found = FindClient(children[i], depth - 1);
+    for (unsigned int i = count; i-- > 0 && found == None && !broken;) found = FindClient(children[i], depth - 1);
     if (children != nullptr) XFree(children);
     return found;
   }
@@ -173,19 +184,16 @@ X11Windows::X11Windows(const char* displayName) : state_(std::make_unique<State>
 
 X11Windows::~X11Windows() {
   if (state_->display == nullptr) return;
-  // A dead connection stays registered as ours: Xlib may still report on it.
-  if (!state_->broken) {
-    std::erase(g_ownDisplays, state_->display);
-    XCloseDisplay(state_->display);
-  }
+  std::erase(g_ownDisplays, state_->display);
+  XCloseDisplay(state_->display);
 }
 
-bool X11Windows::Connected() { return state_->Get() != nullptr; }
+bool X11Windows::Connected() { return state_->Begin() != nullptr; }
 
 void X11Windows::EnumTopLevelWindows(std::vector<WindowHandle>& out) {
   out.clear();
   State& s = *state_;
-  Display* d = s.Get();
+  Display* d = s.Begin();
   if (d == nullptr) return;
 
   Property stacking;
@@ -203,8 +211,8 @@ void X11Windows::EnumTopLevelWindows(std::vector<WindowHandle>& out) {
   Window parent = None;
   Window* children = nullptr;
   unsigned int count = 0;
-  if (XQueryTree(d, s.root, &rootReturn, &parent, &children, &count) == 0 || s.broken) return;
-  for (unsigned int i = count; i-- > 0;) {
+  if (XQueryTree(d, s.root, &rootReturn, &parent, &children, &count) == 0 || s.broken) count = 0;
+  for (unsigned int i = count; i-- > 0 && !s.broken;) {
     Window child = children[i];
     XWindowAttributes attributes;
     if (XGetWindowAttributes(d, child, &attributes) == 0 || s.broken) continue;
@@ -213,13 +221,14 @@ void X11Windows::EnumTopLevelWindows(std::vector<WindowHandle>& out) {
     if (client == None && s.HasTitle(child)) client = child;
     if (client != None) out.push_back(static_cast<WindowHandle>(client));
   }
-  if (children != nullptr && !s.broken) XFree(children);
+  if (children != nullptr) XFree(children);
+  if (s.broken) out.clear();
 }
 
 std::string X11Windows::WindowTitle(WindowHandle window, std::size_t bufferSize) {
   State& s = *state_;
   // Connect first: the atoms passed below are only known once connected.
-  if (bufferSize == 0 || s.Get() == nullptr) return {};
+  if (bufferSize == 0 || s.Begin() == nullptr) return {};
   Window w = static_cast<Window>(window);
   const long maxLongs = static_cast<long>(bufferSize / 4 + 8);
   std::string title;
@@ -253,7 +262,7 @@ std::string X11Windows::WindowTitle(WindowHandle window, std::size_t bufferSize)
 
 std::string X11Windows::WindowClass(WindowHandle window) {
   State& s = *state_;
-  if (s.Get() == nullptr) return {};
+  if (s.Begin() == nullptr) return {};
   Window w = static_cast<Window>(window);
   Property type;
   if (s.Read(w, s.atoms[kNetWmWindowType], XA_ATOM, 64, type) && type.format == 32) {
@@ -277,7 +286,7 @@ std::string X11Windows::WindowClass(WindowHandle window) {
 
 bool X11Windows::IsWindowVisible(WindowHandle window) {
   State& s = *state_;
-  Display* d = s.Get();
+  Display* d = s.Begin();
   if (d == nullptr || window == kNoWindow) return false;
   Window w = static_cast<Window>(window);
   XWindowAttributes attributes;
@@ -294,7 +303,7 @@ bool X11Windows::IsWindowVisible(WindowHandle window) {
 
 WindowHandle X11Windows::WindowOwner(WindowHandle window) {
   State& s = *state_;
-  Display* d = s.Get();
+  Display* d = s.Begin();
   if (d == nullptr || window == kNoWindow) return kNoWindow;
   Window owner = None;
   if (XGetTransientForHint(d, static_cast<Window>(window), &owner) == 0 || s.broken) return kNoWindow;
@@ -303,7 +312,7 @@ WindowHandle X11Windows::WindowOwner(WindowHandle window) {
 
 ProcessId X11Windows::WindowProcessId(WindowHandle window) {
   State& s = *state_;
-  if (s.Get() == nullptr) return 0;
+  if (s.Begin() == nullptr) return 0;
   Property pid;
   if (!s.Read(static_cast<Window>(window), s.atoms[kNetWmPid], XA_CARDINAL, 1, pid) || pid.format != 32 ||
       pid.count < 1) {
