@@ -138,7 +138,12 @@ bool CAssignListDlg::OnNotify(framework::WParam wParam, framework::LParam lParam
       return CDialog::OnNotify(wParam, lParam, result);
     }
     if (header->idFrom == IDC_WINDOW_LIST) {
-      if (!m_bSyncingLists) OnWindowSelectionChanged();
+      // Only a row that became selected counts. The deselection that precedes every new selection
+      // would otherwise show the process of row 0 for a moment, and leave it in the boxes when the
+      // new window's process is not listed.
+      const auto* change = reinterpret_cast<const framework::ListViewNotify*>(lParam);
+      const bool selected = (change->uNewState & LVIS_SELECTED) != 0 && (change->uOldState & LVIS_SELECTED) == 0;
+      if (!m_bSyncingLists && selected) OnWindowSelectionChanged();
       if (result != nullptr) *result = 0;
       return true;
     }
