@@ -5,6 +5,7 @@
 
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
+#include "app/tray_menu_text.h"
 #include "framework/menu.h"
 #include "res/resource.h"
 #include "settings/text.h"
@@ -13,10 +14,6 @@
 
 namespace {
 
-// Item texts are formatted into 128 bytes; window titles are read into 1024 and cut to 96.
-constexpr std::size_t kItemTextBytes = 127;
-constexpr std::size_t kTitleBufferBytes = 1024;
-constexpr std::size_t kTitleBytes = 96;
 // One id range holds this many items; more would spill into the next range.
 constexpr std::size_t kMaxItems = ID_DYNAMIC_RANGE_SIZE;
 
@@ -25,12 +22,6 @@ std::string ItemNumber(std::size_t i) {
   char number[16];
   std::snprintf(number, sizeof number, "%2d : ", static_cast<int>(i + 1));
   return number;
-}
-
-// "%2d : %s\t%d [%s]", cut to fit the item buffer without splitting a character. Names and paths
-// are appended as text, never used as a format.
-std::string ItemText(std::size_t i, const std::string& name, int cpuCount, AffinityMask mask, unsigned processors) {
-  return CutToBytes(ItemNumber(i) + name + "\t" + FormatCpuDisplay(cpuCount, mask, processors), kItemTextBytes);
 }
 
 // Closes a submenu whose list had more items than its id range: one grayed line says how many
@@ -49,6 +40,17 @@ int RememberedIndex(const List& list, unsigned offset) {
 }
 
 }  // namespace
+
+std::string TrayItemText(std::size_t index, const std::string& name, int cpuCount, AffinityMask mask,
+                         unsigned processors) {
+  return CutToBytes(ItemNumber(index) + name + "\t" + FormatCpuDisplay(cpuCount, mask, processors), kTrayItemTextBytes);
+}
+
+std::string TrayTitleOnlyItemText(std::size_t index, const std::string& title) {
+  return CutToBytes(ItemNumber(index) + title, kTrayItemTextBytes);
+}
+
+std::string TrayWindowTitle(const std::string& title) { return CutToBytes(title, kTrayTitleBytes); }
 
 void CDummyDlg::ShowTrayMenu() {
   CAssignApp& app = TheApp();
@@ -72,7 +74,7 @@ void CDummyDlg::ShowTrayMenu() {
       const WatchEntry& entry = list.At(i);
       deleteMenu->AppendString(
           ID_DELETE_ENTRY_BASE + static_cast<unsigned>(i),
-          ItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors));
+          TrayItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors));
       m_menuEntries.push_back(entry.exePath);
     }
     AppendLeftOutNote(*deleteMenu, list.Count());
@@ -84,14 +86,14 @@ void CDummyDlg::ShowTrayMenu() {
       windowMenu->RemoveAt(0);
       for (std::size_t i = 0; i < snapshot.windows.size() && i < kMaxItems; ++i) {
         const platform::WindowHandle window = snapshot.windows[i].hwnd;
-        const std::string title = CutToBytes(system.WindowTitle(window, kTitleBufferBytes), kTitleBytes);
+        const std::string title = TrayWindowTitle(system.WindowTitle(window, kTrayTitleBufferBytes));
         const int row = snapshot.FindProcessByWindow(window);
         std::string text;
         if (row >= 0 && static_cast<std::size_t>(row) < snapshot.processes.size()) {
           const ProcessInfo& process = snapshot.processes[static_cast<std::size_t>(row)];
-          text = ItemText(i, title, process.cpuCount, process.affinityMask, processors);
+          text = TrayItemText(i, title, process.cpuCount, process.affinityMask, processors);
         } else {
-          text = CutToBytes(ItemNumber(i) + title, kItemTextBytes);
+          text = TrayTitleOnlyItemText(i, title);
         }
         windowMenu->AppendString(ID_QUICK_WINDOW_BASE + static_cast<unsigned>(i), text);
         m_menuWindows.push_back(window);
@@ -103,7 +105,7 @@ void CDummyDlg::ShowTrayMenu() {
       for (std::size_t j = 0; j < snapshot.processes.size() && j < kMaxItems; ++j) {
         const ProcessInfo& process = snapshot.processes[j];
         processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
-                                  ItemText(j, process.entry.szExeFile, process.cpuCount, process.affinityMask,
+                                  TrayItemText(j, process.entry.szExeFile, process.cpuCount, process.affinityMask,
                                            processors));
         m_menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
       }

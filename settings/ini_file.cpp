@@ -1,6 +1,8 @@
 #include "settings/ini_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +84,32 @@ std::string EncodeValue(std::string_view value) {
     return quoted;
   }
   return std::string(value);
+}
+
+// A commit killed in mid-write leaves its temporary file ".<name>.tmp-<pid>-<n>" behind, and
+// nobody else would ever remove it. Those of writers that are gone are removed; a writer that
+// still runs (or a process that now has its id) keeps its file.
+void RemoveOrphanedTemporaries(const std::string& dir, const std::string& name) {
+  const std::string prefix = "." + name + ".tmp-";
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = readdir(listing)) {
+    std::string_view file = entry->d_name;
+    if (file.substr(0, prefix.size()) != prefix) continue;
+    std::string_view rest = file.substr(prefix.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9) continue;
+    long pid = 0;
+    bool digits = true;
+    for (char c : rest.substr(0, dash)) {
+      digits = digits && c >= '0' && c <= '9';
+      pid = pid * 10 + (c - '0');
+    }
+    if (!digits || pid <= 0 || pid == getpid()) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    unlinkat(dirfd(listing), entry->d_name, 0);
+  }
+  closedir(listing);
 }
 
 }  // namespace
@@ -473,5 +501,6 @@ bool IniFile::Commit(const std::string& content) {
     fsync(dirFd);
     close(dirFd);
   }
+  RemoveOrphanedTemporaries(dir, name);
   return true;
 }

@@ -30,9 +30,17 @@ inline std::string CutToBytes(const std::string& text, std::size_t maxBytes) {
   }
   return text.substr(0, end);
 #else
+  // The first byte left out: if it continues a character (10xxxxxx), the cut goes before that
+  // character's lead byte, at most three bytes back. Stray continuation bytes of invalid text are no
+  // character; backing off over a long run of them would drop the whole text.
   std::size_t end = maxBytes;
-  // Back off over continuation bytes (10xxxxxx) to the start of the character that was cut.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  for (std::size_t back = 1; back <= 3 && back <= maxBytes; ++back) {
+    if ((static_cast<unsigned char>(text[maxBytes - back + 1]) & 0xC0) != 0x80) break;
+    if ((static_cast<unsigned char>(text[maxBytes - back]) & 0xC0) == 0xC0) {
+      end = maxBytes - back;
+      break;
+    }
+  }
   return text.substr(0, end);
 #endif
 }
