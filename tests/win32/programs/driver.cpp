@@ -1,0 +1,547 @@
+// Plays a user of mavrin.exe under Wine and checks what the program does, from outside, as a second
+// Windows program: start-up and the single-instance rule, the observation of a watched program
+// (the system's and the kernel's view of its mask, the log), the tray notifications and menu, pause,
+// the About box, the settings and management dialogs, and the exit with its saved settings.
+//
+// Usage: mavrin_test_driver <mavrin.exe> <work folder>. Prints one line per check; the exit code is
+// the number of failed checks (0: all passed). Every process it starts is ended before it returns.
+#include <windows.h>
+// clang-format off
+#include <commctrl.h>
+// clang-format on
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The program's identifiers, as the user's clicks and the tray deliver them.
+constexpr UINT kTrayNotify = WM_APP + 1;
+constexpr UINT kCmdExit = 32776;
+constexpr UINT kCmdOpenSettings = 32778;
+constexpr UINT kCmdPause = 32780;
+constexpr UINT kCmdAbout = 32787;
+constexpr int kAboutVersion = 1014;
+constexpr int kProcessList = 1001;
+constexpr int kWindowList = 1002;
+constexpr int kCpu0 = 1004;
+constexpr int kCpu1 = 1005;
+constexpr int kManage = 1014;
+constexpr int kWatchList = 1020;
+
+// Texts of the program (code page 932 in this build, as in the program's).
+constexpr char kAboutCaption[] = "Mavrin のバージョン情報";
+constexpr char kManageCaption[] = "Mavrin / Observation Settings";
+
+int g_failures = 0;
+
+void Report(bool ok, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::printf("%s: %s\n", ok ? "ok" : "FAIL", text);
+  std::fflush(stdout);
+  if (!ok) ++g_failures;
+}
+
+void Info(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::printf("info: ");
+  std::vprintf(format, args);
+  std::printf("\n");
+  std::fflush(stdout);
+  va_end(args);
+}
+
+// Polls until done or the time is up; returns the milliseconds it took, or -1.
+long WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return static_cast<long>(GetTickCount() - start);
+    if (GetTickCount() - start > milliseconds) return -1;
+    Sleep(50);
+  }
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return s;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return s;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Text(HWND window) {
+  char buffer[1024] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string ClassOf(HWND window) {
+  char buffer[256] = {};
+  GetClassNameA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+struct Found {
+  DWORD pid = 0;
+  const char* cls = nullptr;
+  const char* caption = nullptr;
+  bool visibleOnly = false;
+  HWND hwnd = nullptr;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+  auto* f = reinterpret_cast<Found*>(context);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (f->pid != 0 && pid != f->pid) return TRUE;
+  if (f->cls != nullptr && ClassOf(window) != f->cls) return TRUE;
+  if (f->caption != nullptr && Text(window) != f->caption) return TRUE;
+  if (f->visibleOnly && !IsWindowVisible(window)) return TRUE;
+  f->hwnd = window;
+  return FALSE;
+}
+
+HWND FindTopWindow(DWORD pid, const char* cls, const char* caption, bool visibleOnly) {
+  Found f{pid, cls, caption, visibleOnly, nullptr};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&f));
+  return f.hwnd;
+}
+
+class Process {
+ public:
+  Process() = default;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() { Kill(); }
+
+  bool Start(const std::string& commandLine, const std::string& folder) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi_)) {
+      return false;
+    }
+    CloseHandle(pi_.hThread);
+    pi_.hThread = nullptr;
+    return true;
+  }
+  HANDLE Handle() const { return pi_.hProcess; }
+  DWORD Id() const { return pi_.dwProcessId; }
+  bool Running() const { return pi_.hProcess != nullptr && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+  bool WaitExit(DWORD milliseconds, DWORD& code) {
+    if (pi_.hProcess == nullptr || WaitForSingleObject(pi_.hProcess, milliseconds) != WAIT_OBJECT_0) return false;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return true;
+  }
+  void Kill() {
+    if (pi_.hProcess == nullptr) return;
+    if (Running()) {
+      TerminateProcess(pi_.hProcess, 1);
+      WaitForSingleObject(pi_.hProcess, 5000);
+    }
+    CloseHandle(pi_.hProcess);
+    pi_.hProcess = nullptr;
+  }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+DWORD_PTR MaskOf(const Process& p) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(p.Handle(), &process, &system)) return 0;
+  return process;
+}
+
+// The kernel's view: the allowed processors of every thread of the sleeper with this tag, as one
+// mask when they all agree, 0 when they do not or cannot be read.
+unsigned long long KernelMask(const std::string& sleeper, const std::string& tag) {
+  const std::string pidText = ReadFile(sleeper + "." + tag + ".unixpid");
+  const long unixPid = std::strtol(pidText.c_str(), nullptr, 10);
+  if (unixPid <= 0) return 0;
+  const std::string taskDir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((taskDir + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  unsigned long long agreed = 0;
+  bool first = true;
+  bool differ = false;
+  do {
+    if (data.cFileName[0] == '.') continue;
+    const std::string status = ReadFile(taskDir + data.cFileName + "\\status");
+    const std::size_t at = status.find("Cpus_allowed:");
+    if (at == std::string::npos) continue;
+    std::string hex;
+    for (std::size_t i = at + 13; i < status.size() && status[i] != '\n'; ++i) {
+      if (std::isxdigit(static_cast<unsigned char>(status[i]))) hex += status[i];
+    }
+    const unsigned long long mask = std::strtoull(hex.substr(hex.size() > 16 ? hex.size() - 16 : 0).c_str(), nullptr, 16);
+    if (first) {
+      agreed = mask;
+      first = false;
+    } else if (mask != agreed) {
+      differ = true;
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return differ ? 0 : agreed;
+}
+
+// Memory in the program's process, for list-view calls whose arguments are pointers.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HANDLE process, std::size_t size) : process_(process), size_(size) {
+    memory_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~RemoteBuffer() {
+    if (memory_ != nullptr) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  bool Ok() const { return memory_ != nullptr; }
+  char* At(std::size_t offset) const { return static_cast<char*>(memory_) + offset; }
+  bool Write(std::size_t offset, const void* data, std::size_t n) {
+    SIZE_T done = 0;
+    return WriteProcessMemory(process_, At(offset), data, n, &done) && done == n;
+  }
+  bool Read(std::size_t offset, void* data, std::size_t n) {
+    SIZE_T done = 0;
+    return ReadProcessMemory(process_, At(offset), data, n, &done) && done == n;
+  }
+
+ private:
+  HANDLE process_;
+  std::size_t size_;
+  void* memory_ = nullptr;
+};
+
+std::string ListText(HANDLE process, HWND list, int row, int column) {
+  RemoteBuffer remote(process, 4096);
+  if (!remote.Ok()) return {};
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.cchTextMax = 1024;
+  item.pszText = remote.At(1024);
+  if (!remote.Write(0, &item, sizeof item)) return {};
+  SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)));
+  char text[1024] = {};
+  remote.Read(1024, text, sizeof text - 1);
+  return text;
+}
+
+bool SelectListRow(HANDLE process, HWND list, int row) {
+  RemoteBuffer remote(process, 1024);
+  if (!remote.Ok()) return false;
+  LVITEMA item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  if (!remote.Write(0, &item, sizeof item)) return false;
+  return SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0))) != 0;
+}
+
+int ListCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+// The log's records: "(YYYY/MM/DD hh:mm:ss) set affinity mask 0x%08X to process "path"" + CRLF.
+struct LogCheck {
+  int records = 0;
+  bool wellFormed = true;
+  std::string firstBad;
+};
+
+LogCheck CheckLog(const std::string& log, const std::string& mask, const std::string& path) {
+  LogCheck result;
+  const std::regex record("\\(\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\) set affinity mask " + mask +
+                          " to process \"" + std::regex_replace(path, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
+                          "\"");
+  std::size_t pos = 0;
+  while (pos < log.size()) {
+    const std::size_t nl = log.find('\n', pos);
+    const std::size_t end = nl == std::string::npos ? log.size() : nl;
+    std::string line = log.substr(pos, end - pos);
+    const bool crlf = nl != std::string::npos && !line.empty() && line.back() == '\r';
+    if (crlf) line.pop_back();
+    if (!crlf || !std::regex_match(line, record)) {
+      if (result.wellFormed) result.firstBad = line;
+      result.wellFormed = false;
+    }
+    ++result.records;
+    pos = end + 1;
+  }
+  return result;
+}
+
+HWND VisibleMenu() { return FindTopWindow(0, "#32768", nullptr, true); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder>\n", stderr);
+    return 100;
+  }
+  const std::string mavrinExe = argv[1];
+  const std::string work = argv[2];
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string sleeper = self;
+  sleeper = sleeper.substr(0, sleeper.find_last_of('\\') + 1) + "mavrin_test_sleeper.exe";
+  const std::string ini = work + "\\mavrin.ini";
+  const std::string log = work + "\\mavrin.log";
+  const std::string watched = Lower(sleeper);
+  Info("code page %u, sleeper %s", GetACP(), sleeper.c_str());
+
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  if (si.dwNumberOfProcessors < 2) {
+    std::puts("skip: one processor only; no mask could differ from the default");
+    return 0;
+  }
+  const DWORD_PTR fullMask = (si.dwNumberOfProcessors >= 64) ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << si.dwNumberOfProcessors) - 1);
+
+  // The settings file names the watched program in capitals; the program must match it lower-cased.
+  {
+    std::ofstream out(ini, std::ios::binary);
+    out << "[MAV_RIN]\r\n001_process_path=" << Upper(sleeper) << "\r\n001_affinity_mask=1\r\n";
+  }
+  DeleteFileA(log.c_str());
+
+  // ---- 1. Start-up ----
+  Process before;
+  Report(before.Start("\"" + sleeper + "\" before 300", work), "the watched program starts before Mavrin");
+  WaitFor([&] { return FileExists(sleeper + ".before.unixpid"); }, 10000);
+  Report(MaskOf(before) == fullMask, "it starts on every processor (mask 0x%llx)", static_cast<unsigned long long>(MaskOf(before)));
+
+  Process mavrin;
+  if (!mavrin.Start("\"" + mavrinExe + "\"", work)) {
+    Report(false, "mavrin.exe starts");
+    return g_failures;
+  }
+  HWND hidden = nullptr;
+  const long startMs = WaitFor(
+      [&] {
+        hidden = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", false);
+        return hidden != nullptr;
+      },
+      30000);
+  Report(hidden != nullptr, "the tray window exists (after %ld ms)", startMs);
+  if (hidden == nullptr) return g_failures;
+  Sleep(300);
+  const LONG_PTR exStyle = GetWindowLongPtrA(hidden, GWL_EXSTYLE);
+  Report(!IsWindowVisible(hidden), "the tray window is hidden");
+  Report((exStyle & WS_EX_APPWINDOW) == 0 && (exStyle & WS_EX_TOOLWINDOW) != 0,
+         "the tray window has no task-bar button (extended style 0x%lx)", static_cast<long>(exStyle));
+  HWND tray = FindTopWindow(0, "Shell_TrayWnd", nullptr, false);
+  Info("shell tray window %p, visible %d", static_cast<void*>(tray), tray != nullptr && IsWindowVisible(tray));
+
+  {
+    const std::string iniBefore = ReadFile(ini);
+    Process second;
+    DWORD code = 1234;
+    const bool started = second.Start("\"" + mavrinExe + "\"", work);
+    const bool ended = started && second.WaitExit(20000, code);
+    Report(ended && code == 0, "a second instance ends at once (exit code %lu)", code);
+    Report(ReadFile(ini) == iniBefore && !FileExists(ini + ".new"), "the second instance leaves the settings file alone");
+    Report(mavrin.Running() && IsWindow(hidden), "the first instance keeps running");
+  }
+
+  // ---- 2. The main job ----
+  const long firstMs = WaitFor([&] { return MaskOf(before) == 1; }, 6000);
+  Report(firstMs >= 0, "the program started before gets mask 1 (after %ld ms)", firstMs);
+  Report(KernelMask(sleeper, "before") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask(sleeper, "before"));
+
+  Process after;
+  after.Start("\"" + sleeper + "\" after 300", work);
+  const long secondMs = WaitFor([&] { return MaskOf(after) == 1; }, 6000);
+  Report(secondMs >= 0, "the program started after gets mask 1 (after %ld ms)", secondMs);
+  WaitFor([&] { return FileExists(sleeper + ".after.unixpid"); }, 5000);
+  Report(KernelMask(sleeper, "after") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask(sleeper, "after"));
+
+  Sleep(2500);  // further ticks must not log again: the masks are right now
+  {
+    const LogCheck check = CheckLog(ReadFile(log), "0x00000001", watched);
+    Report(check.records == 2, "the log holds one record per change (%d records)", check.records);
+    Report(check.wellFormed, "every record has the exact format and ends with CR LF%s%s", check.wellFormed ? "" : ": ",
+           check.firstBad.c_str());
+  }
+
+  // ---- 3. The tray ----
+  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  PostMessageA(hidden, kTrayNotify, 2, WM_LBUTTONDOWN);
+  Sleep(1500);
+  Report(VisibleMenu() == nullptr && mavrin.Running(), "a notification for another icon id is ignored");
+
+  for (UINT button : {static_cast<UINT>(WM_LBUTTONDOWN), static_cast<UINT>(WM_RBUTTONDOWN)}) {
+    PostMessageA(hidden, kTrayNotify, 1, button);
+    HWND menu = nullptr;
+    const long menuMs = WaitFor([&] { return (menu = VisibleMenu()) != nullptr; }, 5000);
+    Report(menu != nullptr, "a %s press on the icon opens the tray menu (after %ld ms)",
+           button == WM_LBUTTONDOWN ? "left" : "right", menuMs);
+    if (menu == nullptr) continue;
+    auto hmenu = reinterpret_cast<HMENU>(SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0));
+    const int items = hmenu != nullptr ? GetMenuItemCount(hmenu) : -1;
+    Info("the menu reports %d items", items);
+    // Escape closes it as it would for the user.
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    const long closeMs = WaitFor([&] { return VisibleMenu() == nullptr; }, 5000);
+    Report(closeMs >= 0, "Escape closes the tray menu");
+  }
+  PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONUP);
+  Sleep(800);
+  Report(VisibleMenu() == nullptr, "releasing the button opens nothing");
+
+  // Pause: a program started now keeps its mask until observation resumes.
+  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
+  Sleep(500);
+  {
+    Process paused;
+    paused.Start("\"" + sleeper + "\" paused 300", work);
+    Sleep(3000);
+    Report(MaskOf(paused) == fullMask, "while paused a new program keeps its mask (0x%llx)",
+           static_cast<unsigned long long>(MaskOf(paused)));
+    PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
+    const long resumeMs = WaitFor([&] { return MaskOf(paused) == 1; }, 6000);
+    Report(resumeMs >= 0, "after resuming it gets mask 1 (after %ld ms)", resumeMs);
+  }
+
+  // About, twice: the second request while it is open does nothing.
+  PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
+  HWND about = nullptr;
+  WaitFor([&] { return (about = FindTopWindow(mavrin.Id(), "#32770", kAboutCaption, true)) != nullptr; }, 5000);
+  Report(about != nullptr, "About opens");
+  if (about != nullptr) {
+    const std::string version = Text(GetDlgItem(about, kAboutVersion));
+    Report(version == "Version 1.0.1", "About shows \"%s\"", version.c_str());
+    PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
+    Sleep(1000);
+    int count = 0;
+    EnumWindows(
+        [](HWND w, LPARAM c) -> BOOL {
+          if (ClassOf(w) == "#32770" && Text(w) == kAboutCaption && IsWindowVisible(w)) ++*reinterpret_cast<int*>(c);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    Report(count == 1, "a second About request while it is open does nothing (%d open)", count);
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    Report(WaitFor([&] { return !IsWindow(about); }, 5000) >= 0, "OK closes About");
+  }
+
+  // ---- 4. The settings dialog ----
+  PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+  HWND settings = nullptr;
+  WaitFor(
+      [&] {
+        settings = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", true);
+        return settings != nullptr && settings != hidden;
+      },
+      8000);
+  Report(settings != nullptr && settings != hidden, "a double-click opens the settings dialog");
+  if (settings != nullptr && settings != hidden) {
+    HWND windows = GetDlgItem(settings, kWindowList);
+    HWND processes = GetDlgItem(settings, kProcessList);
+    Report(ListCount(windows) > 0 && ListCount(processes) > 0, "both lists are filled (%d windows, %d processes)",
+           ListCount(windows), ListCount(processes));
+    int row = -1;
+    for (int i = 0; i < ListCount(processes) && row < 0; ++i) {
+      if (ListText(mavrin.Handle(), processes, i, 0).find("mavrin_test_sleeper.exe") != std::string::npos) row = i;
+    }
+    Report(row >= 0, "the watched program is in the process list (row %d)", row);
+    // A click on the icon while the dialog is open raises the dialog and opens no menu.
+    PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDOWN);
+    Sleep(1000);
+    Report(VisibleMenu() == nullptr, "a click on the icon with the dialog open opens no menu");
+    if (row >= 0) {
+      // The selected row's process is the first of its name: find which of ours it is by its mask
+      // after the click.
+      SelectListRow(mavrin.Handle(), processes, row);
+      Sleep(500);
+      HWND cpu0 = GetDlgItem(settings, kCpu0);
+      HWND cpu1 = GetDlgItem(settings, kCpu1);
+      Report(SendMessageA(cpu0, BM_GETCHECK, 0, 0) == BST_CHECKED && SendMessageA(cpu1, BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+             "the boxes show the selected program's mask 1");
+      PostMessageA(cpu1, BM_CLICK, 0, 0);
+      Process* changed = nullptr;
+      const long boxMs = WaitFor(
+          [&] {
+            if (MaskOf(before) == 3) changed = &before;
+            if (MaskOf(after) == 3) changed = &after;
+            return changed != nullptr;
+          },
+          5000);
+      Report(boxMs >= 0, "a click on the CPU 1 box gives the program mask 3 (after %ld ms)", boxMs);
+      // The management dialog lists the one watch entry.
+      PostMessageA(settings, WM_COMMAND, MAKEWPARAM(kManage, BN_CLICKED), 0);
+      HWND manage = nullptr;
+      WaitFor([&] { return (manage = FindTopWindow(mavrin.Id(), "#32770", kManageCaption, true)) != nullptr; }, 5000);
+      Report(manage != nullptr, "the management dialog opens");
+      if (manage != nullptr) {
+        HWND list = GetDlgItem(manage, kWatchList);
+        const std::string entry = ListCount(list) > 0 ? ListText(mavrin.Handle(), list, 0, 0) : std::string();
+        Report(ListCount(list) == 1 && entry == watched, "it lists the watch entry (%d rows, \"%s\")", ListCount(list),
+               entry.c_str());
+        PostMessageA(manage, WM_COMMAND, IDCANCEL, 0);
+        Report(WaitFor([&] { return !IsWindow(manage); }, 5000) >= 0, "the management dialog closes");
+      }
+      PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
+      Report(WaitFor([&] { return !IsWindow(settings); }, 5000) >= 0, "the settings dialog closes");
+      if (changed != nullptr) {
+        Sleep(3000);
+        Report(MaskOf(*changed) == 3, "the hand-changed program is left alone by observation (mask 0x%llx)",
+               static_cast<unsigned long long>(MaskOf(*changed)));
+      }
+    } else {
+      PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
+    }
+  }
+
+  // ---- 5. Exit ----
+  PostMessageA(hidden, WM_COMMAND, kCmdExit, 0);
+  DWORD code = 1234;
+  Report(mavrin.WaitExit(15000, code), "Exit ends the program");
+  Report(!IsWindow(hidden), "its window is gone");
+  if (tray != nullptr) {
+    Sleep(500);
+    Report(!IsWindowVisible(tray), "the notification area holds no icon any more");
+  }
+  {
+    const std::string saved = ReadFile(ini);
+    std::string expected = "[MAV_RIN]\r\n001_process_path=" + watched + "\r\n001_affinity_mask=1\r\n";
+    for (int n = 2; n <= 100; ++n) {
+      char slot[8];
+      std::snprintf(slot, sizeof slot, "%03d", n);
+      expected += std::string(slot) + "_process_path=\r\n" + slot + "_affinity_mask=0\r\n";
+    }
+    Report(saved == expected, "mavrin.ini holds the exact keys and values (%zu bytes, expected %zu)", saved.size(),
+           expected.size());
+    if (saved != expected) std::printf("---- mavrin.ini ----\n%s\n----\n", saved.c_str());
+    Report(!FileExists(ini + ".new"), "no working copy of the settings file is left");
+  }
+  return g_failures;
+}
