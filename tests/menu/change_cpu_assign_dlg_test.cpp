@@ -1,0 +1,247 @@
+// The change-assignment dialog on its own: what it shows in each mode, what OK does to the process,
+// the refusal of an empty mask, and a snapshot that changes while the dialog is open.
+#include "ui/change_cpu_assign_dlg.h"
+
+#include "menu_fixture.h"
+
+namespace {
+
+class ChangeDialogTest : public MenuTest {
+ protected:
+  const framework::headless::ControlState& Box(int n) const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_CPU0 + n); }
+  std::string TargetText() const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT).text; }
+  AffinityMask MaskOf(platform::ProcessId pid) {
+    const platform::FakeProcess* p = system.FindProcess(pid);
+    return p != nullptr ? p->mask : 0;
+  }
+  int Run(CChangeCpuAssignDlg& dialog) {
+    const int result = dialog.DoModal();
+    EXPECT_TRUE(ui.Errors().empty()) << (ui.Errors().empty() ? std::string() : ui.Errors().front());
+    EXPECT_EQ(0u, system.OpenHandleCount());
+    return result;
+  }
+  // The rights the dialog asked for when it opened pid to set its mask, 0 if it did not.
+  std::uint32_t SetAccessFor(platform::ProcessId pid) const {
+    std::uint32_t access = 0;
+    bool opened = false;
+    for (const auto& call : system.Calls()) {
+      if (call.call == platform::FakeCall::kOpen && call.pid == pid) {
+        access = call.access;
+        opened = true;
+      }
+    }
+    return opened ? access : 0;
+  }
+};
+
+TEST_F(ChangeDialogTest, ProcessModeShowsTheProcessAndOkSetsTheMaskAndMarksThePath) {
+  system.processorCount = 2;
+  system.AddProcess(20, "/Opt/Games/Game.EXE", 0x1);
+  app->Snapshot().Refresh();
+  system.ClearCalls();
+
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  Check([&] {
+    // The name as the system reported it, then the lower-cased path.
+    EXPECT_EQ("Game.EXE (/opt/games/game.exe)", TargetText());
+    EXPECT_EQ(BST_CHECKED, Box(0).check);
+    EXPECT_EQ(BST_UNCHECKED, Box(1).check);
+    for (int n = 0; n < 8; ++n) EXPECT_EQ(n < 2, Box(n).enabled) << n;
+    for (int n = 2; n < 8; ++n) EXPECT_EQ(BST_UNCHECKED, Box(n).check) << n;
+  });
+  ui.Click(IDC_CPU1);
+  ui.Click(IDOK);
+  EXPECT_EQ(IDOK, Run(dialog));
+
+  EXPECT_EQ(3u, dialog.resultMask);
+  EXPECT_EQ(3u, MaskOf(20));
+  EXPECT_EQ(platform::kSetRights, SetAccessFor(20));
+  EXPECT_EQ(1u, app->GetQuickChangedPaths().count("/opt/games/game.exe"));
+  EXPECT_EQ("3\n", Diagnostics());
+}
+
+TEST_F(ChangeDialogTest, MoreProcessorsThanBoxesLosesTheProcessorsAboveSeven) {
+  system.processorCount = 12;
+  system.AddProcess(20, "/bin/worker", 0xFFF);
+  app->Snapshot().Refresh();
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  ui.PressEnter();
+  EXPECT_EQ(IDOK, Run(dialog));
+  EXPECT_EQ(0xFFu, MaskOf(20));
+  EXPECT_EQ(0xFFu, dialog.resultMask);
+}
+
+TEST_F(ChangeDialogTest, EmptyMaskIsRefusedInABoxOfTheDialogAndTheDialogStaysOpen) {
+  system.processorCount = 2;
+  system.AddProcess(20, "/bin/worker", 0x1);
+  app->Snapshot().Refresh();
+  system.ClearCalls();
+
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  framework::WindowId window = framework::kNoWindowId;
+  ui.Click(IDC_CPU0);
+  Check([&] { window = dialog.GetSafeHwnd(); });
+  ui.Click(IDOK);
+  ui.AnswerMessageBox(IDOK);
+  Check([&] {
+    EXPECT_EQ(&dialog, ui.ActiveDialog());
+    EXPECT_EQ(BST_UNCHECKED, Box(0).check);
+  });
+  ui.Click(IDCANCEL);
+  EXPECT_EQ(IDCANCEL, Run(dialog));
+
+  ASSERT_EQ(1u, ui.MessageBoxes().size());
+  const auto& box = ui.MessageBoxes()[0];
+  EXPECT_EQ("CPU 割り当てなしにはできません", box.text);
+  EXPECT_EQ("mavrin", box.caption);
+  EXPECT_EQ(MB_OK, box.type);
+  EXPECT_EQ(window, box.owner);
+  EXPECT_NE(framework::kNoWindowId, box.owner);
+  EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
+  EXPECT_EQ(0x1u, MaskOf(20));
+  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+  EXPECT_EQ(0u, dialog.resultMask);
+  EXPECT_EQ("0\n", Diagnostics());
+}
+
+TEST_F(ChangeDialogTest, FileModeOffersEveryBoxAndOnlyHandsTheMaskBack) {
+  system.processorCount = 2;
+  system.AddProcess(20, "/opt/tools/new.exe", 0x1);
+  app->Snapshot().Refresh();
+  system.ClearCalls();
+
+  CChangeCpuAssignDlg dialog;
+  dialog.targetText = "/opt/tools/new.exe";
+  Check([&] {
+    EXPECT_EQ("/opt/tools/new.exe", TargetText());
+    for (int n = 0; n < 8; ++n) {
+      EXPECT_TRUE(Box(n).enabled) << n;
+      EXPECT_EQ(BST_UNCHECKED, Box(n).check) << n;
+    }
+  });
+  ui.Click(IDC_CPU7);
+  ui.Click(IDOK);
+  EXPECT_EQ(IDOK, Run(dialog));
+  EXPECT_EQ(0x80u, dialog.resultMask);
+  EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kOpen));
+  EXPECT_EQ(0x1u, MaskOf(20));
+  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+}
+
+TEST_F(ChangeDialogTest, ARefusedMaskOrAProcessThatCannotBeOpenedClosesSilently) {
+  system.processorCount = 4;
+  system.AddProcess(20, "/bin/a", 0x1);
+  system.AddProcess(21, "/bin/b", 0x1);
+  app->Snapshot().Refresh();
+  system.FindProcess(20)->failSetMask = true;
+  system.FindProcess(21)->failOpen = true;
+
+  for (int row : {0, 1}) {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = row;
+    ui.Click(IDC_CPU2);
+    ui.Click(IDOK);
+    EXPECT_EQ(IDOK, Run(dialog));
+    EXPECT_EQ(0x5u, dialog.resultMask) << row;
+  }
+  EXPECT_TRUE(ui.MessageBoxes().empty());
+  EXPECT_EQ(0x1u, MaskOf(20));
+  EXPECT_EQ(0x1u, MaskOf(21));
+  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+}
+
+// The snapshot is rebuilt while the dialog is open (an observation tick runs in its loop).
+TEST_F(ChangeDialogTest, OkReachesTheProcessThatWasShownOrNothing) {
+  system.processorCount = 4;
+  system.AddProcess(10, "/bin/b.exe", 0x1);
+  app->Snapshot().Refresh();
+
+  // Another process now sorts before it: OK still changes the one shown, at its new row.
+  {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = 0;
+    Check([&] {
+      system.AddProcess(11, "/bin/a.exe", 0x1);
+      app->RunObservationCycle();
+      ASSERT_EQ(11u, app->Processes()[0].entry.th32ProcessID);
+    });
+    ui.Click(IDC_CPU1);
+    ui.Click(IDOK);
+    EXPECT_EQ(IDOK, Run(dialog));
+    EXPECT_EQ(0x3u, MaskOf(10));
+    EXPECT_EQ(0x1u, MaskOf(11));
+    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), app->GetQuickChangedPaths());
+  }
+
+  // The process shown exits and another takes its row: nothing is touched.
+  {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = 1;  // b.exe
+    Check([&] {
+      system.RemoveProcess(10);
+      system.AddProcess(12, "/bin/c.exe", 0x1);
+      app->RunObservationCycle();
+    });
+    ui.Click(IDC_CPU2);
+    ui.Click(IDOK);
+    system.ClearCalls();
+    EXPECT_EQ(IDOK, Run(dialog));
+    EXPECT_EQ(0x5u, dialog.resultMask);  // the mask the snapshot held, with CPU 2 added
+    EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
+    EXPECT_EQ(0x1u, MaskOf(11));
+    EXPECT_EQ(0x1u, MaskOf(12));
+    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), app->GetQuickChangedPaths());
+  }
+
+  // Its id now belongs to another executable: not the same process.
+  {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = 1;  // c.exe, id 12
+    Check([&] {
+      system.RemoveProcess(12);
+      system.AddProcess(12, "/bin/d.exe", 0x1);
+      app->RunObservationCycle();
+    });
+    ui.Click(IDC_CPU3);
+    ui.PressEnter();
+    EXPECT_EQ(IDOK, Run(dialog));
+    EXPECT_EQ(0x9u, dialog.resultMask);
+    EXPECT_EQ(0x1u, MaskOf(12));
+    EXPECT_EQ(0u, app->GetQuickChangedPaths().count("/bin/d.exe"));
+  }
+
+  // It exits and no tick follows: the open fails and nothing is recorded.
+  {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = 0;  // a.exe, id 11
+    Check([&] { system.RemoveProcess(11); });
+    ui.PressEnter();
+    EXPECT_EQ(IDOK, Run(dialog));
+    EXPECT_EQ(0u, app->GetQuickChangedPaths().count("/bin/a.exe"));
+  }
+}
+
+TEST_F(ChangeDialogTest, ARowOutsideTheListShowsNothingAndChangesNothing) {
+  system.AddProcess(10, "/bin/a", 0x3);
+  app->Snapshot().Refresh();
+  system.ClearCalls();
+  for (int row : {1, 500, -1}) {
+    CChangeCpuAssignDlg dialog;
+    dialog.processIndex = row;  // -1 with no text: neither a process nor a file
+    Check([&] {
+      EXPECT_EQ("", TargetText());
+      for (int n = 0; n < 8; ++n) EXPECT_EQ(BST_UNCHECKED, Box(n).check) << n;
+    });
+    ui.Click(IDC_CPU0);
+    ui.Click(IDOK);
+    EXPECT_EQ(IDOK, Run(dialog)) << row;
+    EXPECT_EQ(0x1u, dialog.resultMask);
+  }
+  EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
+  EXPECT_EQ(0x3u, MaskOf(10));
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// The confirmed editing commands on the application's watch list: their texts byte for byte, the
+// answers, saving after each accepted change, and commands that overlap through an open box.
+#include "menu_fixture.h"
+#include "settings/watch_list_editing.h"
+
+namespace {
+
+const char kAddText[] = "下記の設定を監視リストに追加しますか？\n\n実行形式名：\n  ";
+const char kOverwriteText[] = "既にこのプロセスには下記の設定が登録されています．\n\n実行形式名：\n  ";
+const char kDeleteText[] = "下記の設定を削除してよろしいですか？\n\n実行形式名：\n  ";
+
+class EditingTest : public MenuTest {
+ protected:
+  void Load(const std::vector<WatchEntry>& entries) {
+    StoreEntries(entries);
+    app->SerializeWatchList(false);
+    ASSERT_EQ(entries, Entries());
+  }
+  void ExpectBox(std::size_t n, const std::string& text, unsigned type) {
+    ASSERT_LT(n, ui.MessageBoxes().size());
+    const auto& box = ui.MessageBoxes()[n];
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ("mavrin", box.caption);
+    EXPECT_FALSE(box.defaultCaption);
+    EXPECT_EQ(type, box.type);
+    EXPECT_EQ(0u, box.owner);
+  }
+};
+
+TEST_F(EditingTest, AddingANewPathAsksWithEveryProcessorAndSaves) {
+  system.processorCount = 2;
+  Load({{"/opt/a", 3}});
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  const WatchEntry candidate{"/usr/bin/tool", 5};
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, candidate));
+
+  // Two processors and mask 5: two lines, bit 2 is not mentioned.
+  ExpectBox(0, std::string(kAddText) + "/usr/bin/tool\n\nCPU 割り当て：\n  CPU 0 = ON\n  CPU 1 = OFF", MB_YESNO);
+  ExpectBox(1, "監視リストに追加しました", MB_OK);
+  EXPECT_EQ(2u, ui.MessageBoxes().size());
+  const std::vector<WatchEntry> expected{{"/opt/a", 3}, {"/usr/bin/tool", 5}};
+  EXPECT_EQ(expected, Entries());
+  EXPECT_EQ(expected, SavedEntries());
+}
+
+TEST_F(EditingTest, OverwriteShowsTheStoredLinesBeforeTheCandidatesAndKeepsThePosition) {
+  system.processorCount = 3;
+  Load({{"/opt/a", 1}, {"/usr/bin/tool", 1}, {"/opt/c", 2}});
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, WatchEntry{"/usr/bin/tool", 6}));
+  ExpectBox(0,
+            std::string(kOverwriteText) +
+                "/usr/bin/tool\n\nCPU 割り当て：\n  CPU 0 = ON\n  CPU 1 = OFF\n  CPU 2 = OFF"
+                "\n\n下記の設定で上書きしますか？\n\nCPU 割り当て：\n  CPU 0 = OFF\n  CPU 1 = ON\n  CPU 2 = ON",
+            MB_YESNO);
+  ExpectBox(1, "監視リストを変更しました", MB_OK);
+  const std::vector<WatchEntry> expected{{"/opt/a", 1}, {"/usr/bin/tool", 6}, {"/opt/c", 2}};
+  EXPECT_EQ(expected, Entries());
+  EXPECT_EQ(expected, SavedEntries());
+
+  // The same mask again still asks and still reports the change.
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, WatchEntry{"/usr/bin/tool", 6}));
+  ASSERT_EQ(4u, ui.MessageBoxes().size());
+  ExpectBox(3, "監視リストを変更しました", MB_OK);
+  EXPECT_EQ(expected, Entries());
+  EXPECT_TRUE(ui.Errors().empty());
+}
+
+TEST_F(EditingTest, AnsweringNoChangesNothingAndShowsNoFurtherBox) {
+  Load({{"/opt/a", 1}, {"/opt/b", 2}});
+  const std::string fileBefore = ReadText(IniPath());
+  ui.AnswerMessageBox(IDNO);
+  EXPECT_FALSE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/new", 1}));
+  ui.AnswerMessageBox(IDNO);
+  EXPECT_FALSE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/b", 7}));
+  ui.AnswerMessageBox(IDNO);
+  EXPECT_FALSE(DeleteWatchEntry(0, *app));
+  EXPECT_EQ(3u, ui.MessageBoxes().size());
+  const std::vector<WatchEntry> expected{{"/opt/a", 1}, {"/opt/b", 2}};
+  EXPECT_EQ(expected, Entries());
+  EXPECT_EQ(expected, SavedEntries());
+  EXPECT_EQ(fileBefore, ReadText(IniPath()));
+}
+
+TEST_F(EditingTest, DeleteAsksWithThePathOnlyAndSaves) {
+  Load({{"/opt/a", 1}, {"/opt/b", 2}, {"/opt/c", 4}});
+  ui.AnswerMessageBox(IDYES);
+  EXPECT_TRUE(DeleteWatchEntry(1, *app));
+  ASSERT_EQ(1u, ui.MessageBoxes().size());
+  ExpectBox(0, std::string(kDeleteText) + "/opt/b", MB_YESNO);
+  const std::vector<WatchEntry> expected{{"/opt/a", 1}, {"/opt/c", 4}};
+  EXPECT_EQ(expected, Entries());
+  EXPECT_EQ(expected, SavedEntries());
+
+  // Out of range: no box, nothing removed.
+  EXPECT_FALSE(DeleteWatchEntry(-1, *app));
+  EXPECT_FALSE(DeleteWatchEntry(2, *app));
+  EXPECT_EQ(1u, ui.MessageBoxes().size());
+  EXPECT_EQ(expected, Entries());
+}
+
+// Another command changes the list while a box is open; the answered command must act on the entry
+// the user was shown, wherever it is now, or on nothing.
+TEST_F(EditingTest, CommandsFindTheirEntryAgainAfterTheBox) {
+  Load({{"/opt/a", 1}, {"/opt/b", 2}, {"/opt/c", 4}});
+  WatchList& list = app->GetWatchList();
+  std::function<void()> meanwhile;
+  ui.SetMessageBoxHandler([&](const framework::headless::MessageBoxRecord& box) {
+    if (meanwhile) std::exchange(meanwhile, nullptr)();
+    return box.type == MB_YESNO ? IDYES : IDOK;
+  });
+
+  // The entry moved forward: the one shown is deleted, not its new neighbour or nothing.
+  meanwhile = [&] { list.Remove(0); };
+  EXPECT_TRUE(DeleteWatchEntry(2, *app));
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/b", 2}}), Entries());
+
+  // The entry went away: nothing is deleted.
+  list.Append({"/opt/d", 8});
+  meanwhile = [&] { list.Remove(1); };
+  EXPECT_FALSE(DeleteWatchEntry(1, *app));
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/b", 2}}), Entries());
+
+  // The same path was added while the add was being confirmed: one entry, with the confirmed mask.
+  meanwhile = [&] { list.Append({"/opt/e", 1}); };
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/e", 16}));
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/b", 2}, {"/opt/e", 16}}), Entries());
+  EXPECT_EQ(Entries(), SavedEntries());
+
+  // The entry to overwrite went away: nothing is written anywhere.
+  meanwhile = [&] { list.Remove(0); };
+  EXPECT_FALSE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/b", 3}));
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/e", 16}}), Entries());
+}
+
+}  // namespace
