@@ -1,11 +1,12 @@
 # The two commands of the README: `make run` and `make test`. Everything else is a helper.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build asan run test test-main test-asan clean deb install
+.PHONY: all deps build asan run test test-main test-asan clean deb install fuzz test-fuzz fuzz-build
 
 all: build
 
@@ -31,7 +32,23 @@ test-asan: asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-sanitize
 
-test: test-main test-asan
+# The fuzz targets, built with clang in their own tree. `make test` runs each for FUZZ_SECONDS;
+# `make fuzz` for FUZZ_LONG_SECONDS. Any crash fails the run.
+FUZZ_TARGETS      = ini_file settings_load texts
+FUZZ_SECONDS     ?= 30
+FUZZ_LONG_SECONDS ?= 600
+
+fuzz-build: deps
+	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAVRIN_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix mavrin_fuzz_,$(FUZZ_TARGETS))
+
+test-fuzz: fuzz-build
+	tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_LONG_SECONDS) $(FUZZ_TARGETS)
+
+test: test-main test-asan test-fuzz
 
 # A Debian package of the Linux edition, in $(BUILD)/.
 deb: build
@@ -43,4 +60,4 @@ install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -56,17 +56,18 @@ class Reader {
 // A directory of this process for the files a target writes; in memory where the system has one,
 // so that the commit's flush to disk costs nothing.
 inline const std::string& ScratchDir() {
-  static const std::string dir = [] {
+  // Never destroyed: the exit handler that removes the directory runs after static destructors.
+  static const std::string* dir = [] {
     std::string base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
-    std::string pattern = base + "/mavrin-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    auto* made = new std::string(base + "/mavrin-fuzz-XXXXXX");
+    if (mkdtemp(made->data()) == nullptr) std::abort();
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(ScratchDir(), ignored);
     });
-    return pattern;
+    return made;
   }();
-  return dir;
+  return *dir;
 }
 
 inline bool WriteBytes(const std::string& path, const std::string& bytes) {
