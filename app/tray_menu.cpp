@@ -55,9 +55,11 @@ std::string TrayWindowTitle(const std::string& title) { return CutToBytes(title,
 void CDummyDlg::ShowTrayMenu() {
   CAssignApp& app = TheApp();
   app.Snapshot().Refresh();
-  m_menuWindows.clear();
-  m_menuProcesses.clear();
-  m_menuEntries.clear();
+  // What the items of this menu stand for; they become the ones commands look up once this menu's
+  // tracking ends (a tray click during tracking can build and track another menu in between).
+  std::vector<platform::WindowHandle> menuWindows;
+  std::vector<MenuProcess> menuProcesses;
+  std::vector<std::string> menuEntries;
 
   framework::Menu menu;
   if (!menu.LoadFromResource(IDR_TRAY_MENU)) return;
@@ -75,7 +77,7 @@ void CDummyDlg::ShowTrayMenu() {
       deleteMenu->AppendString(
           ID_DELETE_ENTRY_BASE + static_cast<unsigned>(i),
           TrayItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors));
-      m_menuEntries.push_back(entry.exePath);
+      menuEntries.push_back(entry.exePath);
     }
     AppendLeftOutNote(*deleteMenu, list.Count());
   }
@@ -96,7 +98,7 @@ void CDummyDlg::ShowTrayMenu() {
           text = TrayTitleOnlyItemText(i, title);
         }
         windowMenu->AppendString(ID_QUICK_WINDOW_BASE + static_cast<unsigned>(i), text);
-        m_menuWindows.push_back(window);
+        menuWindows.push_back(window);
       }
       AppendLeftOutNote(*windowMenu, snapshot.windows.size());
     }
@@ -107,7 +109,7 @@ void CDummyDlg::ShowTrayMenu() {
         processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
                                   TrayItemText(j, process.entry.szExeFile, process.cpuCount, process.affinityMask,
                                            processors));
-        m_menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
+        menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
       }
       AppendLeftOutNote(*processMenu, snapshot.processes.size());
     }
@@ -119,6 +121,10 @@ void CDummyDlg::ShowTrayMenu() {
   const framework::Point cursor = framework::Backend().CursorPos();
   SetForeground();
   TrackPopup(*tray, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  // The choice, if any, is posted and arrives after this: it names an item of this menu.
+  m_menuWindows = std::move(menuWindows);
+  m_menuProcesses = std::move(menuProcesses);
+  m_menuEntries = std::move(menuEntries);
   PostToSelf(WM_NULL);
 }
 

@@ -200,6 +200,24 @@ TEST_F(TrayMenuTest, ATickBetweenMenuAndChoiceDoesNotRedirectTheChoice) {
   EXPECT_EQ((QuickChangedPaths{"/usr/bin/shell"}), app->GetQuickChangedPaths());
 }
 
+// A click on the icon while the menu is tracked builds and dismisses a second menu from newer
+// lists; the first menu's choice still means what the first menu showed.
+TEST_F(TrayMenuTest, AMenuOpenedDuringTrackingDoesNotRedirectTheFirstMenusChoice) {
+  AddDesktop();
+  OpenTrayMenu();
+  Check([&] { system.AddProcess(103, "/bin/aaa", 0x1); });
+  OpenTrayMenu();
+  ui.DismissMenu();                          // the second menu, listing aaa first
+  ui.ChooseMenu(ID_QUICK_PROCESS_BASE + 0);  // "editor" in the first menu
+  Check([&] { EXPECT_EQ("editor (/usr/bin/editor)", ChangeDialogText()); });
+  ui.PressEscape();
+  ExitProgram();
+  RunProgram();
+  ASSERT_EQ(2u, ui.Menus().size());
+  EXPECT_EQ(" 1 : aaa\t1 [o---]", ProcessMenu(ShownMenu(1))->ItemAt(0)->text);
+  EXPECT_EQ(1, changeDialogs);
+}
+
 TEST_F(TrayMenuTest, AProcessThatExitsWhileTheDialogIsOpenIsNotReplacedByAnother) {
   AddDesktop();
   OpenTrayMenu();
