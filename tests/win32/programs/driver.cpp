@@ -181,11 +181,29 @@ DWORD_PTR MaskOf(const Process& p) {
   return process;
 }
 
+// The kernel's id of the sleeper started with this tag: Wine shows its command line as the
+// process's, and the host's file system as drive Z:. 0 when there is none.
+long UnixPidOf(const std::string& tag) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("Z:\\proc\\*", &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  long found = 0;
+  do {
+    if (data.cFileName[0] < '0' || data.cFileName[0] > '9') continue;
+    std::string cmdline = ReadFile(std::string("Z:\\proc\\") + data.cFileName + "\\cmdline");
+    for (char& c : cmdline) {
+      if (c == '\0') c = ' ';
+    }
+    if (cmdline.find("mavrin_test_sleeper.exe " + tag + " ") != std::string::npos) found = std::atol(data.cFileName);
+  } while (found == 0 && FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
 // The kernel's view: the allowed processors of every thread of the sleeper with this tag, as one
 // mask when they all agree, 0 when they do not or cannot be read.
-unsigned long long KernelMask(const std::string& sleeper, const std::string& tag) {
-  const std::string pidText = ReadFile(sleeper + "." + tag + ".unixpid");
-  const long unixPid = std::strtol(pidText.c_str(), nullptr, 10);
+unsigned long long KernelMask(const std::string& tag) {
+  const long unixPid = UnixPidOf(tag);
   if (unixPid <= 0) return 0;
   const std::string taskDir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
   WIN32_FIND_DATAA data;
@@ -298,15 +316,56 @@ LogCheck CheckLog(const std::string& log, const std::string& mask, const std::st
   return result;
 }
 
+std::string g_screenshots;  // folder for pictures of the dialogs; empty: none
+
+// Saves what the screen shows of window as a 24-bit BMP file in the screenshots folder.
+void Capture(HWND window, const char* name) {
+  if (g_screenshots.empty() || window == nullptr) return;
+  Sleep(700);  // let it paint
+  RECT r{};
+  GetWindowRect(window, &r);
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  const DWORD stride = static_cast<DWORD>((w * 3 + 3) / 4 * 4);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(h);
+  if (std::FILE* out = std::fopen((g_screenshots + "\\" + name + ".bmp").c_str(), "wb")) {
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+    std::fwrite(bits, 1, stride * static_cast<DWORD>(h), out);
+    std::fclose(out);
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
 HWND VisibleMenu() { return FindTopWindow(0, "#32768", nullptr, true); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder>\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder> [<screenshot folder>]\n", stderr);
     return 100;
   }
+  if (argc == 4) g_screenshots = argv[3];
   const std::string mavrinExe = argv[1];
   const std::string work = argv[2];
   char self[MAX_PATH] = {};
@@ -336,7 +395,7 @@ int main(int argc, char** argv) {
   // ---- 1. Start-up ----
   Process before;
   Report(before.Start("\"" + sleeper + "\" before 300", work), "the watched program starts before Mavrin");
-  WaitFor([&] { return FileExists(sleeper + ".before.unixpid"); }, 10000);
+  WaitFor([&] { return UnixPidOf("before") != 0; }, 10000);
   Report(MaskOf(before) == fullMask, "it starts on every processor (mask 0x%llx)", static_cast<unsigned long long>(MaskOf(before)));
 
   Process mavrin;
@@ -358,8 +417,10 @@ int main(int argc, char** argv) {
   Report(!IsWindowVisible(hidden), "the tray window is hidden");
   Report((exStyle & WS_EX_APPWINDOW) == 0 && (exStyle & WS_EX_TOOLWINDOW) != 0,
          "the tray window has no task-bar button (extended style 0x%lx)", static_cast<long>(exStyle));
-  HWND tray = FindTopWindow(0, "Shell_TrayWnd", nullptr, false);
-  Info("shell tray window %p, visible %d", static_cast<void*>(tray), tray != nullptr && IsWindowVisible(tray));
+  // Wine shows its own notification area only where no desktop offers one; when it shows, it is
+  // there for our icon.
+  HWND tray = FindTopWindow(0, "Shell_TrayWnd", nullptr, true);
+  Info("a visible notification area: %s", tray != nullptr ? "yes" : "no (the icon's removal cannot be seen)");
 
   {
     const std::string iniBefore = ReadFile(ini);
@@ -375,14 +436,13 @@ int main(int argc, char** argv) {
   // ---- 2. The main job ----
   const long firstMs = WaitFor([&] { return MaskOf(before) == 1; }, 6000);
   Report(firstMs >= 0, "the program started before gets mask 1 (after %ld ms)", firstMs);
-  Report(KernelMask(sleeper, "before") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask(sleeper, "before"));
+  Report(KernelMask("before") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("before"));
 
   Process after;
   after.Start("\"" + sleeper + "\" after 300", work);
   const long secondMs = WaitFor([&] { return MaskOf(after) == 1; }, 6000);
   Report(secondMs >= 0, "the program started after gets mask 1 (after %ld ms)", secondMs);
-  WaitFor([&] { return FileExists(sleeper + ".after.unixpid"); }, 5000);
-  Report(KernelMask(sleeper, "after") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask(sleeper, "after"));
+  Report(KernelMask("after") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("after"));
 
   Sleep(2500);  // further ticks must not log again: the masks are right now
   {
@@ -405,9 +465,7 @@ int main(int argc, char** argv) {
     Report(menu != nullptr, "a %s press on the icon opens the tray menu (after %ld ms)",
            button == WM_LBUTTONDOWN ? "left" : "right", menuMs);
     if (menu == nullptr) continue;
-    auto hmenu = reinterpret_cast<HMENU>(SendMessageA(menu, 0x01E1 /* MN_GETHMENU */, 0, 0));
-    const int items = hmenu != nullptr ? GetMenuItemCount(hmenu) : -1;
-    Info("the menu reports %d items", items);
+    if (button == WM_LBUTTONDOWN) Capture(menu, "tray-menu");
     // Escape closes it as it would for the user.
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     const long closeMs = WaitFor([&] { return VisibleMenu() == nullptr; }, 5000);
@@ -417,10 +475,12 @@ int main(int argc, char** argv) {
   Sleep(800);
   Report(VisibleMenu() == nullptr, "releasing the button opens nothing");
 
-  // Pause: a program started now keeps its mask until observation resumes.
-  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
-  Sleep(500);
+  // Pause from the menu: a program started now keeps its mask until observation resumes.
   {
+    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
+    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
+    PostMessageA(VisibleMenu(), WM_CHAR, 'p', 0);
+    Report(WaitFor([&] { return VisibleMenu() == nullptr; }, 5000) >= 0, "the pause item closes the menu");
     Process paused;
     paused.Start("\"" + sleeper + "\" paused 300", work);
     Sleep(3000);
@@ -439,6 +499,7 @@ int main(int argc, char** argv) {
   if (about != nullptr) {
     const std::string version = Text(GetDlgItem(about, kAboutVersion));
     Report(version == "Version 1.0.1", "About shows \"%s\"", version.c_str());
+    Capture(about, "about");
     PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
     Sleep(1000);
     int count = 0;
@@ -473,6 +534,7 @@ int main(int argc, char** argv) {
       if (ListText(mavrin.Handle(), processes, i, 0).find("mavrin_test_sleeper.exe") != std::string::npos) row = i;
     }
     Report(row >= 0, "the watched program is in the process list (row %d)", row);
+    Capture(settings, "settings");
     // A click on the icon while the dialog is open raises the dialog and opens no menu.
     PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDOWN);
     Sleep(1000);
@@ -504,6 +566,7 @@ int main(int argc, char** argv) {
       if (manage != nullptr) {
         HWND list = GetDlgItem(manage, kWatchList);
         const std::string entry = ListCount(list) > 0 ? ListText(mavrin.Handle(), list, 0, 0) : std::string();
+        Capture(manage, "management");
         Report(ListCount(list) == 1 && entry == watched, "it lists the watch entry (%d rows, \"%s\")", ListCount(list),
                entry.c_str());
         PostMessageA(manage, WM_COMMAND, IDCANCEL, 0);

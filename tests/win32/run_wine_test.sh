@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows edition and its test programs, makes a throw-away Wine prefix with a
+# Japanese locale (code page 932) under a virtual X display, and runs the test driver, which plays
+# the user of mavrin.exe. Everything it starts and makes is removed again, however it ends.
+#
+#   run_wine_test.sh <source dir> <work dir>                  the end-to-end test
+#   run_wine_test.sh --screenshots <source dir> <build dir>   pictures of the dialogs into
+#                                                             <build dir>/screenshots
+# Exit code 77 (a skip for CTest) only when this machine lacks what the test needs from outside the
+# project (the cross compiler, Wine, a virtual display, a Japanese locale, a Wine prefix).
+set -uo pipefail
+
+screenshots=0
+if [[ "${1:-}" == "--screenshots" ]]; then
+  screenshots=1
+  shift
+fi
+[[ $# -eq 2 ]] || { echo "usage: $0 [--screenshots] <source dir> <work dir>" >&2; exit 2; }
+src=$(cd "$1" && pwd)
+mkdir -p "$2"
+work=$(cd "$2" && pwd)
+
+skip() { echo "SKIP: $*"; exit 77; }
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || skip "no mingw-w64 cross compiler"
+wine=/usr/lib/wine/wine64
+[[ -x $wine ]] || skip "no Wine ($wine)"
+command -v xvfb-run >/dev/null || skip "no xvfb-run"
+command -v localedef >/dev/null || skip "no localedef"
+
+if [[ $screenshots -eq 1 ]]; then
+  build=$work
+  run=$work/screenshots.run
+else
+  build=$work/build
+  run=$work/run
+fi
+export WINEPREFIX=$run/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+cleanup() {
+  [[ -d $WINEPREFIX ]] && /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  rm -rf "$run"
+}
+trap cleanup EXIT
+rm -rf "$run"
+mkdir -p "$run/work" "$run/locale"
+
+# The Windows programs: configured once, built every time.
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DMAVRIN_HOST_BUILD_DIR="$build/host-tools" >/dev/null || exit 1
+fi
+cmake --build "$build" -j 2 || exit 1
+
+# Wine takes its code page from the locale: ja_JP gives 932.
+localedef -i ja_JP -f UTF-8 "$run/locale/ja_JP.UTF-8" >/dev/null 2>&1 || skip "no ja_JP locale source"
+export LOCPATH=$run/locale LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+shots=""
+if [[ $screenshots -eq 1 ]]; then
+  rm -rf "$build/screenshots"
+  mkdir -p "$build/screenshots"
+  shots=$(winpath "$build/screenshots")
+fi
+
+cat >"$run/inside.sh" <<INSIDE
+set -u
+timeout 120 "$wine" wineboot -i >"$run/wineboot.log" 2>&1
+[[ -d "$WINEPREFIX/drive_c/windows/system32" ]] || exit 77
+# The dialogs' Japanese font names, mapped to the installed IPA Gothic.
+for face in "MS UI Gothic" "ＭＳ ゴシック" "ＭＳ Ｐゴシック" "MS Gothic" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  "$wine" reg add 'HKCU\\Software\\Wine\\Fonts\\Replacements' /v "\$face" /d IPAGothic /f >/dev/null 2>&1
+done
+cd "$run/work"
+timeout 300 "$wine" "$build/tests/mavrin_test_driver.exe" "$(winpath "$build/mavrin.exe")" "$(winpath "$run/work")" $shots
+INSIDE
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$run/inside.sh" 2>&1 | iconv -f CP932 -t UTF-8 -c | grep -v -e '^observing\.\.\.$' -e 'so don.t care it\.$'
+status=${PIPESTATUS[0]}
+if [[ $status -eq 77 ]]; then
+  sed -n '1,20p' "$run/wineboot.log"
+  skip "Wine could not make a prefix"
+fi
+
+if [[ $screenshots -eq 1 ]]; then
+  for bmp in "$build"/screenshots/*.bmp; do
+    [[ -f $bmp ]] || continue
+    if command -v convert >/dev/null; then convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"; fi
+  done
+  echo "screenshots: $(ls "$build/screenshots" | tr '\n' ' ')"
+fi
+[[ $status -eq 0 ]] || { echo "the Windows edition failed $status check(s) under Wine (exit $status)"; exit 1; }
+echo "all checks passed under Wine"
