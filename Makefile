@@ -50,6 +50,20 @@ fuzz: fuzz-build
 
 test: test-main test-asan test-fuzz
 
+# The Windows edition: mavrin.exe cross-built with mingw-w64 (x86_64); its checks run under Wine in
+# `make test`. screenshots-windows puts pictures of its dialogs, taken under Wine and Xvfb, into
+# $(WIN_BUILD)/screenshots/.
+WIN_BUILD ?= build-windows
+.PHONY: windows screenshots-windows
+windows: deps
+	@test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) -G "$(GENERATOR)" \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DMAVRIN_HOST_BUILD_DIR=$(CURDIR)/build-win-host
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+screenshots-windows: windows
+	tests/win32/run_wine_test.sh --screenshots . $(WIN_BUILD)
+
 # A Debian package of the Linux edition, in $(BUILD)/.
 deb: build
 	cd $(BUILD) && cpack -G DEB
