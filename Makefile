@@ -6,7 +6,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build asan run test test-main test-asan clean deb install fuzz test-fuzz fuzz-build
+.PHONY: all deps build asan run test test-main test-asan clean screenshots deb install fuzz test-fuzz fuzz-build
 
 all: build
 
@@ -72,6 +72,12 @@ deb: build
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# One PNG per dialog, rendered through the Qt backend without a display: $(BUILD)/screenshots/.
+screenshots: deps
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target mavrin_screenshots
+	QT_QPA_PLATFORM=offscreen $(BUILD)/framework/qt/mavrin_screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

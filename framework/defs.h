@@ -77,6 +77,12 @@ struct ListViewNotify {
 #define WM_APP 0x8000u
 #endif
 
+// The desktop session is ending: asked first, then told (wParam TRUE when it really ends).
+#ifndef WM_QUERYENDSESSION
+#define WM_QUERYENDSESSION 0x0011u
+#define WM_ENDSESSION 0x0016u
+#endif
+
 #ifndef SC_CLOSE
 #define SC_MINIMIZE 0xF020u
 #define SC_CLOSE 0xF060u

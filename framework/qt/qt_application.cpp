@@ -1,0 +1,63 @@
+#include "framework/qt/qt_application.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QStringList>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+// Last: Xlib defines macros (Status, Bool, None) that clash with Qt's names.
+#include <X11/Xlib.h>
+
+namespace framework::qt {
+namespace {
+
+bool X11Reachable() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') return false;
+  Display* connection = XOpenDisplay(nullptr);
+  if (connection == nullptr) return false;
+  XCloseDisplay(connection);
+  return true;
+}
+
+bool WaylandReachable() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (name == nullptr || *name == '\0') return false;
+  std::string socket = name;
+  if (socket.front() != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return false;
+    socket = std::string(runtime) + "/" + socket;
+  }
+  struct stat info {};
+  if (::stat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+  // Without Qt's Wayland plugin the display cannot be used, however reachable.
+  const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+  return !platforms.entryList(QStringList{QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty();
+}
+
+}  // namespace
+
+bool DisplayAvailable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr) {
+    const std::string name = platform;
+    if (name.rfind("offscreen", 0) == 0 || name.rfind("minimal", 0) == 0) return true;
+    if (name.rfind("xcb", 0) == 0) return X11Reachable();
+    if (name.rfind("wayland", 0) == 0) return WaylandReachable();
+  }
+  return X11Reachable() || WaylandReachable();
+}
+
+std::unique_ptr<QApplication> TryCreateQtApplication(int& argc, char** argv) {
+  if (QCoreApplication::instance() != nullptr || !DisplayAvailable()) return nullptr;
+  // Prefer X11 when it is there: the tray icon and the window list of the program are X11's.
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if ((platform == nullptr || *platform == '\0') && X11Reachable()) qputenv("QT_QPA_PLATFORM", "xcb");
+  return std::make_unique<QApplication>(argc, argv);
+}
+
+}  // namespace framework::qt

@@ -1,0 +1,599 @@
+#include "framework/qt/qt_widgets.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <algorithm>
+#include <cstring>
+
+#include "res/resources.h"
+
+namespace framework::qt {
+
+// ---- dialog units, fonts, icons ----
+
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return 0;
+  const long long product = static_cast<long long>(a) * b;
+  const long long half = (c < 0 ? -c : c) / 2;
+  const bool negative = (product < 0) != (c < 0);
+  const long long magnitude = (product < 0 ? -product : product) + half;
+  const long long quotient = magnitude / (c < 0 ? -c : c);
+  return static_cast<int>(negative ? -quotient : quotient);
+}
+
+DialogBaseUnits BaseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  DialogBaseUnits base;
+  base.x = (width / 26 + 1) / 2;
+  base.y = metrics.ascent() + metrics.descent();
+  return base;
+}
+
+QRect MapDialogRect(const DialogBaseUnits& base, int x, int y, int cx, int cy) {
+  return QRect(MulDiv(x, base.x, 4), MulDiv(y, base.y, 8), MulDiv(cx, base.x, 4), MulDiv(cy, base.y, 8));
+}
+
+QString FontFamilyFor(const char* face) {
+  const QString name = QString::fromUtf8(face != nullptr ? face : "");
+  // The fixed-pitch Gothic of Japanese Windows and its stand-in; everything else of the dialogs is
+  // the proportional UI Gothic.
+  if (name == QStringLiteral("ＭＳ ゴシック") || name == QStringLiteral("MS Gothic")) return QStringLiteral("IPAGothic");
+  if (name.isEmpty() || name == QStringLiteral("ＭＳ Ｐゴシック") || name == QStringLiteral("MS PGothic") ||
+      name == QStringLiteral("MS UI Gothic") || name == QStringLiteral("MS Shell Dlg") ||
+      name == QStringLiteral("MS Shell Dlg 2")) {
+    return QStringLiteral("IPAPGothic");
+  }
+  return name;
+}
+
+QFont DialogFont(const DialogTemplate& tpl) {
+  QFont font(FontFamilyFor(tpl.fontFace));
+  // The templates were laid out for 96 dots per inch; Qt scales logical pixels on denser screens.
+  const int points = tpl.pointSize > 0 ? tpl.pointSize : 9;
+  font.setPixelSize(std::max(1, MulDiv(points, 96, 72)));
+  return font;
+}
+
+QString StripMnemonics(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == QLatin1Char('&')) {
+      if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) {
+        out += QLatin1Char('&');
+        ++i;
+      }
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+QImage ToQImage(const IconImage& image) {
+  if (image.width <= 0 || image.height <= 0 ||
+      image.rgba.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4u) {
+    return QImage();
+  }
+  QImage view(image.rgba.data(), image.width, image.height, image.width * 4, QImage::Format_RGBA8888);
+  return view.copy();
+}
+
+QIcon ToQIcon(const Icon& icon) {
+  const IconImage* image = icon.Image();
+  if (image == nullptr) return QIcon();
+  const QImage converted = ToQImage(*image);
+  if (converted.isNull()) return QIcon();
+  return QIcon(QPixmap::fromImage(converted));
+}
+
+QIcon ResourceIcon(int id) {
+  QIcon icon;
+  for (int size : res::IconSizes(id)) {
+    IconImage image;
+    if (res::RenderIcon(id, size, image)) icon.addPixmap(QPixmap::fromImage(ToQImage(image)));
+  }
+  return icon;
+}
+
+Icon FromQIcon(const QIcon& icon, int size) {
+  if (icon.isNull() || size <= 0) return Icon{};
+  QImage image = icon.pixmap(QSize(size, size)).toImage();
+  if (image.isNull()) return Icon{};
+  if (image.width() != size || image.height() != size) {
+    image = image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  }
+  image = image.convertToFormat(QImage::Format_RGBA8888);
+  IconImage out;
+  out.width = size;
+  out.height = size;
+  out.rgba.resize(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4u);
+  for (int y = 0; y < size; ++y) {
+    std::memcpy(out.rgba.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size) * 4u, image.constScanLine(y),
+                static_cast<std::size_t>(size) * 4u);
+  }
+  return Icon::FromImage(std::move(out));
+}
+
+// ---- events ----
+
+QEvent::Type PostedMessageEvent::Kind() {
+  static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+QEvent::Type TimerTickEvent::Kind() {
+  static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+// ---- controls ----
+
+AutoCheckBox::AutoCheckBox(DialogWindow* owner, int id, const QString& text) : QCheckBox(text, owner), owner_(owner), id_(id) {}
+
+void AutoCheckBox::nextCheckState() { owner_->ClickControl(id_); }
+
+StaticLabel::StaticLabel(DialogWindow* owner, int id, bool notify) : QLabel(owner), owner_(owner), id_(id), notify_(notify) {}
+
+void StaticLabel::mousePressEvent(QMouseEvent* event) {
+  if (notify_ && event->button() == Qt::LeftButton) {
+    pressed_ = true;
+    event->accept();
+    return;
+  }
+  QLabel::mousePressEvent(event);
+}
+
+void StaticLabel::mouseReleaseEvent(QMouseEvent* event) {
+  if (notify_ && event->button() == Qt::LeftButton && pressed_) {
+    pressed_ = false;
+    event->accept();
+    if (rect().contains(event->position().toPoint())) owner_->ClickControl(id_);
+    return;
+  }
+  QLabel::mouseReleaseEvent(event);
+}
+
+ReportList::ReportList(DialogWindow* owner, int id, std::uint32_t style) : QTreeWidget(owner), owner_(owner), id_(id) {
+  setColumnCount(0);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setSortingEnabled(false);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode((style & LVS_SINGLESEL) != 0 ? QAbstractItemView::SingleSelection : QAbstractItemView::ExtendedSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setIconSize(QSize(16, 16));
+  setTextElideMode(Qt::ElideRight);
+  header()->setStretchLastSection(false);
+  header()->setSectionsClickable(false);
+  header()->setSectionsMovable(false);
+  header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header()->setMinimumSectionSize(0);
+  if ((style & WS_BORDER) == 0) setFrameShape(QFrame::NoFrame);
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { Sync(); });
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { Sync(); });
+}
+
+unsigned ReportList::CurrentState(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr) return 0;
+  unsigned state = 0;
+  if (item->isSelected()) state |= LVIS_SELECTED;
+  const QModelIndex current = selectionModel()->currentIndex();
+  if (current.isValid() && !current.parent().isValid() && current.row() == row) state |= LVIS_FOCUSED;
+  return state;
+}
+
+void ReportList::Sync() {
+  if (hold_ > 0) return;
+  // A handler may change the selection again (or the rows): each row is compared afresh, and a
+  // nested Sync has already brought the mirror up to date for what it reported.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int row = 0; row < static_cast<int>(mirror_.size()) && row < topLevelItemCount(); ++row) {
+      const unsigned now = CurrentState(row);
+      const unsigned old = mirror_[static_cast<std::size_t>(row)];
+      if (now == old) continue;
+      const bool gaining = (now & ~old) != 0;
+      if ((pass == 0) == gaining) continue;
+      mirror_[static_cast<std::size_t>(row)] = now;
+      owner_->NotifyList(id_, LVN_ITEMCHANGED, row, old, now, QPoint());
+    }
+  }
+}
+
+void ReportList::InsertRowMirror(int row) {
+  row = std::clamp(row, 0, static_cast<int>(mirror_.size()));
+  mirror_.insert(mirror_.begin() + row, 0u);
+}
+
+void ReportList::SetImages(std::vector<QIcon> images) {
+  images_ = std::move(images);
+  for (int row = 0; row < topLevelItemCount(); ++row) {
+    QTreeWidgetItem* item = topLevelItem(row);
+    item->setIcon(0, ImageAt(item->data(0, Qt::UserRole).toInt()));
+  }
+}
+
+QIcon ReportList::ImageAt(int index) const {
+  if (index < 0 || index >= static_cast<int>(images_.size())) return QIcon();
+  return images_[static_cast<std::size_t>(index)];
+}
+
+void ReportList::mousePressEvent(QMouseEvent* event) {
+  HoldSync();
+  PressImpl(event);
+  ReleaseSync();
+}
+
+void ReportList::PressImpl(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  const QModelIndex index = indexAt(pos);
+  if (event->button() == Qt::RightButton) {
+    // The row under the mouse is selected as a left click would select it, then the right click
+    // is reported when the button comes up.
+    if (index.isValid()) {
+      selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else {
+      selectionModel()->clearSelection();
+    }
+    rightPressRow_ = index.isValid() ? index.row() : -1;
+    rightPressPos_ = pos;
+    event->accept();
+    return;
+  }
+  // A click on empty space takes the selection away and leaves the focus where it was.
+  if (!index.isValid() && event->button() == Qt::LeftButton) {
+    selectionModel()->clearSelection();
+    event->accept();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+void ReportList::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    event->accept();
+    if (rightPressRow_ == -2) return;
+    const int row = rightPressRow_;
+    rightPressRow_ = -2;
+    owner_->NotifyList(id_, NM_RCLICK, row, 0, 0, rightPressPos_);
+    return;
+  }
+  HoldSync();
+  QTreeWidget::mouseReleaseEvent(event);
+  ReleaseSync();
+}
+
+void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
+  HoldSync();
+  QTreeWidget::mouseDoubleClickEvent(event);
+  ReleaseSync();
+}
+
+void ReportList::keyPressEvent(QKeyEvent* event) {
+  HoldSync();
+  QTreeWidget::keyPressEvent(event);
+  ReleaseSync();
+}
+
+void ReportList::focusInEvent(QFocusEvent* event) {
+  HoldSync();
+  QTreeWidget::focusInEvent(event);
+  ReleaseSync();
+}
+
+void ReportList::contextMenuEvent(QContextMenuEvent* event) {
+  // The dialog shows its own menu on NM_RCLICK; the event must not reach the dialog's background.
+  event->accept();
+}
+
+// ---- the dialog window ----
+
+DialogWindow::DialogWindow(QtBackend& backend, CDialog& dialog, const DialogTemplate& tpl, WindowId id)
+    : QDialog(nullptr), backend_(backend), dialog_(&dialog), tpl_(&tpl), id_(id), exStyle_(tpl.exStyle) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setSizeGripEnabled(false);
+  const QFont font = DialogFont(tpl);
+  setFont(font);
+  base_ = BaseUnitsOf(font);
+  setWindowTitle(QString::fromUtf8(tpl.caption));
+  ApplyWindowFlags();
+  setFixedSize(MapDialogRect(base_, 0, 0, tpl.cx, tpl.cy).size());
+  for (const ControlTemplate& c : tpl.controls) CreateControl(c);
+
+  // Tab order is template order; the first enabled tab stop starts with the focus.
+  QWidget* previous = nullptr;
+  bool focused = false;
+  for (const ControlEntry& entry : controls_) {
+    if (entry.widget->focusPolicy() == Qt::NoFocus) continue;
+    if (previous != nullptr) QWidget::setTabOrder(previous, entry.widget);
+    previous = entry.widget;
+    if (!focused && (entry.style & WS_TABSTOP) != 0 && (entry.style & WS_DISABLED) == 0 && (entry.style & WS_VISIBLE) != 0) {
+      entry.widget->setFocus(Qt::OtherFocusReason);
+      focused = true;
+    }
+  }
+}
+
+DialogWindow::~DialogWindow() { StopAllTimers(); }
+
+void DialogWindow::CreateControl(const ControlTemplate& c) {
+  ControlEntry entry;
+  entry.id = c.id;
+  entry.kind = c.kind;
+  entry.style = c.style;
+  entry.text = c.text;
+  const QString text = QString::fromUtf8(c.text);
+  QRect geometry = MapDialogRect(base_, c.x, c.y, c.cx, c.cy);
+
+  switch (c.kind) {
+    case ControlKind::PushButton: {
+      auto* button = new QPushButton(text, this);
+      button->setAutoDefault(true);
+      button->setDefault((c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+      const int id = c.id;
+      connect(button, &QPushButton::clicked, this, [this, id] { ClickControl(id); });
+      entry.widget = button;
+      break;
+    }
+    case ControlKind::CheckBox: {
+      auto* box = new AutoCheckBox(this, c.id, text);
+      const unsigned type = c.style & BS_TYPEMASK;
+      box->setTristate(type == BS_AUTO3STATE || type == BS_3STATE);
+      entry.widget = box;
+      break;
+    }
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(text, this);
+      edit->setReadOnly((c.style & ES_READONLY) != 0);
+      edit->setFrame((c.style & WS_BORDER) != 0);
+      edit->setCursorPosition(0);
+      entry.widget = edit;
+      break;
+    }
+    case ControlKind::ListView:
+      entry.widget = new ReportList(this, c.id, c.style);
+      break;
+    case ControlKind::StaticText: {
+      auto* label = new StaticLabel(this, c.id, (c.style & SS_NOTIFY) != 0);
+      label->setTextFormat(Qt::PlainText);
+      // A one-line static cuts a word that does not fit instead of wrapping it out of sight.
+      const bool oneLine = geometry.height() < 2 * QFontMetrics(font()).lineSpacing() && !text.contains(QLatin1Char('\n'));
+      label->setWordWrap(!oneLine);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      label->setText((c.style & SS_NOPREFIX) != 0 ? text : StripMnemonics(text));
+      if ((c.style & SS_SUNKEN) != 0) {
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setLineWidth(1);
+      }
+      label->setFocusPolicy(Qt::NoFocus);
+      entry.widget = label;
+      break;
+    }
+    case ControlKind::StaticIcon: {
+      auto* label = new StaticLabel(this, c.id, (c.style & SS_NOTIFY) != 0);
+      // An icon static takes the size of its icon, the system's standard 32 pixels.
+      const QIcon icon = ToQIcon(LoadIconResource(c.iconId, 32));
+      label->setPixmap(icon.pixmap(QSize(32, 32)));
+      geometry.setSize(QSize(32, 32));
+      label->setFocusPolicy(Qt::NoFocus);
+      entry.widget = label;
+      break;
+    }
+  }
+  entry.widget->setGeometry(geometry);
+  if (entry.widget->focusPolicy() != Qt::NoFocus) {
+    entry.widget->setFocusPolicy((c.style & WS_TABSTOP) != 0 ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+  if ((c.style & WS_DISABLED) != 0) entry.widget->setEnabled(false);
+  if ((c.style & WS_VISIBLE) == 0) entry.widget->hide();
+  controls_.push_back(std::move(entry));
+}
+
+void DialogWindow::ApplyWindowFlags() {
+  const std::uint32_t style = tpl_->style;
+  Qt::WindowFlags flags;
+  if ((exStyle_ & WS_EX_TOOLWINDOW) != 0) {
+    flags = Qt::Tool;
+  } else if ((exStyle_ & WS_EX_APPWINDOW) != 0) {
+    flags = Qt::Window;  // a window of its own on the task bar
+  } else {
+    flags = Qt::Dialog;  // transient: no task-bar entry
+  }
+  flags |= Qt::CustomizeWindowHint;
+  if ((style & WS_CAPTION) == WS_CAPTION) flags |= Qt::WindowTitleHint;
+  if ((style & WS_SYSMENU) != 0) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if ((style & WS_SYSMENU) != 0 && (style & WS_MINIMIZEBOX) != 0) flags |= Qt::WindowMinimizeButtonHint;
+  if ((exStyle_ & WS_EX_TOPMOST) != 0) flags |= Qt::WindowStaysOnTopHint;
+  if (flags == windowFlags()) return;
+  const bool visible = isVisible();
+  setWindowFlags(flags);
+  if (visible) show();
+}
+
+void DialogWindow::SetExStyle(std::uint32_t exStyle) {
+  exStyle_ = exStyle;
+  ApplyWindowFlags();
+}
+
+void DialogWindow::SetIcons(const Icon& icon, bool big) {
+  (big ? bigIcon_ : smallIcon_) = icon;
+  QIcon combined;
+  for (const Icon* part : {&smallIcon_, &bigIcon_}) {
+    const QIcon converted = ToQIcon(*part);
+    for (const QSize& size : converted.availableSizes()) combined.addPixmap(converted.pixmap(size));
+  }
+  setWindowIcon(combined);
+}
+
+DialogWindow::ControlEntry* DialogWindow::Control(int id) {
+  if (id == -1) return nullptr;
+  for (ControlEntry& entry : controls_) {
+    if (entry.id == id) return &entry;
+  }
+  return nullptr;
+}
+
+ReportList* DialogWindow::List(int id) {
+  ControlEntry* entry = Control(id);
+  if (entry == nullptr || entry->kind != ControlKind::ListView) return nullptr;
+  return static_cast<ReportList*>(entry->widget);
+}
+
+bool DialogWindow::StartWindowTimer(std::uintptr_t id, unsigned milliseconds) {
+  StopWindowTimer(id);
+  // The system's shortest period.
+  const int period = static_cast<int>(std::clamp(milliseconds, 10u, 0x7FFFFFFFu));
+  const int qtId = startTimer(period, Qt::PreciseTimer);
+  if (qtId == 0) return false;
+  timers_[id] = TimerEntry{qtId, ++timerGeneration_, false};
+  qtTimers_[qtId] = id;
+  return true;
+}
+
+bool DialogWindow::StopWindowTimer(std::uintptr_t id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return false;
+  killTimer(it->second.qtId);
+  qtTimers_.erase(it->second.qtId);
+  timers_.erase(it);
+  return true;
+}
+
+void DialogWindow::StopAllTimers() {
+  for (const auto& [id, timer] : timers_) killTimer(timer.qtId);
+  timers_.clear();
+  qtTimers_.clear();
+}
+
+void DialogWindow::timerEvent(QTimerEvent* event) {
+  auto found = qtTimers_.find(event->timerId());
+  if (found == qtTimers_.end()) {
+    QDialog::timerEvent(event);
+    return;
+  }
+  TimerEntry& timer = timers_[found->second];
+  // Like WM_TIMER: one tick at most waits, and it is dispatched outside Qt's timer activation so
+  // that a handler's nested loop still sees this timer tick.
+  if (timer.pending) return;
+  timer.pending = true;
+  QCoreApplication::postEvent(this, new TimerTickEvent(found->second, timer.generation), Qt::LowEventPriority);
+}
+
+bool DialogWindow::event(QEvent* event) {
+  if (event->type() == PostedMessageEvent::Kind()) {
+    const auto* posted = static_cast<PostedMessageEvent*>(event);
+    if (dialog_ != nullptr && Deliverable()) dialog_->Dispatch(posted->message_, posted->wParam_, posted->lParam_);
+    return true;
+  }
+  if (event->type() == TimerTickEvent::Kind()) {
+    const auto* tick = static_cast<TimerTickEvent*>(event);
+    auto it = timers_.find(tick->id_);
+    if (it == timers_.end() || it->second.generation != tick->generation_) return true;
+    it->second.pending = false;
+    if (dialog_ != nullptr && Deliverable()) dialog_->Dispatch(WM_TIMER, tick->id_, 0);
+    return true;
+  }
+  return QDialog::event(event);
+}
+
+bool DialogWindow::Deliverable() const { return !endRequested || backend_.loopDepth_ > ownLoopDepth; }
+
+void DialogWindow::keyPressEvent(QKeyEvent* event) {
+  if (dialog_ == nullptr) return;
+  const int key = event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
+    int focusedButton = -1;
+    for (const ControlEntry& entry : controls_) {
+      if (entry.kind == ControlKind::PushButton && entry.widget->hasFocus()) focusedButton = entry.id;
+    }
+    DeliverEnterKey(*dialog_, focusedButton);
+    return;
+  }
+  if (key == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    DeliverEscapeKey(*dialog_);
+    return;
+  }
+  if (key == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+    ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void DialogWindow::closeEvent(QCloseEvent* event) {
+  // The window manager's close request is the close box; the window itself goes only when the
+  // program destroys it.
+  event->ignore();
+  if (dialog_ != nullptr) DeliverCloseBox(*dialog_);
+}
+
+void DialogWindow::contextMenuEvent(QContextMenuEvent* event) {
+  if (childAt(event->pos()) != nullptr) {
+    QDialog::contextMenuEvent(event);
+    return;
+  }
+  ShowSystemMenu(event->globalPos());
+}
+
+void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {
+  if (dialog_ == nullptr || (tpl_->style & WS_SYSMENU) == 0) return;
+  QMenu menu(this);
+  if ((tpl_->style & WS_MINIMIZEBOX) != 0) menu.addAction(QStringLiteral("最小化(&N)"))->setData(SC_MINIMIZE);
+  QAction* close = menu.addAction(QStringLiteral("閉じる(&C)\tAlt+F4"));
+  close->setData(SC_CLOSE);
+  QFont bold = close->font();
+  bold.setBold(true);
+  close->setFont(bold);
+  for (const auto& [id, text] : systemMenu_) {
+    if (id == 0) {
+      menu.addSeparator();
+    } else {
+      menu.addAction(QString::fromUtf8(text))->setData(id);
+    }
+  }
+  QAction* chosen = nullptr;
+  {
+    const QtBackend::LoopScope scope(backend_);
+    chosen = menu.exec(globalPos);
+  }
+  if (chosen == nullptr || dialog_ == nullptr) return;
+  const unsigned command = chosen->data().toUInt();
+  if (command == SC_MINIMIZE) {
+    showMinimized();
+    return;
+  }
+  dialog_->Dispatch(WM_SYSCOMMAND, command, 0);
+}
+
+void DialogWindow::ClickControl(int id) {
+  if (dialog_ != nullptr) DeliverClick(*dialog_, id);
+}
+
+void DialogWindow::NotifyList(int id, unsigned code, int row, unsigned oldState, unsigned newState, QPoint point) {
+  if (dialog_ == nullptr) return;
+  ListViewNotify nm;
+  nm.hdr.hwndFrom = id_;
+  nm.hdr.idFrom = static_cast<std::uintptr_t>(id);
+  nm.hdr.code = code;
+  nm.iItem = row;
+  nm.uOldState = oldState;
+  nm.uNewState = newState;
+  nm.uChanged = code == LVN_ITEMCHANGED ? LVIF_STATE : 0u;
+  nm.ptAction = Point{point.x(), point.y()};
+  dialog_->Dispatch(WM_NOTIFY, static_cast<WParam>(id), reinterpret_cast<LParam>(&nm));
+}
+
+}  // namespace framework::qt

@@ -1,0 +1,184 @@
+// Input on the controls as the dialogs must see it: check-box cycles, buttons, keys, the close
+// box, clickable statics and the window menu.
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include "qt_test_support.h"
+
+namespace mavrin_test {
+namespace {
+
+using Commands = std::vector<std::pair<unsigned, unsigned>>;
+
+TEST_F(QtBackendTest, ThreeStateBoxCyclesAsWindowsDoesAndTellsTheDialogEachTime) {
+  RecordingDialog dialog(IDD_ASSIGN_LIST);
+  std::vector<int> statesSeen;
+  dialog.onCommand = [&](RecordingDialog& d, unsigned id, unsigned) {
+    if (id == IDC_CPU3) statesSeen.push_back(d.ButtonItem(IDC_CPU3).GetCheck());
+  };
+  RunWith(dialog, [&](QWidget&) {
+    auto* box = qobject_cast<QCheckBox*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU3));
+    ASSERT_NE(box, nullptr);
+    for (int i = 0; i < 4; ++i) box->click();
+    EXPECT_EQ(box->checkState(), Qt::Checked);
+    // A box the program disabled takes no clicks.
+    dialog.Item(IDC_CPU3).Enable(false);
+    box->click();
+    dialog.EndDialog(IDCANCEL);
+  });
+  // The dialog sees the new state when it is told: checked, indeterminate, unchecked, checked.
+  EXPECT_EQ(statesSeen, (std::vector<int>{BST_CHECKED, BST_INDETERMINATE, BST_UNCHECKED, BST_CHECKED}));
+  EXPECT_EQ(dialog.Commands(), Commands(4, {IDC_CPU3, BN_CLICKED}));
+}
+
+TEST_F(QtBackendTest, TwoStateBoxTogglesAndProgramSetStatesShowUp) {
+  RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+  RunWith(dialog, [&](QWidget&) {
+    auto* box = qobject_cast<QCheckBox*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU7));
+    ASSERT_NE(box, nullptr);
+    box->click();
+    EXPECT_EQ(dialog.ButtonItem(IDC_CPU7).GetCheck(), BST_CHECKED);
+    box->click();
+    EXPECT_EQ(dialog.ButtonItem(IDC_CPU7).GetCheck(), BST_UNCHECKED);
+    // Set by the program: no notification, and the box shows it.
+    dialog.ButtonItem(IDC_CPU0).SetCheck(BST_CHECKED);
+    EXPECT_EQ(qobject_cast<QCheckBox*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU0))->checkState(), Qt::Checked);
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_EQ(dialog.Commands(), (Commands{{IDC_CPU7, BN_CLICKED}, {IDC_CPU7, BN_CLICKED}}));
+}
+
+TEST_F(QtBackendTest, EnterEscapeAndButtonsEndTheDialogThroughItsCommands) {
+  {
+    // Enter in the edit: the default button, OK.
+    RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+    const int result = RunWith(dialog, [&](QWidget&) {
+      QWidget* edit = backend.ControlWidget(dialog.GetSafeHwnd(), IDC_TARGET_TEXT);
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dialog.Commands(), (Commands{{IDOK, BN_CLICKED}}));
+  }
+  {
+    // Enter with the Cancel button focused: Cancel.
+    RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+    const int result = RunWith(dialog, [&](QWidget& window) {
+      QWidget* cancel = backend.ControlWidget(dialog.GetSafeHwnd(), IDCANCEL);
+      cancel->setFocus();
+      QTest::keyClick(window.focusWidget() != nullptr ? window.focusWidget() : cancel, Qt::Key_Return);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+  }
+  {
+    // Escape on a check box.
+    RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+    const int result = RunWith(dialog, [&](QWidget&) {
+      QTest::keyClick(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU1), Qt::Key_Escape);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(dialog.Commands(), (Commands{{IDCANCEL, BN_CLICKED}}));
+  }
+  {
+    // A plain click on a push button; the dialog ends only when its handler says so.
+    RecordingDialog dialog(IDD_MANAGE_ASSIGN);
+    dialog.onCommand = [](RecordingDialog& d, unsigned id, unsigned) {
+      if (id == IDC_BUTTON_DELETE) d.EndDialog(77);
+    };
+    const int result = RunWith(dialog, [&](QWidget&) {
+      qobject_cast<QPushButton*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_BUTTON_NEW))->click();
+      qobject_cast<QPushButton*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_BUTTON_DELETE))->click();
+    });
+    EXPECT_EQ(result, 77);
+    EXPECT_EQ(dialog.Commands(), (Commands{{IDC_BUTTON_NEW, BN_CLICKED}, {IDC_BUTTON_DELETE, BN_CLICKED}}));
+  }
+}
+
+TEST_F(QtBackendTest, CloseBoxCancelsOnlyWhereThereIsOne) {
+  RecordingDialog about(IDD_ABOUTBOX);
+  const int result = RunWith(about, [&](QWidget& window) { window.close(); });
+  EXPECT_EQ(result, IDCANCEL);
+  ASSERT_EQ(about.Of(WM_SYSCOMMAND).size(), 1u);
+  EXPECT_EQ(about.Of(WM_SYSCOMMAND)[0].wParam, SC_CLOSE);
+
+  // The change-assignment dialog has no title bar: a close request from outside changes nothing.
+  RecordingDialog change(IDD_CHANGE_CPU_ASSIGN);
+  bool stillVisible = false;
+  RunWith(change, [&](QWidget& window) {
+    window.close();
+    stillVisible = window.isVisible();
+    change.EndDialog(5);
+  });
+  EXPECT_TRUE(stillVisible);
+  EXPECT_TRUE(change.Commands().empty());
+}
+
+TEST_F(QtBackendTest, ClickableStaticReportsClicksOthersDoNot) {
+  RecordingDialog dialog(IDD_ABOUTBOX);
+  RunWith(dialog, [&](QWidget& window) {
+    QWidget* address = backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_WEBPAGE);
+    QTest::mouseClick(address, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(address, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_VERSION), Qt::LeftButton, {}, QPoint(3, 3));
+    // The "Mavrin" static has no id and no SS_NOTIFY.
+    QTest::mouseClick(backend.ControlWidgets(dialog.GetSafeHwnd())[1], Qt::LeftButton, {}, QPoint(3, 3));
+    (void)window;
+    dialog.EndDialog(IDOK);
+  });
+  EXPECT_EQ(dialog.Commands(), (Commands{{IDC_ABOUT_WEBPAGE, STN_CLICKED}, {IDC_ABOUT_WEBPAGE, STN_CLICKED}}));
+}
+
+TEST_F(QtBackendTest, ControlTextsKeepWhatTheProgramSet) {
+  RecordingDialog dialog(IDD_ABOUTBOX);
+  RunWith(dialog, [&](QWidget&) {
+    framework::Control version = dialog.Item(IDC_ABOUT_VERSION);
+    version.SetItemText(version.ItemText() + "1.0.1");
+    EXPECT_EQ(version.ItemText(), "Version 1.0.1");
+    auto* label = qobject_cast<QLabel*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_VERSION));
+    EXPECT_EQ(label->text(), QStringLiteral("Version 1.0.1"));
+    // SS_NOPREFIX: an ampersand is shown as it is; elsewhere it marks a mnemonic.
+    version.SetItemText("A&B");
+    EXPECT_EQ(label->text(), QStringLiteral("A&B"));
+    framework::Control address = dialog.Item(IDC_ABOUT_WEBPAGE);
+    address.SetItemText("A&&B&C");
+    EXPECT_EQ(qobject_cast<QLabel*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_WEBPAGE))->text(), QStringLiteral("A&BC"));
+    EXPECT_EQ(address.ItemText(), "A&&B&C");
+    dialog.SetCaption("新しい題");
+    EXPECT_EQ(dialog.Caption(), "新しい題");
+    dialog.EndDialog(IDOK);
+  });
+}
+
+TEST_F(QtBackendTest, SystemMenuItemsReachTheDialogAsSysCommands) {
+  RecordingDialog dialog(IDD_ASSIGN_LIST);
+  dialog.onInit = [](RecordingDialog& d) {
+    d.AppendSystemMenuSeparator();
+    d.AppendSystemMenuItem(IDM_ABOUTBOX, framework::LoadStringResource(IDS_ABOUTBOX));
+  };
+  QStringList texts;
+  RunWith(dialog, [&](QWidget& window) {
+    QTimer::singleShot(0, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      QAction* about = nullptr;
+      for (QAction* a : menu->actions()) {
+        texts << a->text();
+        if (a->data().toUInt() == IDM_ABOUTBOX) about = a;
+      }
+      ASSERT_NE(about, nullptr);
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(about).center());
+    });
+    QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_TRUE(texts.contains(QStringLiteral("バージョン情報 MavrinTest(&A)...")));
+  const std::vector<Received> sys = dialog.Of(WM_SYSCOMMAND);
+  ASSERT_EQ(sys.size(), 1u);
+  EXPECT_EQ(sys[0].wParam, static_cast<framework::WParam>(IDM_ABOUTBOX));
+}
+
+}  // namespace
+}  // namespace mavrin_test
