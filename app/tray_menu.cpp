@@ -1,6 +1,7 @@
 // The tray menu: built anew from menu 129 at every opening, with one item per watch entry (delete),
 // per listed window and per listed process (quick change).
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/assign_app.h"
@@ -22,6 +23,16 @@ std::string ItemNumber(std::size_t i) {
   char number[16];
   std::snprintf(number, sizeof number, "%2d : ", static_cast<int>(i + 1));
   return number;
+}
+
+std::size_t NameLength(const char* name, std::size_t size) {
+  const void* zero = std::memchr(name, '\0', size);
+  return zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - name);
+}
+
+// szExeFile up to its zero, or the whole array when the system filled it.
+std::string ExeFileName(const platform::ProcessEntry& entry) {
+  return std::string(entry.szExeFile, NameLength(entry.szExeFile, sizeof entry.szExeFile));
 }
 
 // Closes a submenu whose list had more items than its id range: one grayed line says how many
@@ -107,7 +118,7 @@ void CDummyDlg::ShowTrayMenu() {
       for (std::size_t j = 0; j < snapshot.processes.size() && j < kMaxItems; ++j) {
         const ProcessInfo& process = snapshot.processes[j];
         processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
-                                  TrayItemText(j, process.entry.szExeFile, process.cpuCount, process.affinityMask,
+                                  TrayItemText(j, ExeFileName(process.entry), process.cpuCount, process.affinityMask,
                                            processors));
         menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
       }

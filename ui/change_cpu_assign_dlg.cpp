@@ -1,10 +1,20 @@
 #include "ui/change_cpu_assign_dlg.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/assign_app.h"
 #include "res/resource.h"
 #include "ui/cpu_boxes.h"
+
+namespace {
+
+std::size_t NameLength(const char* name, std::size_t size) {
+  const void* zero = std::memchr(name, '\0', size);
+  return zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - name);
+}
+
+}  // namespace
 
 CChangeCpuAssignDlg::CChangeCpuAssignDlg() : CDialog(IDD_CHANGE_CPU_ASSIGN) {}
 
@@ -36,7 +46,8 @@ bool CChangeCpuAssignDlg::OnInitDialog() {
     m_hasTarget = true;
     m_targetPid = process.entry.th32ProcessID;
     m_targetPath = process.exePath;
-    std::string text = process.entry.szExeFile;
+    // The name ends at its zero or at the end of the array, whichever comes first.
+    std::string text(process.entry.szExeFile, NameLength(process.entry.szExeFile, sizeof process.entry.szExeFile));
     text += " (";
     text += process.exePath;
     text += ")";

@@ -2,6 +2,8 @@
 // the refusal of an empty mask, and a snapshot that changes while the dialog is open.
 #include "ui/change_cpu_assign_dlg.h"
 
+#include <cstring>
+
 #include "menu_fixture.h"
 
 namespace {
@@ -222,6 +224,18 @@ TEST_F(ChangeDialogTest, OkReachesTheProcessThatWasShownOrNothing) {
     EXPECT_EQ(IDOK, Run(dialog));
     EXPECT_EQ(0u, app->GetQuickChangedPaths().count("/bin/a.exe"));
   }
+}
+
+TEST_F(ChangeDialogTest, ANameThatFillsItsWholeArrayIsShownWithoutReadingPastIt) {
+  system.AddProcess(10, "/bin/a", 0x3);
+  app->Snapshot().Refresh();
+  platform::ProcessEntry& entry = app->Processes()[0].entry;
+  std::memset(entry.szExeFile, 'x', sizeof entry.szExeFile);
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  Check([&] { EXPECT_EQ(std::string(sizeof entry.szExeFile, 'x') + " (/bin/a)", TargetText()); });
+  ui.PressEscape();
+  EXPECT_EQ(IDCANCEL, Run(dialog));
 }
 
 TEST_F(ChangeDialogTest, ARowOutsideTheListShowsNothingAndChangesNothing) {
