@@ -60,7 +60,7 @@ shots=""
 if [[ $screenshots -eq 1 ]]; then
   rm -rf "$build/screenshots"
   mkdir -p "$build/screenshots"
-  shots=$(winpath "$build/screenshots")
+  shots="'$(winpath "$build/screenshots")'"  # quoted: the inner script must keep the backslashes
 fi
 
 cat >"$run/inside.sh" <<INSIDE
@@ -74,7 +74,8 @@ done
 cd "$run/work"
 timeout 300 "$wine" "$build/tests/mavrin_test_driver.exe" "$(winpath "$build/mavrin.exe")" "$(winpath "$run/work")" $shots
 INSIDE
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$run/inside.sh" 2>&1 | iconv -f CP932 -t UTF-8 -c | grep -v -e '^observing\.\.\.$' -e 'so don.t care it\.$'
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$run/inside.sh" 2>&1 | tr -d '\r' | iconv -f CP932 -t UTF-8 -c |
+  grep -v -e '^observing\.\.\.$' -e 'so don.t care it\.$'
 status=${PIPESTATUS[0]}
 if [[ $status -eq 77 ]]; then
   sed -n '1,20p' "$run/wineboot.log"
