@@ -34,6 +34,8 @@ std::string FormatCpuDisplay(AffinityMask mask, unsigned count) {
 }
 
 bool ShowProcessMask(int row, framework::CDialog& dialog) {
+  // A file-mode dialog passes -1 and has nothing to show, whether or not a snapshot exists.
+  if (row < 0) return false;
   const auto& processes = TheApp().Processes();
   if (static_cast<unsigned>(row) >= processes.size()) return false;
   const unsigned processors = TheApp().System().GetProcessorCount();
