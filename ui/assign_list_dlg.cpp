@@ -291,8 +291,9 @@ void CAssignListDlg::OnSysCommand(unsigned id, framework::LParam) {
 }
 
 framework::LResult CAssignListDlg::OnQueryDragIcon(framework::WParam, framework::LParam) {
-  // The icon object itself: a pixel icon has no system handle to give.
-  return reinterpret_cast<framework::LResult>(&m_hIcon);
+  // The window system's handle of the application icon; a pixel icon has none, and 0 lets the
+  // system use its default drag image.
+  return static_cast<framework::LResult>(m_hIcon.Handle());
 }
 
 void CAssignListDlg::OnDestroy() {
