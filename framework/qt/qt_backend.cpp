@@ -97,6 +97,45 @@ struct QtBackend::Tray {
   bool hasIcon = false;
 };
 
+// The owner of a modal run takes no input, as a disabled window on the system: its controls keep
+// their look and state, and a click on it brings the running dialog to the front instead.
+class InputBlocker final : public QObject {
+ public:
+  explicit InputBlocker(QtBackend& backend) : backend_(backend) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::Close:
+        break;
+      default:
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr) return false;
+    auto* window = dynamic_cast<DialogWindow*>(widget->window());
+    if (window == nullptr || window->blocked == 0) return false;
+    if (event->type() == QEvent::Close) {
+      event->ignore();
+    } else if (event->type() == QEvent::MouseButtonPress) {
+      backend_.RaiseModal();
+    }
+    return true;
+  }
+
+ private:
+  QtBackend& backend_;
+};
+
 class TrayHoverFilter final : public QObject {
  public:
   explicit TrayHoverFilter(QtBackend& backend) : backend_(backend) {}
@@ -119,7 +158,11 @@ class TrayHoverFilter final : public QObject {
   QtBackend& backend_;
 };
 
-QtBackend::QtBackend() : hoverFilter_(std::make_unique<TrayHoverFilter>(*this)), sessionHook_(std::make_unique<QObject>()) {
+QtBackend::QtBackend()
+    : hoverFilter_(std::make_unique<TrayHoverFilter>(*this)),
+      inputBlocker_(std::make_unique<InputBlocker>(*this)),
+      sessionHook_(std::make_unique<QObject>()) {
+  QCoreApplication::instance()->installEventFilter(inputBlocker_.get());
   // Closing the last visible dialog must not end the program's loops: only the program does that.
   QApplication::setQuitOnLastWindowClosed(false);
   if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -137,6 +180,7 @@ QtBackend::QtBackend() : hoverFilter_(std::make_unique<TrayHoverFilter>(*this)),
 }
 
 QtBackend::~QtBackend() {
+  QCoreApplication::instance()->removeEventFilter(inputBlocker_.get());
   g_wakeWrite.store(-1);
   wakeNotifier_.reset();
   if (wakeRead_ >= 0) ::close(wakeRead_);
@@ -193,6 +237,16 @@ void QtBackend::ShowSystemMenu(WindowId window) {
   if (DialogWindow* w = Window(window)) w->ShowSystemMenu(w->mapToGlobal(QPoint(0, 0)));
 }
 
+void QtBackend::RaiseModal() {
+  if (QWidget* top = openBox_.data() != nullptr ? openBox_.data() : openFileDialog_.data()) {
+    RaiseAndActivate(*top);
+    return;
+  }
+  if (!modalStack_.empty()) {
+    if (DialogWindow* w = Window(modalStack_.back()); w != nullptr && w->isVisible()) RaiseAndActivate(*w);
+  }
+}
+
 DialogWindow* QtBackend::CurrentOwner(WindowId preferred) const {
   if (DialogWindow* w = Window(preferred)) return w;
   if (!modalStack_.empty()) return Window(modalStack_.back());
@@ -218,8 +272,7 @@ void QtBackend::RunModalLoop(WindowId window) {
     if (main != nullptr && main->GetSafeHwnd() != window) owner = Window(main->GetSafeHwnd());
   }
   const WindowId ownerId = owner != nullptr ? owner->Id() : kNoWindowId;
-  const bool disableOwner = owner != nullptr && owner->isEnabled();
-  if (disableOwner) owner->setEnabled(false);
+  if (owner != nullptr) ++owner->blocked;
   modalStack_.push_back(window);
 
   const bool show = (w->Template().style & WS_VISIBLE) != 0 || !w->hidden;
@@ -248,9 +301,7 @@ void QtBackend::RunModalLoop(WindowId window) {
 
   modalStack_.erase(std::remove(modalStack_.begin(), modalStack_.end(), window), modalStack_.end());
   w->hide();
-  if (disableOwner) {
-    if (DialogWindow* stillThere = Window(ownerId)) stillThere->setEnabled(true);
-  }
+  if (DialogWindow* stillThere = Window(ownerId)) --stillThere->blocked;
 }
 
 void QtBackend::EndModalLoop(WindowId window) {
@@ -649,8 +700,7 @@ unsigned QtBackend::TrackPopup(WindowId window, const Menu& popup, unsigned, int
 void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
   DialogWindow* owner = CurrentOwner(ownerWindow);
   const WindowId ownerId = owner != nullptr ? owner->Id() : kNoWindowId;
-  const bool disableOwner = owner != nullptr && owner->isEnabled();
-  if (disableOwner) owner->setEnabled(false);
+  if (owner != nullptr) ++owner->blocked;
   if (owner != nullptr && owner->isVisible()) {
     widget.winId();
     if (widget.windowHandle() != nullptr && owner->windowHandle() != nullptr) {
@@ -667,9 +717,7 @@ void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
     loop.exec(QEventLoop::DialogExec);
   }
   widget.hide();
-  if (disableOwner) {
-    if (DialogWindow* stillThere = Window(ownerId)) stillThere->setEnabled(true);
-  }
+  if (DialogWindow* stillThere = Window(ownerId)) --stillThere->blocked;
 }
 
 int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) {

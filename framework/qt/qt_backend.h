@@ -4,8 +4,9 @@
 // notification-area icon.
 //
 // Windows behaviour kept on purpose:
-// - A dialog running modally disables its owner (the innermost running dialog) instead of using Qt's
-//   application modality, so the tray icon and every timer stay live while a dialog is up.
+// - A dialog running modally blocks the input of its owner (the innermost running dialog) instead of
+//   using Qt's application modality, so the tray icon and every timer stay live while a dialog is
+//   up, and the owner's controls keep their enabled states.
 // - Timers are coalesced like WM_TIMER: at most one tick per timer waits to be dispatched, and a
 //   timer keeps ticking in nested loops started by its own handler.
 // - Qt has no window menu. Items a dialog adds to its system menu appear in a menu that opens with
@@ -34,6 +35,7 @@ class QSocketNotifier;
 namespace framework::qt {
 
 class DialogWindow;
+class InputBlocker;
 class TrayHoverFilter;
 
 // ---- dialog units ----
@@ -150,6 +152,7 @@ class QtBackend final : public IBackend {
 
  private:
   friend class DialogWindow;
+  friend class InputBlocker;
   friend class TrayHoverFilter;
   struct Tray;
   // Counts the loops running inside one another (modal runs, boxes, popups, the file dialog).
@@ -168,6 +171,8 @@ class QtBackend final : public IBackend {
   void RunNested(QWidget& widget, WindowId owner);
   void TrayMouse(Tray& tray, unsigned mouseMessage, bool synchronous);
   void DrainAsync();
+  // Brings the innermost box, file dialog or modal dialog to the front.
+  void RaiseModal();
 
   WindowId nextWindow_ = 0x1000;
   int loopDepth_ = 0;
@@ -179,6 +184,7 @@ class QtBackend final : public IBackend {
   QPointer<QWidget> openBox_;
   QPointer<QWidget> openFileDialog_;
   std::unique_ptr<TrayHoverFilter> hoverFilter_;
+  std::unique_ptr<InputBlocker> inputBlocker_;
   bool sessionEnded_ = false;
   std::vector<std::function<void()>> asyncActions_;
   int wakeRead_ = -1;

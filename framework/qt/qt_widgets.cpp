@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
+#include <QStyleOptionFrame>
 #include <QPushButton>
 #include <QTimerEvent>
 #include <algorithm>
@@ -184,6 +186,11 @@ ReportList::ReportList(DialogWindow* owner, int id, std::uint32_t style) : QTree
   if ((style & WS_BORDER) == 0) setFrameShape(QFrame::NoFrame);
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { Sync(); });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { Sync(); });
+}
+
+ReportList::~ReportList() {
+  // The view's teardown may still move the selection; nothing is left to report it to.
+  QObject::disconnect(selectionModel(), nullptr, this, nullptr);
 }
 
 unsigned ReportList::CurrentState(int row) const {
@@ -546,6 +553,22 @@ void DialogWindow::contextMenuEvent(QContextMenuEvent* event) {
     return;
   }
   ShowSystemMenu(event->globalPos());
+}
+
+void DialogWindow::paintEvent(QPaintEvent* event) {
+  QDialog::paintEvent(event);
+  // A dialog with a modal frame but no title bar gets no decoration from the window manager; it
+  // draws its own frame so that it stands apart from what lies behind it.
+  if ((tpl_->style & WS_CAPTION) == WS_CAPTION || (tpl_->style & DS_MODALFRAME) == 0) return;
+  QPainter painter(this);
+  QStyleOptionFrame frame;
+  frame.initFrom(this);
+  frame.rect = rect();
+  frame.lineWidth = 2;
+  frame.midLineWidth = 0;
+  frame.state |= QStyle::State_Raised;
+  frame.frameShape = QFrame::WinPanel;
+  style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
 }
 
 void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {

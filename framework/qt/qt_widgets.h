@@ -74,6 +74,7 @@ class StaticLabel final : public QLabel {
 class ReportList final : public QTreeWidget {
  public:
   ReportList(DialogWindow* owner, int id, std::uint32_t style);
+  ~ReportList() override;
 
   unsigned CurrentState(int row) const;
   // Reports every row whose state differs from the mirror: rows losing a state first.
@@ -162,6 +163,7 @@ class DialogWindow final : public QDialog {
   bool Deliverable() const;
 
   bool hidden = false;        // HideWindow was called: the modal loop does not show it
+  int blocked = 0;            // modal runs owned by this window: it takes no input meanwhile
   int ownLoopDepth = -1;      // the backend's loop depth inside this window's modal loop
   bool endRequested = false;  // EndModalLoop was called
   QEventLoop* loop = nullptr;
@@ -172,6 +174,7 @@ class DialogWindow final : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  public:
   // Only the framework ends a dialog: Qt's own accept/reject paths do nothing.

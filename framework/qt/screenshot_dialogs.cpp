@@ -1,7 +1,29 @@
 #include "framework/qt/screenshot_dialogs.h"
 
-namespace framework::qt {
+#include <map>
 
-std::unique_ptr<CDialog> MakeScreenshotDialog(int templateId) { return std::make_unique<CDialog>(templateId); }
+namespace framework::qt {
+namespace {
+
+// Filled by static initialisers of other files: constructed on first use.
+std::map<int, ScreenshotDialogFactory>& Factories() {
+  static std::map<int, ScreenshotDialogFactory> factories;
+  return factories;
+}
+
+}  // namespace
+
+bool RegisterScreenshotDialog(int templateId, ScreenshotDialogFactory factory) {
+  if (factory != nullptr) Factories()[templateId] = factory;
+  return true;
+}
+
+std::unique_ptr<CDialog> MakeScreenshotDialog(int templateId) {
+  auto it = Factories().find(templateId);
+  if (it != Factories().end()) {
+    if (std::unique_ptr<CDialog> dialog = it->second()) return dialog;
+  }
+  return std::make_unique<CDialog>(templateId);
+}
 
 }  // namespace framework::qt

@@ -1,13 +1,28 @@
 #pragma once
-// Which dialog object the screenshot tool renders for a template. Until the program's own dialog
-// classes are linked in, a plain dialog shows the template as it stands; a build that has them
-// replaces screenshot_dialogs.cpp with one that constructs them (and the data they show).
+// Which dialog object the screenshot tool renders for each template. Without a registration the
+// tool shows the bare template through a plain dialog. The program's own dialog classes take over
+// by registering a factory from a source file added to the tool, for example in app/CMakeLists.txt:
+//
+//   target_sources(mavrin_screenshots PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/screenshot_dialogs_app.cpp)
+//   target_link_libraries(mavrin_screenshots PRIVATE mavrin_app)
+//
+// and in that file:
+//
+//   [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(
+//       IDD_ABOUTBOX, [] { return std::unique_ptr<framework::CDialog>(new CAboutDlg); });
+//
+// A factory may prepare whatever data the dialog shows before it returns it.
 #include <memory>
 
 #include "framework/dialog.h"
 
 namespace framework::qt {
 
+using ScreenshotDialogFactory = std::unique_ptr<CDialog> (*)();
+
+// Registers the factory for templateId (a later registration replaces an earlier one). Returns true.
+bool RegisterScreenshotDialog(int templateId, ScreenshotDialogFactory factory);
+// The registered dialog for templateId, or a plain dialog built from that template.
 std::unique_ptr<CDialog> MakeScreenshotDialog(int templateId);
 
 }  // namespace framework::qt

@@ -182,3 +182,33 @@ TEST_F(QtBackendTest, SystemMenuItemsReachTheDialogAsSysCommands) {
 
 }  // namespace
 }  // namespace mavrin_test
+
+namespace mavrin_test {
+namespace {
+
+TEST_F(QtBackendTest, OwnerTakesNoInputWhileItsBoxIsOpenAndKeepsItsControlStates) {
+  RecordingDialog dialog(IDD_MANAGE_ASSIGN);
+  bool enabledDuringBox = false;
+  bool visibleAfterClose = false;
+  RunWith(dialog, [&](QWidget& window) {
+    QWidget* button = backend.ControlWidget(dialog.GetSafeHwnd(), IDC_BUTTON_NEW);
+    QTimer::singleShot(0, [&, button] {
+      QTest::mouseClick(button, Qt::LeftButton);
+      QTest::keyClick(&window, Qt::Key_Escape);
+      window.close();
+      enabledDuringBox = button->isEnabled() && dialog.Item(IDC_BUTTON_NEW).IsEnabled();
+      visibleAfterClose = window.isVisible();
+      QTest::keyClick(backend.OpenMessageBox(), Qt::Key_Return);
+    });
+    dialog.ShowMessageBox("確認", "Mavrin", MB_OK);
+    // The box is gone: the dialog takes input again.
+    QTest::mouseClick(button, Qt::LeftButton);
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_TRUE(enabledDuringBox);
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_EQ(dialog.Commands(), (Commands{{IDC_BUTTON_NEW, BN_CLICKED}}));
+}
+
+}  // namespace
+}  // namespace mavrin_test
