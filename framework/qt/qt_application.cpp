@@ -56,7 +56,7 @@ std::unique_ptr<QApplication> TryCreateQtApplication(int& argc, char** argv) {
   if (QCoreApplication::instance() != nullptr || !DisplayAvailable()) return nullptr;
   // Prefer X11 when it is there: the tray icon and the window list of the program are X11's.
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if ((platform == nullptr || *platform == '\0') && X11Reachable()) qputenv("QT_QPA_PLATFORM", "xcb");
+  if (platform == nullptr || *platform == '\0') qputenv("QT_QPA_PLATFORM", X11Reachable() ? "xcb" : "wayland");
   return std::make_unique<QApplication>(argc, argv);
 }
 

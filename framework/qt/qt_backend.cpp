@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "framework/qt/qt_application.h"
 #include "framework/qt/qt_widgets.h"
 
 namespace framework::qt {
@@ -158,8 +159,11 @@ class TrayHoverFilter final : public QObject {
   QtBackend& backend_;
 };
 
-QtBackend::QtBackend()
-    : hoverFilter_(std::make_unique<TrayHoverFilter>(*this)),
+QtBackend::QtBackend() : QtBackend(nullptr) {}
+
+QtBackend::QtBackend(std::unique_ptr<QApplication> app)
+    : ownedApp_(std::move(app)),
+      hoverFilter_(std::make_unique<TrayHoverFilter>(*this)),
       inputBlocker_(std::make_unique<InputBlocker>(*this)),
       sessionHook_(std::make_unique<QObject>()) {
   QCoreApplication::instance()->installEventFilter(inputBlocker_.get());
@@ -180,7 +184,7 @@ QtBackend::QtBackend()
 }
 
 QtBackend::~QtBackend() {
-  QCoreApplication::instance()->removeEventFilter(inputBlocker_.get());
+  if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(inputBlocker_.get());
   g_wakeWrite.store(-1);
   wakeNotifier_.reset();
   if (wakeRead_ >= 0) ::close(wakeRead_);
@@ -914,6 +918,12 @@ void QtBackend::DrainAsync() {
       if (slot < asyncActions_.size()) asyncActions_[slot]();
     }
   }
+}
+
+std::unique_ptr<IBackend> CreateQtBackend(int& argc, char** argv) {
+  std::unique_ptr<QApplication> app = TryCreateQtApplication(argc, argv);
+  if (!app) return nullptr;
+  return std::make_unique<QtBackend>(std::move(app));
 }
 
 // ---- shell ----

@@ -26,6 +26,7 @@
 #include "framework/dialog.h"
 #include "framework/shell.h"
 
+class QApplication;
 class QFont;
 class QObject;
 class QWidget;
@@ -69,6 +70,8 @@ class QtBackend final : public IBackend {
  public:
   // A QApplication must exist.
   QtBackend();
+  // Owns app, which outlives everything of the backend.
+  explicit QtBackend(std::unique_ptr<QApplication> app);
   ~QtBackend() override;
   QtBackend(const QtBackend&) = delete;
   QtBackend& operator=(const QtBackend&) = delete;
@@ -164,6 +167,8 @@ class QtBackend final : public IBackend {
     int& depth;
   };
 
+  std::unique_ptr<QApplication> ownedApp_;  // first: destroyed last
+
   DialogWindow* Window(WindowId window) const;
   // The window a new modal run is owned by: the innermost running dialog, else the main window.
   DialogWindow* CurrentOwner(WindowId preferred) const;
@@ -192,6 +197,10 @@ class QtBackend final : public IBackend {
   std::unique_ptr<QSocketNotifier> wakeNotifier_;
   std::unique_ptr<QObject> sessionHook_;
 };
+
+// The Qt backend with its own application object, or nullptr when there is no usable display (the
+// program then runs without windows). argc and argv must outlive the backend.
+std::unique_ptr<IBackend> CreateQtBackend(int& argc, char** argv);
 
 // Opens addresses with the desktop's handler and gives files the icon the desktop shows for them.
 class QtShell final : public IShell {

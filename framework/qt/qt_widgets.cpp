@@ -93,6 +93,12 @@ QImage ToQImage(const IconImage& image) {
 }
 
 QIcon ToQIcon(const Icon& icon) {
+  if (!icon.FilePath().empty()) {
+    // An image file named by the shell service, shown at the icon's size.
+    const QIcon loaded(QString::fromStdString(icon.FilePath()));
+    const QPixmap pixmap = loaded.pixmap(QSize(icon.Width(), icon.Height()));
+    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+  }
   const IconImage* image = icon.Image();
   if (image == nullptr) return QIcon();
   const QImage converted = ToQImage(*image);

@@ -2,6 +2,8 @@
 #include <stdlib.h>
 
 #include <QFile>
+#include <QImage>
+#include <QPixmap>
 #include <QTemporaryDir>
 #include <optional>
 #include <string>
@@ -65,6 +67,21 @@ TEST(QtStartup, DisplayIsUsedOnlyWhenItCanBeReached) {
   char name[] = "test";
   char* argv[] = {name, nullptr};
   EXPECT_EQ(framework::qt::TryCreateQtApplication(argc, argv), nullptr);
+  EXPECT_EQ(framework::qt::CreateQtBackend(argc, argv), nullptr);
+}
+
+TEST(QtIcons, FileIconsAreLoadedAtTheirSize) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("app.png"));
+  QImage image(48, 48, QImage::Format_ARGB32);
+  image.fill(Qt::red);
+  ASSERT_TRUE(image.save(path));
+  const QIcon icon = framework::qt::ToQIcon(framework::Icon::FromFile(path.toStdString(), 16));
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(16, 16)}));
+  EXPECT_EQ(icon.pixmap(QSize(16, 16)).toImage().pixelColor(8, 8), QColor(Qt::red));
+  EXPECT_TRUE(framework::qt::ToQIcon(framework::Icon::FromFile(dir.filePath(QStringLiteral("none.png")).toStdString(), 16)).isNull());
 }
 
 TEST(QtShell, FileIconsExistOnlyForExistingFiles) {
