@@ -69,7 +69,15 @@ int main(int argc, char** argv) {
   IniFile settingsFile(kSettingsFileName);
   CAssignApp app(CAssignApp::Services{system, *backend, instanceGuard, settingsFile});
   SetTheApp(&app);
+#ifdef MAVRIN_WITH_QT
+  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get())) {
+    InstallStopSignals(*backend, qt->AddAsyncAction(PostStopToMainWindow), &framework::qt::QtBackend::TriggerAsync);
+  } else {
+    InstallStopSignals(*backend);
+  }
+#else
   InstallStopSignals(*backend);
+#endif
 
   app.InitInstance();
 

@@ -3,6 +3,13 @@
 // watch list saved), as Exit does.
 #include "framework/backend.h"
 
-void InstallStopSignals(framework::IBackend& backend);
+// Wakes the backend's running loop from a signal handler: must be async-signal-safe.
+using AsyncTrigger = bool (*)(int slot);
+
+// The headless backend is woken by itself; another backend passes the slot it registered
+// PostStopToMainWindow under and its trigger.
+void InstallStopSignals(framework::IBackend& backend, int slot = -1, AsyncTrigger trigger = nullptr);
+// Runs on the loop's thread once a stop signal woke it.
+void PostStopToMainWindow();
 // True once a stop signal arrived; a window that starts later ends at once.
 bool StopRequested();

@@ -31,4 +31,4 @@ bool StopRequested() {
   return g_stopRequested.load();
 }
 
-void InstallStopSignals(framework::IBackend&) { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void InstallStopSignals(framework::IBackend&, int, AsyncTrigger) { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
