@@ -26,8 +26,10 @@ constexpr ControlTemplate kAboutControls[] = {
     {-1, ControlKind::StaticIcon, "", 11, 11, 20, 20, kChild | SS_ICON, 0, IDR_MAINFRAME},
     {-1, ControlKind::StaticText, "Mavrin", 40, 14, 91, 8, kChild | WS_GROUP | SS_LEFT, 0, 0},
     {IDC_ABOUT_VERSION, ControlKind::StaticText, "Version ", 129, 14, 57, 8, kChild | SS_LEFT | SS_NOPREFIX, 0, 0},
-    {-1, ControlKind::StaticText, kAboutLine, 40, 32, 119, 8, kChild | SS_LEFT, 0, 0},
-    {IDC_ABOUT_WEBPAGE, ControlKind::StaticText, kProductAddress, 40, 46, 61, 8, kChild | SS_LEFT | SS_NOTIFY, 0, 0},
+    // The line and the address are wider than the classic layout had them, so that neither is cut
+    // in any of the fonts the dialog may get; they still end left of the OK button's column.
+    {-1, ControlKind::StaticText, kAboutLine, 40, 32, 148, 8, kChild | SS_LEFT, 0, 0},
+    {IDC_ABOUT_WEBPAGE, ControlKind::StaticText, kProductAddress, 40, 46, 148, 8, kChild | SS_LEFT | SS_NOTIFY, 0, 0},
     {IDOK, ControlKind::PushButton, "OK", 192, 14, 50, 16, kDefPush | WS_GROUP, 0, 0},
 };
 constexpr DialogTemplate kAbout{IDD_ABOUTBOX, "Mavrin のバージョン情報", 249, 61, 0x80C800C0u, 0, "MS UI Gothic", 9,
