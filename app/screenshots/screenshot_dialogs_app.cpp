@@ -1,9 +1,14 @@
 // The screenshot tool shows the program's real dialogs, filled with a small made-up machine: four
 // processors, a few programs and windows, and a watch list.
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
 #include <memory>
 
 #include "app/about_dlg.h"
 #include "app/assign_app.h"
+#include "app/dummy_dlg.h"
+#include "framework/qt/qt_backend.h"
 #include "engine/console_message_boxes.h"
 #include "framework/qt/screenshot_dialogs.h"
 #include "framework/shell.h"
@@ -70,6 +75,36 @@ std::unique_ptr<framework::CDialog> MakeChangeDialog() {
   return dialog;
 }
 
+// The tray menu as a click on the icon opens it, from the demo machine's live data.
+int ShotTrayMenu(framework::qt::QtBackend& backend, const std::string& folder) {
+  Demo();
+  const std::string path = folder + "/tray_menu.png";
+  CDummyDlg tray;
+  framework::SetMainWindow(&tray);
+  bool saved = false;
+  backend.SetModalStartHandler([&](framework::CDialog& running, QWidget&) {
+    if (&running != &tray) return;
+    QTimer::singleShot(300, [&] {
+      if (QWidget* menu = backend.OpenPopup()) {
+        saved = menu->grab().save(QString::fromStdString(path), "PNG");
+        menu->close();
+      }
+      tray.PostToSelf(WM_COMMAND, ID_TRAY_EXIT);
+    });
+    tray.PostToSelf(WM_TRAY_NOTIFY, ID_TRAY_ICON, WM_LBUTTONDOWN);
+  });
+  tray.DoModal();
+  backend.SetModalStartHandler(nullptr);
+  framework::SetMainWindow(nullptr);
+  if (!saved) {
+    std::fprintf(stderr, "tray menu: no screenshot\n");
+    return 1;
+  }
+  std::printf("%s\n", path.c_str());
+  return 0;
+}
+
+[[maybe_unused]] const bool kTrayMenu = framework::qt::RegisterScreenshotExtra(ShotTrayMenu);
 [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(IDD_ABOUTBOX, Make<CAboutDlg>);
 [[maybe_unused]] const bool kSettings = framework::qt::RegisterScreenshotDialog(IDD_ASSIGN_LIST, Make<CAssignListDlg>);
 [[maybe_unused]] const bool kChange = framework::qt::RegisterScreenshotDialog(IDD_CHANGE_CPU_ASSIGN, MakeChangeDialog);

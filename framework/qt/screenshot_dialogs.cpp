@@ -11,7 +11,19 @@ std::map<int, ScreenshotDialogFactory>& Factories() {
   return factories;
 }
 
+std::vector<ScreenshotExtra>& Extras() {
+  static std::vector<ScreenshotExtra> extras;
+  return extras;
+}
+
 }  // namespace
+
+bool RegisterScreenshotExtra(ScreenshotExtra extra) {
+  if (extra != nullptr) Extras().push_back(extra);
+  return true;
+}
+
+const std::vector<ScreenshotExtra>& ScreenshotExtras() { return Extras(); }
 
 bool RegisterScreenshotDialog(int templateId, ScreenshotDialogFactory factory) {
   if (factory != nullptr) Factories()[templateId] = factory;

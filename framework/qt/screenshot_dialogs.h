@@ -13,10 +13,14 @@
 //
 // A factory may prepare whatever data the dialog shows before it returns it.
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "framework/dialog.h"
 
 namespace framework::qt {
+
+class QtBackend;
 
 using ScreenshotDialogFactory = std::unique_ptr<CDialog> (*)();
 
@@ -24,5 +28,11 @@ using ScreenshotDialogFactory = std::unique_ptr<CDialog> (*)();
 bool RegisterScreenshotDialog(int templateId, ScreenshotDialogFactory factory);
 // The registered dialog for templateId, or a plain dialog built from that template.
 std::unique_ptr<CDialog> MakeScreenshotDialog(int templateId);
+
+// Pictures beyond the dialog templates (the tray menu, say): each runs once after the dialogs, with
+// the backend and the folder, and returns how many of its pictures failed.
+using ScreenshotExtra = int (*)(QtBackend& backend, const std::string& folder);
+bool RegisterScreenshotExtra(ScreenshotExtra extra);
+const std::vector<ScreenshotExtra>& ScreenshotExtras();
 
 }  // namespace framework::qt

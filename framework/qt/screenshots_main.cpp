@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
       ++failures;
     }
   }
+  for (framework::qt::ScreenshotExtra extra : framework::qt::ScreenshotExtras()) {
+    failures += extra(backend, folder.toStdString());
+  }
   framework::SetBackend(nullptr);
   return failures == 0 ? 0 : 1;
 }
