@@ -17,14 +17,14 @@ constexpr char kWatchedIni[] =
 TEST_F(AppTest, SecondInstanceEndsAtOnceAndTouchesNothing) {
   registry.held.insert("MAV_RIN");  // another instance runs
   WriteIni(kWatchedIni);
-  const std::string before = ReadFile(IniPath());
+  const std::string before = ReadText(IniPath());
 
   EXPECT_FALSE(app->InitInstance());
   EXPECT_FALSE(app->Ran());
   EXPECT_TRUE(ui.TrayCalls().empty());
   EXPECT_TRUE(ui.Windows().empty());
   EXPECT_EQ(0, app->GetWatchList().Count());
-  EXPECT_EQ(before, ReadFile(IniPath()));
+  EXPECT_EQ(before, ReadText(IniPath()));
   EXPECT_EQ(0, profile->commits);
 }
 
@@ -63,10 +63,10 @@ TEST_F(AppTest, StartLoadsObservesAndExitSavesAfterIconAndTimerAreGone) {
   EXPECT_FALSE(timerPresentAtSave);
   ASSERT_FALSE(ui.TrayCalls().empty());
   EXPECT_EQ(NIM_DELETE, ui.TrayCalls().back().action);
-  const std::string saved = ReadFile(IniPath());
+  const std::string saved = ReadText(IniPath());
   EXPECT_NE(saved.find("001_process_path=/opt/tool/tool\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("100_affinity_mask=0\n"), std::string::npos);
-  EXPECT_EQ(1u, Count(ReadFile(LogPath()), "set affinity mask 0x00000001 to process \"/opt/tool/tool\""));
+  EXPECT_EQ(1u, Count(ReadText(LogPath()), "set affinity mask 0x00000001 to process \"/opt/tool/tool\""));
 }
 
 TEST_F(AppTest, TicksObserveOnlyWhileNotPausedAndSettingsClosed) {
@@ -203,12 +203,12 @@ TEST_F(AppTest, SessionEndSavesWithoutEndingTheProgram) {
   Check([&] {
     app->GetWatchList().Append(WatchEntry{"/usr/bin/new", 2});
     EXPECT_EQ(1, MainDialog()->SendToSelf(WM_QUERYENDSESSION, 0, 0));
-    EXPECT_NE(ReadFile(IniPath()).find("002_process_path=/usr/bin/new\n"), std::string::npos);
+    EXPECT_NE(ReadText(IniPath()).find("002_process_path=/usr/bin/new\n"), std::string::npos);
     app->GetWatchList().Append(WatchEntry{"/usr/bin/newer", 3});
     MainDialog()->SendToSelf(WM_ENDSESSION, 0, 0);  // the session goes on: nothing to do
-    EXPECT_EQ(std::string::npos, ReadFile(IniPath()).find("/usr/bin/newer"));
+    EXPECT_EQ(std::string::npos, ReadText(IniPath()).find("/usr/bin/newer"));
     MainDialog()->SendToSelf(WM_ENDSESSION, 1, 0);
-    EXPECT_NE(ReadFile(IniPath()).find("003_process_path=/usr/bin/newer\n"), std::string::npos);
+    EXPECT_NE(ReadText(IniPath()).find("003_process_path=/usr/bin/newer\n"), std::string::npos);
   });
   // A stop signal ends the program through its normal path.
   Check([&] { MainDialog()->PostToSelf(WM_APP_STOP_REQUEST); });
@@ -240,7 +240,7 @@ TEST_F(AppTest, AnAcceptedEditSurvivesAKill) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
-  const std::string saved = ReadFile(IniPath());
+  const std::string saved = ReadText(IniPath());
   EXPECT_NE(saved.find("001_process_path=/opt/tool/tool\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("002_process_path=/usr/bin/kept\n002_affinity_mask=3\n"), std::string::npos) << saved;
 }
