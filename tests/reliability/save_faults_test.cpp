@@ -249,14 +249,32 @@ TEST_F(SaveFaultTest, KilledAtRandomMomentsWhileSaving) {
   int leftovers = 0;
   std::string last = contents[1];
   for (int round = 0; round < kKills; ++round) {
+    // The child tells when its first save is done, so that on a loaded machine the kill still lands
+    // among saves rather than before the child got to run at all.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      close(ready[0]);
       IniFile file(path());
       for (unsigned i = 0;; ++i) {
         WatchList list = lists[i % 2];
         SerializeWatchList(list, file, true, nullptr);
+        if (i == 0) {
+          (void)!write(ready[1], "r", 1);
+          close(ready[1]);
+        }
       }
+    }
+    close(ready[1]);
+    char signal = 0;
+    const ssize_t got = read(ready[0], &signal, 1);
+    close(ready[0]);
+    if (got != 1) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      FAIL() << "the saving child did not start";
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(3 * saveMicros + 1000)));
     kill(child, SIGKILL);
