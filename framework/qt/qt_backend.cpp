@@ -34,6 +34,11 @@
 namespace framework::qt {
 
 namespace {
+// Where a list item keeps the exact bytes the program gave it, beside the text it shows.
+constexpr int kItemBytesRole = Qt::UserRole + 1;
+}  // namespace
+
+namespace {
 
 std::atomic<int> g_wakeWrite{-1};
 constexpr int kMaxAsyncSlots = 256;
@@ -498,6 +503,7 @@ int QtBackend::LvInsertColumn(WindowId window, int id, int column, const std::st
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
       QTreeWidgetItem* item = list->topLevelItem(row);
       item->setText(c, item->text(c - 1));
+      item->setData(c, kItemBytesRole, item->data(c - 1, kItemBytesRole));
       item->setTextAlignment(c, Qt::Alignment(item->textAlignment(c - 1)));
     }
   }
@@ -511,6 +517,7 @@ int QtBackend::LvInsertColumn(WindowId window, int id, int column, const std::st
   for (int row = 0; row < list->topLevelItemCount(); ++row) {
     QTreeWidgetItem* item = list->topLevelItem(row);
     item->setText(column, QString());
+    item->setData(column, kItemBytesRole, QVariant());
     item->setTextAlignment(column, align | Qt::AlignVCenter);
   }
   list->columnFormats.insert(list->columnFormats.begin() + column, effective);
@@ -531,6 +538,7 @@ int QtBackend::LvInsertItem(WindowId window, int id, int row, const std::string&
   row = std::min(row, list->topLevelItemCount());
   auto* item = new QTreeWidgetItem();
   item->setText(0, FromUtf8(text));
+  item->setData(0, kItemBytesRole, QByteArray::fromStdString(text));
   item->setData(0, Qt::UserRole, image);
   item->setIcon(0, list->ImageAt(image));
   for (int c = 0; c < static_cast<int>(list->columnFormats.size()); ++c) {
@@ -551,6 +559,7 @@ bool QtBackend::LvSetItemText(WindowId window, int id, int row, int subItem, con
   QTreeWidgetItem* item = list != nullptr ? list->topLevelItem(row) : nullptr;
   if (item == nullptr || subItem < 0 || (subItem > 0 && subItem >= list->columnCount())) return false;
   item->setText(subItem, FromUtf8(text));
+  item->setData(subItem, kItemBytesRole, QByteArray::fromStdString(text));
   return true;
 }
 
@@ -559,6 +568,9 @@ std::string QtBackend::LvItemText(WindowId window, int id, int row, int subItem)
   ReportList* list = w != nullptr ? w->List(id) : nullptr;
   QTreeWidgetItem* item = list != nullptr ? list->topLevelItem(row) : nullptr;
   if (item == nullptr || subItem < 0) return {};
+  // The program's own bytes: a path that is no valid UTF-8 is shown replaced but read back whole.
+  const QVariant bytes = item->data(subItem, kItemBytesRole);
+  if (bytes.isValid()) return bytes.toByteArray().toStdString();
   return ToUtf8(item->text(subItem));
 }
 

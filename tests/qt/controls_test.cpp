@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "qt_test_support.h"
@@ -208,6 +209,37 @@ TEST_F(QtBackendTest, OwnerTakesNoInputWhileItsBoxIsOpenAndKeepsItsControlStates
   EXPECT_TRUE(enabledDuringBox);
   EXPECT_TRUE(visibleAfterClose);
   EXPECT_EQ(dialog.Commands(), (Commands{{IDC_BUTTON_NEW, BN_CLICKED}}));
+}
+
+}  // namespace
+}  // namespace mavrin_test
+
+namespace mavrin_test {
+namespace {
+
+// Paths can hold any byte but NUL; what the toolkit cannot decode is shown replaced, never a crash,
+// and the program reads back what it put in.
+TEST_F(QtBackendTest, TextsThatAreNoValidUtf8AreShownWithoutHarm) {
+  const std::string bad = std::string("/tmp/\xff\xfe") + "bad\xc3" + "(\x80\xe3\x81)";
+  RecordingDialog dialog(IDD_ASSIGN_LIST);
+  RunWith(dialog, [&](QWidget&) {
+    framework::Control button = dialog.Item(IDC_UPDATE_LIST);
+    button.SetItemText(bad);
+    EXPECT_EQ(button.ItemText(), bad);
+    framework::ListView list = dialog.ListViewItem(IDC_PROCESS_LIST);
+    list.InsertColumn(0, bad, LVCFMT_LEFT, 100);
+    EXPECT_EQ(0, list.InsertItem(0, bad));
+    EXPECT_EQ(list.ItemText(0, 0), bad);
+    dialog.SetCaption(bad);
+    framework::Menu menu;
+    menu.AppendString(32798, bad);
+    QTimer::singleShot(50, [&] {
+      if (QWidget* popup = backend.OpenPopup()) popup->close();
+    });
+    dialog.TrackPopup(menu, TPM_RIGHTBUTTON, 10, 10);
+    QCoreApplication::processEvents();
+    dialog.EndDialog(IDOK);
+  });
 }
 
 }  // namespace
