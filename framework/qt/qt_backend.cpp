@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
@@ -78,13 +80,40 @@ void BuildMenu(QMenu& target, const Menu& source) {
 
 // Qt reads a filter's patterns from its last parenthesised group; the system's descriptions often
 // show the pattern already ("Programs(*.exe)"), so it is added only when it is not there.
+// A filter whose pattern is empty stands for "the files you may run": Linux names no suffix for
+// them, so the dialog asks the file's permissions instead (ExecutableFiles below).
+bool IsExecutableFilter(const std::pair<std::string, std::string>& filter) { return filter.second.empty(); }
+
 QString NameFilter(const std::string& description, const std::string& pattern) {
-  QString patterns = FromUtf8(pattern);
+  QString patterns = pattern.empty() ? QStringLiteral("*") : FromUtf8(pattern);
   patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
   const QString text = FromUtf8(description);
-  if (text.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')'))) return text;
+  if (!pattern.empty() && text.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')'))) return text;
   return text + QStringLiteral(" (") + patterns + QLatin1Char(')');
 }
+
+// Shows folders and, while an executables filter is chosen, only files with execute permission.
+class ExecutableFiles final : public QSortFilterProxyModel {
+ public:
+  explicit ExecutableFiles(QObject* parent) : QSortFilterProxyModel(parent) {}
+  void SetOnlyExecutables(bool only) {
+    if (only == only_) return;
+    only_ = only;
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    if (!only_) return true;
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files == nullptr) return true;
+    const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
+    return info.isDir() || (info.isFile() && info.isExecutable());
+  }
+
+ private:
+  bool only_ = false;
+};
 
 void RaiseAndActivate(QWidget& widget) {
   // Without a window system there is nothing to raise (and Qt complains about it).
@@ -725,10 +754,18 @@ void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
   }
   auto* dialog = qobject_cast<QDialog*>(&widget);
   QEventLoop loop;
-  if (dialog != nullptr) QObject::connect(dialog, &QDialog::finished, &loop, [&loop] { loop.exit(0); });
+  // Showing may already run events (a file dialog reads its folder), and a dialog may be finished
+  // by them before the loop starts: then there is nothing to wait for.
+  bool finished = false;
+  if (dialog != nullptr) {
+    QObject::connect(dialog, &QDialog::finished, &loop, [&loop, &finished] {
+      finished = true;
+      loop.exit(0);
+    });
+  }
   widget.show();
   RaiseAndActivate(widget);
-  if (widget.isVisible()) {
+  if (widget.isVisible() && !finished) {
     const LoopScope scope(*this);
     loop.exec(QEventLoop::DialogExec);
   }
@@ -792,11 +829,31 @@ bool QtBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std
   dialog.setFileMode((request.flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   if ((request.flags & OFN_HIDEREADONLY) != 0) dialog.setOption(QFileDialog::ReadOnly, false);
   QStringList filters;
-  for (const auto& [description, pattern] : request.filters) filters << NameFilter(description, pattern);
+  bool detailsAdded = false;
+  std::vector<bool> executables;
+  for (const auto& filter : request.filters) {
+    filters << NameFilter(filter.first, filter.second);
+    detailsAdded = detailsAdded || filters.back() != FromUtf8(filter.first);
+    executables.push_back(IsExecutableFilter(filter));
+  }
+  // Patterns we had to add for this system stay out of sight: the user sees the program's wording.
+  if (detailsAdded) dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  ExecutableFiles* proxy = nullptr;
+  if (std::find(executables.begin(), executables.end(), true) != executables.end()) {
+    // A proxy model needs Qt's own dialog, not the desktop's.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    proxy = new ExecutableFiles(&dialog);
+    dialog.setProxyModel(proxy);
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [proxy, filters, executables](const QString& chosen) {
+      const qsizetype at = filters.indexOf(chosen);
+      proxy->SetOnlyExecutables(at >= 0 && executables[static_cast<std::size_t>(at)]);
+    });
+  }
   if (!filters.isEmpty()) {
     dialog.setNameFilters(filters);
     const int index = std::clamp(request.filterIndex, 1, static_cast<int>(filters.size())) - 1;
     dialog.selectNameFilter(filters[index]);
+    if (proxy != nullptr) proxy->SetOnlyExecutables(executables[static_cast<std::size_t>(index)]);
   }
   if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
   // A wildcard as the initial name only repeats the filter; a real name is offered.

@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAbstractProxyModel>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -282,6 +285,73 @@ TEST_F(QtBackendTest, SignalHandlerRequestReachesTheMainWindowInsideNestedLoops)
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(boxAnswer, IDOK);
   EXPECT_FALSE(framework::qt::QtBackend::TriggerAsync(-1));
+}
+
+}  // namespace
+}  // namespace mavrin_test
+
+namespace mavrin_test {
+namespace {
+
+// On Linux an executable has no suffix: the first file type shows what may be run, the second
+// everything, and the dialog shows the program's own wording for both.
+TEST_F(QtBackendTest, ExecutablesFilterShowsRunnableFilesAndAllFilesShowsEverything) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString tool = dir.filePath(QStringLiteral("tool"));
+  const QString notes = dir.filePath(QStringLiteral("notes"));
+  for (const QString& name : {tool, notes}) {
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  QFile(tool).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+  RecordingDialog dialog(IDD_MANAGE_ASSIGN);
+  framework::FileOpenRequest request;
+  request.title = "監視するプログラムのファイル名を指定してください";
+  request.filters = {{"実行形式ファイル", ""}, {"すべてのファイル(*.*)", "*"}};
+  request.flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
+  bool toolShown[2] = {false, false};
+  bool notesShown[2] = {true, false};
+  bool detailsHidden = false;
+  QStringList filters;
+  std::string path;
+  RunWith(dialog, [&](QWidget&) {
+    QTimer::singleShot(0, [&] {
+      auto* fd = qobject_cast<QFileDialog*>(backend.OpenFileDialog());
+      ASSERT_NE(fd, nullptr);
+      filters = fd->nameFilters();
+      detailsHidden = fd->testOption(QFileDialog::HideNameFilterDetails);
+      fd->setDirectory(dir.path());
+      auto* files = fd->proxyModel() != nullptr ? qobject_cast<QFileSystemModel*>(fd->proxyModel()->sourceModel()) : nullptr;
+      if (files == nullptr) {
+        ADD_FAILURE() << "no executables filter on the dialog's model";
+        fd->reject();
+        return;
+      }
+      // Let the model read the folder.
+      for (int i = 0; i < 200 && files->rowCount(files->index(dir.path())) < 2; ++i) QTest::qWait(10);
+      auto shown = [&](const QString& name) { return fd->proxyModel()->mapFromSource(files->index(name)).isValid(); };
+      toolShown[0] = shown(tool);
+      notesShown[0] = shown(notes);
+      fd->selectNameFilter(filters.at(1));
+      emit fd->filterSelected(filters.at(1));
+      toolShown[1] = shown(tool);
+      notesShown[1] = shown(notes);
+      // The name field has the focus by now, where selectFile leaves it alone: type the name.
+      if (auto* name = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(QStringLiteral("tool"));
+      static_cast<QDialog*>(fd)->accept();
+    });
+    EXPECT_TRUE(backend.ShowFileOpen(dialog.GetSafeHwnd(), request, path));
+    dialog.EndDialog(0);
+  });
+  EXPECT_TRUE(detailsHidden);
+  EXPECT_EQ(filters, (QStringList{QStringLiteral("実行形式ファイル (*)"), QStringLiteral("すべてのファイル(*.*) (*)")}));
+  EXPECT_TRUE(toolShown[0]);
+  EXPECT_FALSE(notesShown[0]);
+  EXPECT_TRUE(toolShown[1]);
+  EXPECT_TRUE(notesShown[1]);
+  EXPECT_EQ(QString::fromStdString(path), QFileInfo(tool).absoluteFilePath());
 }
 
 }  // namespace
