@@ -491,6 +491,104 @@ int main(int argc, char** argv) {
     Report(resumeMs >= 0, "after resuming it gets mask 1 (after %ld ms)", resumeMs);
   }
 
+  // The menu's items come from live data: the delete submenu's first item asks about the first
+  // watch entry (answered No), the process submenu's first item opens the quick change for a
+  // listed process.
+  {
+    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
+    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
+    PostMessageA(VisibleMenu(), WM_CHAR, 'd', 0);
+    Sleep(500);
+    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
+    HWND box = nullptr;
+    WaitFor([&] { return (box = FindTopWindow(mavrin.Id(), "#32770", "mavrin", true)) != nullptr; }, 5000);
+    const std::string question = box != nullptr ? Text(GetDlgItem(box, 0xFFFF)) : std::string();
+    Report(box != nullptr && question.find("\n  " + watched) != std::string::npos,
+           "the delete submenu's first item asks about the watch entry (\"%s\")", question.c_str());
+    if (box != nullptr) {
+      PostMessageA(box, WM_COMMAND, IDNO, 0);
+      WaitFor([&] { return !IsWindow(box); }, 5000);
+    }
+    while (HWND open = VisibleMenu()) {
+      PostMessageA(open, WM_KEYDOWN, VK_ESCAPE, 0);
+      Sleep(300);
+    }
+
+    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
+    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
+    // The quick-change item opens with its window submenu selected: down to the processes, open.
+    PostMessageA(VisibleMenu(), WM_CHAR, 'a', 0);
+    Sleep(500);
+    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_DOWN, 0);
+    Sleep(300);
+    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RIGHT, 0);
+    Sleep(500);
+    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
+    // The change-assignment dialog: the one with the target edit.
+    struct Search {
+      DWORD pid;
+      HWND found;
+    } search{mavrin.Id(), nullptr};
+    HWND change = nullptr;
+    WaitFor(
+        [&] {
+          search.found = nullptr;
+          EnumWindows(
+              [](HWND w, LPARAM c) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(c);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid != s->pid || !IsWindowVisible(w) || GetDlgItem(w, 1016) == nullptr) return TRUE;
+                s->found = w;
+                return FALSE;
+              },
+              reinterpret_cast<LPARAM>(&search));
+          return (change = search.found) != nullptr;
+        },
+        5000);
+    // An edit keeps its text to itself: another process asks for it with WM_GETTEXT.
+    std::string shown;
+    if (change != nullptr) {
+      char buffer[2048] = {};
+      SendMessageA(GetDlgItem(change, 1016), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+      shown = buffer;
+    }
+    // "name (path)": the path is lower-cased and ends with the name as the system reported it.
+    const std::size_t paren = shown.find(" (");
+    const std::string name = paren != std::string::npos ? shown.substr(0, paren) : std::string();
+    const std::string path =
+        paren != std::string::npos && shown.size() > paren + 3 ? shown.substr(paren + 2, shown.size() - paren - 3) : "";
+    if (change == nullptr || shown.empty()) {
+      EnumWindows(
+          [](HWND w, LPARAM) -> BOOL {
+            if (IsWindowVisible(w)) {
+              Info("visible: class \"%s\" caption \"%s\"", ClassOf(w).c_str(), Text(w).c_str());
+              EnumChildWindows(
+                  w,
+                  [](HWND child, LPARAM) -> BOOL {
+                    Info("  child: class \"%s\" id %d text \"%s\"", ClassOf(child).c_str(), GetDlgCtrlID(child),
+                         Text(child).c_str());
+                    return TRUE;
+                  },
+                  0);
+            }
+            return TRUE;
+          },
+          0);
+    }
+    Report(change != nullptr && !name.empty() && shown.back() == ')' && path == Lower(path) &&
+               path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), Lower(name)) == 0,
+           "the process submenu's first item opens the quick change for that process (\"%s\")", shown.c_str());
+    if (change != nullptr) {
+      PostMessageA(change, WM_COMMAND, IDCANCEL, 0);
+      WaitFor([&] { return !IsWindow(change); }, 5000);
+    }
+    while (HWND open = VisibleMenu()) {
+      PostMessageA(open, WM_KEYDOWN, VK_ESCAPE, 0);
+      Sleep(300);
+    }
+  }
+
   // About, twice: the second request while it is open does nothing.
   PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
   HWND about = nullptr;
