@@ -358,6 +358,76 @@ void Capture(HWND window, const char* name) {
 
 HWND VisibleMenu() { return FindTopWindow(0, "#32768", nullptr, true); }
 
+// Wine's notification area when no desktop offers one: a window of the display driver whose
+// children are the icons.
+HWND WineTray() {
+  HWND tray = FindTopWindow(0, "__winex11_standalone_tray", nullptr, false);
+  return tray != nullptr ? tray : FindTopWindow(0, "Shell_TrayWnd", nullptr, false);
+}
+
+int TrayIconCount(HWND tray) {
+  int count = 0;
+  if (tray == nullptr || !IsWindow(tray)) return 0;
+  EnumChildWindows(
+      tray,
+      [](HWND child, LPARAM c) -> BOOL {
+        if (ClassOf(child) == "__winex11_tray_icon") ++*reinterpret_cast<int*>(c);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// The tips the notification area shows for its icons: tooltip windows of the area's process, read
+// through memory in that process.
+std::vector<std::string> TrayTips(HWND tray) {
+  std::vector<std::string> tips;
+  DWORD pid = 0;
+  if (tray == nullptr || GetWindowThreadProcessId(tray, &pid) == 0) return tips;
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) return tips;
+  struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+  } search{pid, {}};
+  EnumWindows(
+      [](HWND w, LPARAM c) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(c);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == s->pid && ClassOf(w) == "tooltips_class32") s->found.push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  for (HWND tooltip : search.found) {
+    const int tools = static_cast<int>(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < tools; ++i) {
+      RemoteBuffer remote(process, 2048);
+      if (!remote.Ok()) break;
+      TTTOOLINFOA info{};
+      info.cbSize = sizeof info;
+      info.lpszText = remote.At(1024);
+      char empty[512] = {};
+      if (!remote.Write(0, &info, sizeof info) || !remote.Write(1024, empty, sizeof empty)) break;
+      if (SendMessageA(tooltip, TTM_ENUMTOOLSA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.At(0))) == 0) {
+        continue;
+      }
+      char text[512] = {};
+      remote.Read(1024, text, sizeof text - 1);
+      tips.emplace_back(text);
+    }
+  }
+  CloseHandle(process);
+  return tips;
+}
+
+bool TipShown(HWND tray, const std::string& tip) {
+  for (const std::string& t : TrayTips(tray)) {
+    if (t == tip) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -419,8 +489,9 @@ int main(int argc, char** argv) {
          "the tray window has no task-bar button (extended style 0x%lx)", static_cast<long>(exStyle));
   // Wine shows its own notification area only where no desktop offers one; when it shows, it is
   // there for our icon.
-  HWND tray = FindTopWindow(0, "Shell_TrayWnd", nullptr, true);
-  Info("a visible notification area: %s", tray != nullptr ? "yes" : "no (the icon's removal cannot be seen)");
+  HWND tray = nullptr;
+  WaitFor([&] { return TrayIconCount(tray = WineTray()) > 0; }, 5000);
+  Report(TrayIconCount(tray) == 1, "the icon is in the notification area (%d icons)", TrayIconCount(tray));
 
   {
     const std::string iniBefore = ReadFile(ini);
@@ -453,6 +524,17 @@ int main(int argc, char** argv) {
   }
 
   // ---- 3. The tray ----
+  // The tip is set at the first mouse movement over the icon and follows the pause state.
+  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(tray, "Mavrin (監視中)"); }, 5000) >= 0,
+         "moving over the icon shows the tip \"Mavrin (監視中)\"");
+  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
+  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(tray, "Mavrin (停止中)"); }, 5000) >= 0,
+         "after pausing the tip reads \"Mavrin (停止中)\"");
+  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
+  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(tray, "Mavrin (監視中)"); }, 5000) >= 0, "after resuming it reads \"Mavrin (監視中)\" again");
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
   PostMessageA(hidden, kTrayNotify, 2, WM_LBUTTONDOWN);
   Sleep(1500);
@@ -687,10 +769,7 @@ int main(int argc, char** argv) {
   DWORD code = 1234;
   Report(mavrin.WaitExit(15000, code), "Exit ends the program");
   Report(!IsWindow(hidden), "its window is gone");
-  if (tray != nullptr) {
-    Sleep(500);
-    Report(!IsWindowVisible(tray), "the notification area holds no icon any more");
-  }
+  Report(WaitFor([&] { return TrayIconCount(tray) == 0; }, 5000) >= 0, "the icon is gone from the notification area");
   {
     const std::string saved = ReadFile(ini);
     std::string expected = "[MAV_RIN]\r\n001_process_path=" + watched + "\r\n001_affinity_mask=1\r\n";
