@@ -24,6 +24,7 @@
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "tests/settings/temp_dir.h"
+#include "tests/support/captured_stream.h"
 
 namespace {
 
@@ -45,25 +46,7 @@ WatchList NewList() {
 }
 
 // What a save writes to its diagnostic stream.
-class Diag {
- public:
-  Diag() : file_(std::tmpfile()) {}
-  ~Diag() { std::fclose(file_); }
-  Diag(const Diag&) = delete;
-  Diag& operator=(const Diag&) = delete;
-  std::FILE* get() const { return file_; }
-  std::string Text() const {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-};
+using Diag = CapturedStream;
 
 // The diagnostic lines of a save of list in which no write reached the file.
 std::string AllFailed(const WatchList& list) {

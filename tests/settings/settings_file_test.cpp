@@ -9,33 +9,14 @@
 
 #include "settings/ini_file.h"
 #include "temp_dir.h"
+#include "tests/support/captured_stream.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-// Captures what a save writes to its diagnostic stream.
-class Diag {
- public:
-  Diag() : file_(std::tmpfile()) {}
-  ~Diag() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  Diag(const Diag&) = delete;
-  Diag& operator=(const Diag&) = delete;
-  std::FILE* get() const { return file_; }
-  std::string Text() const {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-};
+// What a save writes to its diagnostic stream.
+using Diag = CapturedStream;
 
 std::string Slot(int n) {
   char text[16];
