@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/captured_stream.h"
 #include "framework/message_box.h"
 
 namespace enginetest {
+
+using ::CapturedStream;
 
 struct ShownBox {
   framework::OwnerWindow owner;
@@ -30,31 +33,6 @@ class RecordingMessageBoxes final : public framework::IMessageBoxes {
     return IDOK;
   }
   std::vector<ShownBox> shown;
-};
-
-// A stream the code under test writes to and the test reads back.
-class CapturedStream {
- public:
-  CapturedStream() : file_(std::tmpfile()) {}
-  ~CapturedStream() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  CapturedStream(const CapturedStream&) = delete;
-  CapturedStream& operator=(const CapturedStream&) = delete;
-  std::FILE* get() const { return file_; }
-  std::string Text() const {
-    std::fflush(file_);
-    long end = std::ftell(file_);
-    std::string text(static_cast<std::size_t>(end), '\0');
-    std::rewind(file_);
-    std::size_t n = std::fread(text.data(), 1, text.size(), file_);
-    text.resize(n);
-    std::fseek(file_, 0, SEEK_END);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
 };
 
 class ScratchDirectory {

@@ -21,6 +21,7 @@
 #include "res/resource.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
+#include "tests/support/captured_stream.h"
 
 class ProgramFixture : public ::testing::Test {
  protected:
@@ -30,7 +31,7 @@ class ProgramFixture : public ::testing::Test {
     char pattern[] = "/tmp/mavrin-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir = pattern;
-    diag = std::tmpfile();
+    diag = diagStream.get();
     ASSERT_NE(diag, nullptr);
     framework::SetBackend(&ui);
     framework::SetShell(&shell);
@@ -48,7 +49,6 @@ class ProgramFixture : public ::testing::Test {
     framework::SetShell(nullptr);
     g_bSettingsOpen = false;
     g_bAboutOpen = false;
-    if (diag != nullptr) std::fclose(diag);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
@@ -94,16 +94,7 @@ class ProgramFixture : public ::testing::Test {
   }
 
   // Everything written to the diagnostics stream so far.
-  std::string Diagnostics() {
-    std::fflush(diag);
-    std::string text;
-    std::rewind(diag);
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, diag)) > 0) text.append(buffer, n);
-    std::fseek(diag, 0, SEEK_END);
-    return text;
-  }
+  std::string Diagnostics() const { return diagStream.Text(); }
 
   // ---- script steps for a run of the whole program ----
   // Runs check from inside whichever loop is innermost at that point of the script.
@@ -127,6 +118,7 @@ class ProgramFixture : public ::testing::Test {
   }
 
   std::string dir;
+  CapturedStream diagStream;
   std::FILE* diag = nullptr;
   platform::FakeSystem system;
   Backend ui;
