@@ -31,6 +31,11 @@ add_library(mavrin_app STATIC ${mavrin_app_sources})
 target_include_directories(mavrin_app PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(mavrin_app PUBLIC mavrin_ui mavrin_engine mavrin_settings mavrin_framework mavrin_res)
 
+# The portable part of the platform layer (processor sets, topology presets).
+file(GLOB mavrin_platform_core_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/*.cpp)
+add_library(mavrin_platform_core STATIC ${mavrin_platform_core_sources})
+target_include_directories(mavrin_platform_core PUBLIC ${PROJECT_SOURCE_DIR})
+
 add_subdirectory(platform/win32)
 add_subdirectory(framework/win32)
 add_subdirectory(res/win32)
