@@ -1,10 +1,12 @@
 // The processor set, its text forms and its conversions to the systems' own masks.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "platform/linux/cpu_set_buffer.h"
 #include "platform/processor_set.h"
 #include "platform/processor_set_text.h"
 #include "platform/win32/group_mask.h"
@@ -139,6 +141,29 @@ TEST(ProcessorSetConversions, WindowsGroupMaskRefusesWhatDoesNotFit) {
   EXPECT_FALSE(platform::ToGroupMask({1, 64}, mask));
   EXPECT_EQ(mask, 0x8000000000000001u);
   EXPECT_EQ(platform::FromGroupMask(~std::uint64_t{0}), ProcessorSet::FirstN(64));
+}
+
+TEST(ProcessorSetConversions, KernelBuffersOfAnySize) {
+  const std::size_t bytes = CPU_ALLOC_SIZE(128);
+  std::vector<unsigned char> storage(CPU_ALLOC_SIZE(2048), 0xFF);
+  auto* buffer = reinterpret_cast<cpu_set_t*>(storage.data());
+  ASSERT_TRUE(platform::StoreCpuSet({0, 64, 127}, buffer, bytes));
+  EXPECT_EQ(CPU_COUNT_S(bytes, buffer), 3);
+  EXPECT_TRUE(CPU_ISSET_S(0, bytes, buffer) && CPU_ISSET_S(64, bytes, buffer) && CPU_ISSET_S(127, bytes, buffer));
+  EXPECT_EQ(storage[bytes], 0xFF);  // nothing written past the size given
+  EXPECT_FALSE(platform::StoreCpuSet({1, 128}, buffer, bytes));
+  EXPECT_TRUE(CPU_ISSET_S(0, bytes, buffer) && !CPU_ISSET_S(1, bytes, buffer));
+
+  bool lost = true;
+  EXPECT_EQ(platform::LoadCpuSet(buffer, bytes, &lost), (ProcessorSet{0, 64, 127}));
+  EXPECT_FALSE(lost);
+  // A machine beyond the set's capacity: what fits is kept, the rest reported.
+  const std::size_t wide = CPU_ALLOC_SIZE(2048);
+  CPU_ZERO_S(wide, buffer);
+  CPU_SET_S(1023, wide, buffer);
+  CPU_SET_S(1024, wide, buffer);
+  EXPECT_EQ(platform::LoadCpuSet(buffer, wide, &lost), ProcessorSet{1023});
+  EXPECT_TRUE(lost);
 }
 
 }  // namespace
