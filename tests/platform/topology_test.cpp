@@ -1,5 +1,5 @@
 // Topology readers and presets: recorded sysfs trees of machines this one is not, damaged copies of
-// them, and this machine's own /sys.
+// them, this machine's own /sys, and Windows processor records built byte by byte.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 #include "platform/linux/sysfs_topology.h"
 #include "platform/processor_set_text.h"
 #include "platform/topology.h"
+#include "platform/win32/processor_records.h"
 #include "tests/engine/test_support.h"
 
 namespace {
@@ -151,6 +152,71 @@ TEST(SysfsTopology, ThisMachine) {
   EXPECT_TRUE(topology.online.Contains(own));
   ASSERT_TRUE(platform::StoreCpuSet(own, buffer, bytes));
   EXPECT_EQ(sched_setaffinity(0, bytes, buffer), 0);
+}
+
+// GetLogicalProcessorInformationEx output, little-endian, at the documented offsets.
+class Records {
+ public:
+  std::size_t Add(std::uint32_t relationship, std::size_t bodyBytes) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + platform::records::kBody + bodyBytes);
+    Put(at, relationship, 4);
+    Put(at + 4, platform::records::kBody + bodyBytes, 4);
+    return at + platform::records::kBody;
+  }
+  void Put(std::size_t at, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+  void Affinity(std::size_t at, std::uint64_t mask, unsigned group) {
+    Put(at, mask, 8);
+    Put(at + 8, group, 2);
+  }
+  void Core(std::uint64_t mask, unsigned group, int efficiencyClass) {
+    const std::size_t body = Add(platform::records::kProcessorCore, 40);
+    Put(body + 1, static_cast<std::uint64_t>(efficiencyClass), 1);
+    Put(body + 22, 1, 2);
+    Affinity(body + 24, mask, group);
+  }
+  std::vector<unsigned char> bytes;
+};
+
+TEST(WindowsProcessorRecords, DescribeTheOwnGroupOnly) {
+  namespace r = platform::records;
+  Records records;
+  const std::size_t groups = records.Add(r::kGroup, 24 + 2 * 48);
+  records.Put(groups + 2, 2, 2);
+  records.Put(groups + 24 + 40, 0xF, 8);
+  records.Put(groups + 24 + 48 + 40, 0xFF, 8);
+  for (unsigned cpu = 0; cpu < 4; ++cpu) records.Core(1u << cpu, 0, 0);
+  records.Core(0x3, 1, 1);  // two performance cores with two threads each
+  records.Core(0xC, 1, 1);
+  for (unsigned cpu = 4; cpu < 8; ++cpu) records.Core(1u << cpu, 1, 0);
+  const std::size_t cache = records.Add(r::kCache, 48);
+  records.Put(cache, 3, 1);
+  records.Put(cache + 4, 30u << 20, 4);
+  records.Affinity(cache + 32, 0xFF, 1);
+  for (unsigned node = 0; node < 2; ++node) {  // node 0 spans both groups
+    const std::size_t body = records.Add(r::kNumaNode, 24 + 2 * 16);
+    records.Put(body, node, 4);
+    records.Put(body + 22, node == 0 ? 2 : 1, 2);
+    records.Affinity(body + 24, node == 0 ? 0xF : 0xF0, node == 0 ? 0 : 1);
+    records.Affinity(body + 40, 0xF, 1);
+  }
+  const std::string expected =
+      "all 0-7\nperformance 0-3\nefficiency 4-7\none-per-core 0,2,4-7\nnode 0 0-3\nnode 1 4-7\n";
+  auto presets = [&](std::size_t bytes) {
+    return Describe(platform::TopologyPresets(platform::TopologyFromProcessorRecords(records.bytes.data(), bytes, 1)));
+  };
+  EXPECT_EQ(presets(records.bytes.size()), expected);
+  EXPECT_EQ(platform::TopologyFromProcessorRecords(records.bytes.data(), records.bytes.size(), 1).l3Domains[0].bytes,
+            30u << 20);
+
+  // A record cut short or claiming too much ends the decoding; what came before stays.
+  EXPECT_EQ(presets(records.bytes.size() - 1), "all 0-7\nperformance 0-3\nefficiency 4-7\none-per-core 0,2,4-7\n");
+  records.Put(groups - r::kBody + 4, 0, 4);
+  EXPECT_EQ(presets(records.bytes.size()), "");
+  records.Put(groups - r::kBody + 4, 1u << 30, 4);
+  EXPECT_EQ(presets(records.bytes.size()), "");
 }
 
 TEST(Topology, CapacityClassesMakeCoreTypes) {
