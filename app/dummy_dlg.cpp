@@ -6,6 +6,7 @@
 #include "app/assign_app.h"
 #include "app/stop_signals.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "settings/text.h"
 
 framework::TrayIconData g_trayIconData;
@@ -21,10 +22,7 @@ constexpr std::size_t kTipBytes = 63;
 }  // namespace
 
 std::string TrayTooltipText(bool paused) {
-  std::string text = "Mavrin (";
-  text += paused ? "停止中" : "監視中";
-  text += ")";
-  return CutToBytes(text, kTipBytes);
+  return CutToBytes(res::Text(paused ? res::TextId::kTrayTipPaused : res::TextId::kTrayTipObserving), kTipBytes);
 }
 
 CDummyDlg::CDummyDlg() : CDialog(IDD_DUMMY), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}

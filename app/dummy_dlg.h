@@ -67,7 +67,7 @@ extern framework::TrayIconData g_trayIconData;
 extern bool g_bSettingsOpen;
 extern bool g_bAboutOpen;
 
-// The tooltip for the pause state: "Mavrin (停止中)" or "Mavrin (監視中)", at most 63 bytes.
+// The tooltip for the pause state in the current language, at most 63 bytes.
 std::string TrayTooltipText(bool paused);
 
 // Messages the program sends itself.

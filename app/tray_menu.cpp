@@ -9,6 +9,7 @@
 #include "app/tray_menu_text.h"
 #include "framework/menu.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "settings/text.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/cpu_boxes.h"
@@ -39,9 +40,8 @@ std::string ExeFileName(const platform::ProcessEntry& entry) {
 // were left out.
 void AppendLeftOutNote(framework::Menu& submenu, std::size_t total) {
   if (total <= kMaxItems) return;
-  char note[64];
-  std::snprintf(note, sizeof note, "… 他 %d 件", static_cast<int>(total - kMaxItems));
-  submenu.AppendString(0, note, MF_STRING | MF_GRAYED);
+  submenu.AppendString(0, res::Fill(res::TextId::kTrayLeftOut, {std::to_string(total - kMaxItems)}),
+                       MF_STRING | MF_GRAYED);
 }
 
 // Index of offset within a remembered list, or -1 when the last menu had no such item.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "res/texts.h"
 #include "settings/text.h"
 
 namespace {
@@ -120,7 +121,8 @@ bool SystemSnapshot::SetProcessorEnabled(int processor, int index, bool enable) 
   const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
   platform::ProcessHandle handle = system_.OpenProcess(platform::kSetRights, info.entry.th32ProcessID);
   if (handle == platform::kNoProcess) {
-    messageBoxes_.ShowMessageBox(0, kProcessUnavailableText, nullptr, MB_OK);
+    // Shown when a process picked from the list can no longer be opened.
+    messageBoxes_.ShowMessageBox(0, res::Text(res::TextId::kProcessUnavailable), nullptr, MB_OK);
     return false;
   }
   AffinityMask bit = AffinityMask{1} << processor;

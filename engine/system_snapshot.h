@@ -23,10 +23,6 @@ struct WindowInfo {
   platform::WindowHandle hwnd = platform::kNoWindow;
 };
 
-// Shown when a process picked from the list can no longer be opened.
-inline constexpr char kProcessUnavailableText[] =
-    "プロセスを取得できませんでした．以下の原因が考えられます．\n\n - すでにプロセスが終了している\n - プロセスに対するアクセス権限がない（システムのプロセスなど）";
-
 class SystemSnapshot {
  public:
   SystemSnapshot(platform::ISystem& system, framework::IMessageBoxes& messageBoxes)

@@ -1,10 +1,12 @@
 #pragma once
 // The program's resources as data: dialog templates 100, 102, 130, 131 and 132, menu 129,
-// string 101 and icon 128, which is drawn in code at each of its sizes.
+// string 101 and icon 128, which is drawn in code at each of its sizes. Templates, menu and string
+// are those of the current language (res/texts.h).
 #include <span>
 
 #include "framework/resource_types.h"
 #include "res/resource.h"
+#include "res/texts.h"
 
 namespace res {
 
@@ -20,9 +22,5 @@ std::span<const framework::DialogTemplate* const> DialogTemplates();
 std::span<const int> IconSizes(int id);
 // Draws icon id at size (one of IconSizes). False, leaving out empty, otherwise.
 bool RenderIcon(int id, int size, framework::IconImage& out);
-
-// The product web page and the About box's description line.
-inline constexpr const char* kProductAddress = "https://mavrin.example.org/";
-inline constexpr const char* kAboutLine = "Keeps programs on chosen CPUs.";
 
 }  // namespace res

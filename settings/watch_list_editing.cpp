@@ -2,14 +2,16 @@
 
 #include <string>
 
+#include "res/texts.h"
+
 namespace {
 
 bool Confirm(WatchListEditing& editing, const std::string& text) {
-  return editing.boxes.ShowMessageBox(0, text, kEditingCaption, MB_YESNO) == IDYES;
+  return editing.boxes.ShowMessageBox(0, text, res::Text(res::TextId::kEditingCaption), MB_YESNO) == IDYES;
 }
 
-void Tell(WatchListEditing& editing, const char* text) {
-  editing.boxes.ShowMessageBox(0, text, kEditingCaption, MB_OK);
+void Tell(WatchListEditing& editing, res::TextId text) {
+  editing.boxes.ShowMessageBox(0, res::Text(text), res::Text(res::TextId::kEditingCaption), MB_OK);
 }
 
 void NotifyChanged(WatchListEditing& editing) {
@@ -22,7 +24,8 @@ std::string ProcessorLines(AffinityMask mask, unsigned processorCount) {
   std::string lines;
   for (unsigned i = 0; i < processorCount; ++i) {
     const bool on = i < 32 && ((mask >> i) & 1u) != 0;
-    lines += "\n  CPU " + std::to_string(i) + " = " + (on ? "ON" : "OFF");
+    lines += res::Fill(res::TextId::kProcessorLine,
+                       {std::to_string(i), res::Text(on ? res::TextId::kProcessorOn : res::TextId::kProcessorOff)});
   }
   return lines;
 }
@@ -34,10 +37,9 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
 
   if (index >= 0) {
     const WatchEntry stored = editing.list.At(static_cast<std::size_t>(index));
-    std::string text = "既にこのプロセスには下記の設定が登録されています．\n\n実行形式名：\n  " + stored.exePath +
-                       "\n\nCPU 割り当て：";
+    std::string text = res::Fill(res::TextId::kConfirmOverwrite, {stored.exePath});
     text += ProcessorLines(stored.affinityMask, processors);
-    text += "\n\n下記の設定で上書きしますか？\n\nCPU 割り当て：";
+    text += res::Text(res::TextId::kConfirmOverwriteWith);
     text += ProcessorLines(proposed.affinityMask, processors);
     if (!Confirm(editing, text)) return false;
     // Another command may have run while the box was open: overwrite the entry where it is now, and
@@ -46,11 +48,11 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
     if (now < 0) return false;
     editing.list.Replace(static_cast<std::size_t>(now), proposed);
     NotifyChanged(editing);
-    Tell(editing, "監視リストを変更しました");
+    Tell(editing, res::TextId::kWatchListChanged);
     return true;
   }
 
-  std::string text = "下記の設定を監視リストに追加しますか？\n\n実行形式名：\n  " + proposed.exePath + "\n\nCPU 割り当て：";
+  std::string text = res::Fill(res::TextId::kConfirmAdd, {proposed.exePath});
   text += ProcessorLines(proposed.affinityMask, processors);
   if (!Confirm(editing, text)) return false;
   // If the same path was added meanwhile, the list keeps one entry for it, with the confirmed mask.
@@ -61,14 +63,14 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
     editing.list.Append(proposed);
   }
   NotifyChanged(editing);
-  Tell(editing, "監視リストに追加しました");
+  Tell(editing, res::TextId::kWatchListAdded);
   return true;
 }
 
 bool DeleteWatchEntry(int index, WatchListEditing& editing) {
   if (index < 0 || static_cast<std::size_t>(index) >= editing.list.Count()) return false;
   const std::string path = editing.list.At(static_cast<std::size_t>(index)).exePath;
-  const std::string text = "下記の設定を削除してよろしいですか？\n\n実行形式名：\n  " + path;
+  const std::string text = res::Fill(res::TextId::kConfirmDelete, {path});
   if (!Confirm(editing, text)) return false;
 
   // The list may have changed while the box was open: delete the entry the user saw, wherever it is

@@ -1,6 +1,7 @@
 #pragma once
 // The two confirmed commands that change the watch list: add-or-overwrite and delete. Both ask the
-// user first, in message boxes without an owner window, caption "mavrin".
+// user first, in message boxes without an owner window, captioned with the program's name in lower
+// case as the confirmations have always been.
 #include <functional>
 
 #include "framework/message_box.h"
@@ -17,13 +18,11 @@ struct WatchListEditing {
   std::function<void()> changed;
 };
 
-inline constexpr char kEditingCaption[] = "mavrin";
-
 // Puts candidate (exePath already lower-cased) on the list: asks to overwrite the entry with the
 // same path, or to add it. True when the list was changed.
 bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate);
 // Asks to delete entry index and removes it on Yes. False for an index out of range or a No.
 bool DeleteWatchEntry(int index, WatchListEditing& editing);
 
-// "\n  CPU %d = %s" for every processor of the machine, "ON" or "OFF".
+// One line per processor of the machine, each saying whether mask has it.
 std::string ProcessorLines(AffinityMask mask, unsigned processorCount);

@@ -8,6 +8,7 @@
 #include "framework/backend.h"
 #include "framework/shell.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "settings/text.h"
 #include "ui/cpu_boxes.h"
 #include "ui/manage_assign_dlg.h"
@@ -71,9 +72,9 @@ bool CAssignListDlg::OnInitDialog() {
   // No task-bar button of its own: it belongs to the tray program.
   ModifyStyleEx(WS_EX_APPWINDOW, 0);
 
-  m_windowList.InsertColumn(0, "アプリケーション", LVCFMT_LEFT, 240);
-  m_processList.InsertColumn(0, "プロセス", LVCFMT_LEFT, 180);
-  m_processList.InsertColumn(1, "CPU", LVCFMT_LEFT, 80);
+  m_windowList.InsertColumn(0, res::Text(res::TextId::kColumnWindow), LVCFMT_LEFT, 240);
+  m_processList.InsertColumn(0, res::Text(res::TextId::kColumnProcess), LVCFMT_LEFT, 180);
+  m_processList.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, 80);
   m_processList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
   m_windowList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
 

@@ -5,6 +5,7 @@
 
 #include "app/assign_app.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "ui/cpu_boxes.h"
 
 namespace {
@@ -62,7 +63,7 @@ void CChangeCpuAssignDlg::OnBnClickedOk() {
   const AffinityMask mask = ReadCpuBoxes(*this);
   if (std::FILE* out = TheApp().Diagnostics()) std::fprintf(out, "%d\n", static_cast<int>(mask));
   if (mask == 0) {
-    ShowMessageBox(kEmptyAssignmentText, framework::ApplicationName().c_str(), MB_OK);
+    ShowMessageBox(res::Text(res::TextId::kEmptyAssignment), framework::ApplicationName().c_str(), MB_OK);
     return;
   }
 

@@ -38,6 +38,3 @@ class CChangeCpuAssignDlg : public framework::CDialog {
   platform::ProcessId m_targetPid = 0;
   std::string m_targetPath;
 };
-
-// The text shown when OK is pressed with every box clear.
-inline constexpr char kEmptyAssignmentText[] = "CPU 割り当てなしにはできません";

@@ -2,20 +2,23 @@
 
 #include "app/assign_app.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "settings/text.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/cpu_boxes.h"
 
 framework::FileOpenRequest WatchFileRequest() {
   framework::FileOpenRequest request;
-  request.title = "監視するプログラムのファイル名を指定してください";
+  using res::Text;
+  using res::TextId;
+  request.title = Text(TextId::kFileDialogTitle);
 #ifdef _WIN32
-  request.filters = {{"実行形式ファイル(*.exe)", "*.exe"}, {"すべてのファイル(*.*)", "*.*"}};
+  request.filters = {{Text(TextId::kFilterProgramsExe), "*.exe"}, {Text(TextId::kFilterAllFiles), "*.*"}};
   request.initialName = "*.exe";
 #else
   // Executables carry no extension here: the empty pattern asks the backend for the files the user
   // may execute.
-  request.filters = {{"実行形式ファイル", ""}, {"すべてのファイル(*.*)", "*"}};
+  request.filters = {{Text(TextId::kFilterPrograms), ""}, {Text(TextId::kFilterAllFiles), "*"}};
 #endif
   request.filterIndex = 1;
   request.flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
@@ -38,8 +41,8 @@ void CManageAssignDlg::DoDataExchange() { BindControl(IDC_LIST_WATCH, m_list); }
 
 bool CManageAssignDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  m_list.InsertColumn(0, "プロセス名", LVCFMT_LEFT, 500);
-  m_list.InsertColumn(1, "CPU", LVCFMT_LEFT, 80);
+  m_list.InsertColumn(0, res::Text(res::TextId::kColumnProgram), LVCFMT_LEFT, 500);
+  m_list.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, 80);
   m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
   RefreshWatchList();
   return true;

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "res/texts.h"
+
 namespace framework::headless {
 namespace {
 
@@ -873,7 +875,7 @@ int HeadlessBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, 
   record.text = text;
   record.defaultCaption = caption == nullptr;
   // The system's own caption for a box that brings none.
-  record.caption = caption != nullptr ? caption : "Error";
+  record.caption = caption != nullptr ? caption : res::Text(res::TextId::kErrorCaption);
   record.type = type;
   boxes_.push_back(record);
   const std::size_t index = boxes_.size() - 1;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
+#include <QTranslator>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -39,7 +41,42 @@ bool WaylandReachable() {
   return !platforms.entryList(QStringList{QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty();
 }
 
+// What ApplyLanguage installed, to be replaced when the language changes.
+std::unique_ptr<QTranslator>& InstalledTranslator() {
+  static std::unique_ptr<QTranslator> translator;
+  return translator;
+}
+
 }  // namespace
+
+void ApplyLanguage() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return;
+  const bool japanese = res::CurrentLanguage() == res::Language::kJapanese;
+  std::unique_ptr<QTranslator>& installed = InstalledTranslator();
+  if (installed) {
+    QCoreApplication::removeTranslator(installed.get());
+    installed.reset();
+  }
+  // Qt's texts are English to begin with; Japanese comes from its catalogue (qt_ja includes those of
+  // every Qt module). Without the catalogue installed, Qt's few texts stay English.
+  if (japanese) {
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QStringLiteral("qt_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator.get())) {
+      installed = std::move(translator);
+    }
+  }
+  // Numbers and dates as the language writes them, keeping the user's own locale where it is of
+  // that language (en_GB stays en_GB).
+  const QLocale::Language wanted = japanese ? QLocale::Japanese : QLocale::English;
+  QLocale::setDefault(QLocale::system().language() == wanted ? QLocale::system() : QLocale(wanted));
+}
+
+void UseLanguage(res::Language language) {
+  res::SetLanguage(language);
+  ApplyLanguage();
+}
 
 bool DisplayAvailable() {
   const char* platform = std::getenv("QT_QPA_PLATFORM");

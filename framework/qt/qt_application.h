@@ -3,6 +3,8 @@
 // the display is tried first and the program falls back to running without windows.
 #include <memory>
 
+#include "res/texts.h"
+
 class QApplication;
 
 namespace framework::qt {
@@ -14,5 +16,13 @@ bool DisplayAvailable();
 // The application object, or nullptr when there is no usable display. argc and argv must outlive
 // the application, as Qt keeps them.
 std::unique_ptr<QApplication> TryCreateQtApplication(int& argc, char** argv);
+
+// Qt's own texts (the file dialog, standard buttons, the context menus of text fields) and its
+// formats of numbers and dates in res::CurrentLanguage(): installs Qt's translations for it, as
+// Debian ships them, and removes those of a language used before. Needs the application object.
+// QtBackend does this when it is made.
+void ApplyLanguage();
+// res::SetLanguage and ApplyLanguage together, for switching while the program runs (tests).
+void UseLanguage(res::Language language);
 
 }  // namespace framework::qt

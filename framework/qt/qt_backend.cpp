@@ -32,6 +32,7 @@
 
 #include "framework/qt/qt_application.h"
 #include "framework/qt/qt_widgets.h"
+#include "res/texts.h"
 
 namespace framework::qt {
 
@@ -201,6 +202,7 @@ QtBackend::QtBackend(std::unique_ptr<QApplication> app)
       inputBlocker_(std::make_unique<InputBlocker>(*this)),
       sessionHook_(std::make_unique<QObject>()) {
   QCoreApplication::instance()->installEventFilter(inputBlocker_.get());
+  ApplyLanguage();
   // Closing the last visible dialog must not end the program's loops: only the program does that.
   QApplication::setQuitOnLastWindowClosed(false);
   if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -778,32 +780,34 @@ int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const 
   box.setIcon(QMessageBox::NoIcon);
   box.setTextFormat(Qt::PlainText);
   box.setText(FromUtf8(text));
-  box.setWindowTitle(caption != nullptr ? QString::fromUtf8(caption) : QStringLiteral("Error"));
+  box.setWindowTitle(QString::fromUtf8(caption != nullptr ? caption : res::Text(res::TextId::kErrorCaption)));
   if (DialogWindow* w = CurrentOwner(owner)) box.setFont(w->font());
 
-  // The buttons with the texts of the system's Japanese boxes; the answer is the button's id.
+  // The buttons with the texts the system's boxes have in the program's language; the answer is the
+  // button's id.
+  using res::TextId;
   std::vector<std::pair<QPushButton*, int>> buttons;
-  auto add = [&](const char* label, QMessageBox::ButtonRole role, int answer) {
-    buttons.emplace_back(box.addButton(QString::fromUtf8(label), role), answer);
+  auto add = [&](TextId label, QMessageBox::ButtonRole role, int answer) {
+    buttons.emplace_back(box.addButton(QString::fromUtf8(res::Text(label)), role), answer);
   };
   int escapeAnswer = IDCANCEL;
   switch (type & 0xFu) {
     case MB_OKCANCEL:
-      add("OK", QMessageBox::AcceptRole, IDOK);
-      add("キャンセル", QMessageBox::RejectRole, IDCANCEL);
+      add(TextId::kButtonOk, QMessageBox::AcceptRole, IDOK);
+      add(TextId::kButtonCancel, QMessageBox::RejectRole, IDCANCEL);
       break;
     case MB_YESNOCANCEL:
-      add("はい(&Y)", QMessageBox::YesRole, IDYES);
-      add("いいえ(&N)", QMessageBox::NoRole, IDNO);
-      add("キャンセル", QMessageBox::RejectRole, IDCANCEL);
+      add(TextId::kButtonYes, QMessageBox::YesRole, IDYES);
+      add(TextId::kButtonNo, QMessageBox::NoRole, IDNO);
+      add(TextId::kButtonCancel, QMessageBox::RejectRole, IDCANCEL);
       break;
     case MB_YESNO:
-      add("はい(&Y)", QMessageBox::YesRole, IDYES);
-      add("いいえ(&N)", QMessageBox::NoRole, IDNO);
+      add(TextId::kButtonYes, QMessageBox::YesRole, IDYES);
+      add(TextId::kButtonNo, QMessageBox::NoRole, IDNO);
       escapeAnswer = IDNO;
       break;
     default:
-      add("OK", QMessageBox::AcceptRole, IDOK);
+      add(TextId::kButtonOk, QMessageBox::AcceptRole, IDOK);
       escapeAnswer = IDOK;
       break;
   }

@@ -580,8 +580,10 @@ void DialogWindow::paintEvent(QPaintEvent* event) {
 void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {
   if (dialog_ == nullptr || (tpl_->style & WS_SYSMENU) == 0) return;
   QMenu menu(this);
-  if ((tpl_->style & WS_MINIMIZEBOX) != 0) menu.addAction(QStringLiteral("最小化(&N)"))->setData(SC_MINIMIZE);
-  QAction* close = menu.addAction(QStringLiteral("閉じる(&C)\tAlt+F4"));
+  if ((tpl_->style & WS_MINIMIZEBOX) != 0) {
+    menu.addAction(QString::fromUtf8(res::Text(res::TextId::kSystemMenuMinimize)))->setData(SC_MINIMIZE);
+  }
+  QAction* close = menu.addAction(QString::fromUtf8(res::Text(res::TextId::kSystemMenuClose)));
   close->setData(SC_CLOSE);
   QFont bold = close->font();
   bold.setBold(true);

@@ -35,7 +35,7 @@ TEST_F(AboutTest, EveryClickOnTheAddressOpensThePageAndTheBoxStays) {
   ui.PressEscape();
   CAboutDlg about;
   EXPECT_EQ(IDCANCEL, about.DoModal());
-  EXPECT_EQ(std::vector<std::string>(3, res::kProductAddress), shell.Opened());
+  EXPECT_EQ(std::vector<std::string>(3, res::Text(res::TextId::kProductAddress)), shell.Opened());
   EXPECT_TRUE(ui.MessageBoxes().empty());
   ExpectScriptFit();
 }

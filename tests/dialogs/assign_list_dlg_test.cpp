@@ -5,6 +5,7 @@
 
 #include "dialogs_fixture.h"
 #include "engine/system_snapshot.h"
+#include "res/texts.h"
 #include "ui/assign_list_dlg.h"
 
 namespace {
@@ -187,7 +188,7 @@ TEST_F(AssignListTest, RefusedOrImpossibleChangesPutTheBoxBack) {
   ui.AnswerMessageBox(IDOK);
   Check([&] {
     ASSERT_EQ(1u, BoxesShown());
-    EXPECT_EQ(kProcessUnavailableText, ui.MessageBoxes()[0].text);
+    EXPECT_EQ(res::Text(res::TextId::kProcessUnavailable), ui.MessageBoxes()[0].text);
     EXPECT_EQ(BST_UNCHECKED, CheckOf(kDlg, IDC_CPU3));
   });
   ui.PressEscape();

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <set>
 #include <string>
 
 #include "framework/defs.h"
 #include "framework/icon.h"
+#include "framework/menu.h"
 #include "res/resources.h"
+#include "tests/support/scoped_language.h"
 
 using namespace framework;
 
@@ -52,7 +55,7 @@ TEST(ResourcesTest, KeyTextsAndStylesAreExact) {
   EXPECT_STREQ(res::FindDialogTemplate(IDD_ABOUTBOX)->caption, "Mavrin のバージョン情報");
   EXPECT_STREQ(res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->caption, "Mavrin / Observation Settings");
   EXPECT_STREQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_VERSION)->text, "Version ");
-  EXPECT_STREQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_WEBPAGE)->text, res::kProductAddress);
+  EXPECT_STREQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_WEBPAGE)->text, res::Text(res::TextId::kProductAddress));
   EXPECT_STREQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDCANCEL)->text, "キャンセル");
   EXPECT_STREQ(FindControl(IDD_ASSIGN_LIST, IDC_MANAGE)->text, "監視設定の管理(&M)");
   // The management dialog's static text, byte for byte: "．" and "，" are full-width.
@@ -101,6 +104,171 @@ TEST(ResourcesTest, ControlsLieInsideTheirDialogAndDoNotOverlap) {
         EXPECT_EQ(overlap, known) << tpl->id << ": controls " << i << " and " << j;
       }
     }
+  }
+}
+
+// ---- the texts of both languages ----
+
+using res::Language;
+using res::TextId;
+
+// "%s" and "%d" in order; "%%" is no placeholder.
+std::string Placeholders(const char* text) {
+  std::string found;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != '%' || p[1] == '\0') continue;
+    if (p[1] == 's' || p[1] == 'd') found += p[1];
+    ++p;
+  }
+  return found;
+}
+
+// The mnemonic letter after a single "&", lower-cased; 0 when there is none.
+char Mnemonic(const std::string& text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    if (text[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    const char c = text[i + 1];
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return 0;
+}
+
+TEST(TextsTest, EveryRowHasBothLanguagesWithTheSamePlaceholdersAndEnglishIsAscii) {
+  for (std::size_t i = 0; i < res::kTextCount; ++i) {
+    const auto id = static_cast<TextId>(i);
+    const char* ja = res::TextIn(Language::kJapanese, id);
+    const char* en = res::TextIn(Language::kEnglish, id);
+    SCOPED_TRACE(std::string("row ") + std::to_string(i) + ": " + en);
+    EXPECT_NE(ja[0], '\0');
+    EXPECT_NE(en[0], '\0');
+    EXPECT_EQ(Placeholders(ja), Placeholders(en));
+    EXPECT_EQ(Mnemonic(ja) != 0, Mnemonic(en) != 0);
+    // The Windows edition hands English to the system's 8-bit calls in any code page.
+    for (const char* p = en; *p != '\0'; ++p) EXPECT_LT(static_cast<unsigned char>(*p), 0x80u);
+  }
+  ScopedLanguage english(Language::kEnglish);
+  EXPECT_STREQ(res::Text(TextId::kTrayExit), "E&xit");
+  res::SetLanguage(Language::kJapanese);
+  EXPECT_STREQ(res::Text(TextId::kTrayExit), "終了(&X)");
+}
+
+TEST(TextsTest, FillPutsArgumentsInOrderAndNeverReadsThemAsFormats) {
+  EXPECT_EQ(res::Fill("\n  CPU %d = %s", {"3", "ON"}), "\n  CPU 3 = ON");
+  EXPECT_EQ(res::Fill("%s and %s", {"/tmp/%s%d%%", "b"}), "/tmp/%s%d%% and b");
+  EXPECT_EQ(res::Fill("100%% of %s", {}), "100% of ");  // a missing argument leaves nothing
+  EXPECT_EQ(res::Fill("%x %", {"unused"}), "%x %");
+  EXPECT_EQ(res::Fill(TextId::kTrayLeftOut, {"7"}), "… 他 7 件");
+}
+
+TEST(TextsTest, LinuxTakesMavrinLangThenLanguageThenTheLocaleOfMessages) {
+  constexpr Language ja = Language::kJapanese;
+  constexpr Language en = Language::kEnglish;
+  struct Case {
+    const char* mavrinLang;
+    const char* language;
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    Language expected;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, nullptr, "ja_JP.UTF-8", ja},
+      {nullptr, nullptr, nullptr, nullptr, "en_US.UTF-8", en},
+      {nullptr, nullptr, nullptr, nullptr, "C", en},
+      {nullptr, nullptr, nullptr, nullptr, "de_DE.UTF-8", en},
+      {nullptr, nullptr, nullptr, nullptr, nullptr, en},
+      {nullptr, nullptr, nullptr, nullptr, "japanese", en},  // not a locale of Japanese
+      {nullptr, nullptr, "C", nullptr, "ja_JP.UTF-8", en},
+      {nullptr, nullptr, "", "ja_JP.eucJP", "en_US.UTF-8", ja},  // empty counts as unset
+      {nullptr, nullptr, nullptr, "POSIX", "ja_JP.UTF-8", en},
+      {nullptr, "fr:ja:en", nullptr, nullptr, "en_US.UTF-8", ja},
+      {nullptr, "en_GB:ja", nullptr, nullptr, "ja_JP.UTF-8", en},
+      {nullptr, "fr:de", nullptr, nullptr, "ja_JP.UTF-8", en},  // a list of other languages: no Japanese
+      {nullptr, "C:ja", nullptr, nullptr, "ja_JP.UTF-8", en},
+      {"en", "ja", "ja_JP.UTF-8", nullptr, nullptr, en},
+      {"ja", nullptr, nullptr, nullptr, "C", ja},
+      {"JA_jp", nullptr, nullptr, nullptr, nullptr, ja},
+      {"fr", nullptr, nullptr, nullptr, "ja_JP.UTF-8", ja},  // no language of ours: the locale decides
+      {"", nullptr, nullptr, nullptr, "ja_JP.UTF-8", ja},
+  };
+  for (const Case& c : cases) {
+    const auto show = [](const char* v) { return v != nullptr ? "\"" + std::string(v) + "\"" : std::string("unset"); };
+    SCOPED_TRACE("MAVRIN_LANG " + show(c.mavrinLang) + ", LANGUAGE " + show(c.language) + ", LC_ALL " + show(c.lcAll) +
+                 ", LC_MESSAGES " + show(c.lcMessages) + ", LANG " + show(c.lang));
+    EXPECT_EQ(res::LanguageFromEnvironment(c.mavrinLang, c.language, c.lcAll, c.lcMessages, c.lang), c.expected);
+  }
+}
+
+TEST(TextsTest, WindowsSpeaksJapaneseOnlyWithAJapaneseInterfaceOnCodePage932) {
+  constexpr std::uint16_t kJaJp = 0x0411;
+  constexpr std::uint16_t kEnUs = 0x0409;
+  EXPECT_EQ(res::LanguageForWindows(nullptr, kJaJp, 932), Language::kJapanese);
+  EXPECT_EQ(res::LanguageForWindows(nullptr, kJaJp, 1252), Language::kEnglish);  // would be mojibake
+  EXPECT_EQ(res::LanguageForWindows(nullptr, kEnUs, 932), Language::kEnglish);
+  EXPECT_EQ(res::LanguageForWindows(nullptr, kEnUs, 1252), Language::kEnglish);
+  EXPECT_EQ(res::LanguageForWindows("ja", kEnUs, 1252), Language::kJapanese);
+  EXPECT_EQ(res::LanguageForWindows("en", kJaJp, 932), Language::kEnglish);
+  EXPECT_EQ(res::LanguageForWindows("xx", kJaJp, 932), Language::kJapanese);
+}
+
+// The same dialogs and menu in both languages: only texts and fonts differ, and the English ones
+// carry no Japanese byte. Mnemonics are unique within a dialog and within a menu, in both.
+void ExpectUniqueMnemonics(const std::vector<std::string>& texts, const std::string& where) {
+  std::set<char> seen;
+  for (const std::string& text : texts) {
+    const char m = Mnemonic(text);
+    if (m != 0) {
+      EXPECT_TRUE(seen.insert(m).second) << where << ": \"" << text << "\" repeats &" << m;
+    }
+  }
+}
+
+void ExpectMenuMnemonics(const Menu& menu, const std::string& where) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < menu.ItemCount(); ++i) {
+    const MenuItem* item = menu.ItemAt(i);
+    if (!item->IsSeparator()) texts.push_back(item->text);
+    if (item->IsPopup()) ExpectMenuMnemonics(*item->popup, where + " > " + item->text);
+  }
+  ExpectUniqueMnemonics(texts, where);
+}
+
+TEST(TextsTest, BothLanguagesHaveTheSameLayoutAndUniqueMnemonics) {
+  std::vector<DialogTemplate> japanese;
+  for (const DialogTemplate* tpl : res::DialogTemplates()) japanese.push_back(*tpl);
+  for (Language language : {Language::kJapanese, Language::kEnglish}) {
+    ScopedLanguage scoped(language);
+    const auto templates = res::DialogTemplates();
+    ASSERT_EQ(templates.size(), japanese.size());
+    for (std::size_t t = 0; t < templates.size(); ++t) {
+      const DialogTemplate& tpl = *templates[t];
+      const DialogTemplate& ja = japanese[t];
+      EXPECT_EQ(std::tie(tpl.id, tpl.cx, tpl.cy, tpl.style, tpl.exStyle, tpl.pointSize),
+                std::tie(ja.id, ja.cx, ja.cy, ja.style, ja.exStyle, ja.pointSize));
+      ASSERT_EQ(tpl.controls.size(), ja.controls.size());
+      std::vector<std::string> texts;
+      for (std::size_t i = 0; i < tpl.controls.size(); ++i) {
+        const ControlTemplate& c = tpl.controls[i];
+        const ControlTemplate& j = ja.controls[i];
+        EXPECT_EQ(std::tie(c.id, c.kind, c.x, c.y, c.cx, c.cy, c.style, c.iconId),
+                  std::tie(j.id, j.kind, j.x, j.y, j.cx, j.cy, j.style, j.iconId));
+        texts.push_back(c.text);
+        if (language == Language::kEnglish) {
+          for (const char* p = c.text; *p != '\0'; ++p) EXPECT_LT(static_cast<unsigned char>(*p), 0x80u);
+        }
+      }
+      if (language == Language::kEnglish) {
+        for (const char* p = tpl.fontFace; *p != '\0'; ++p) EXPECT_LT(static_cast<unsigned char>(*p), 0x80u);
+      }
+      ExpectUniqueMnemonics(texts, "dialog " + std::to_string(tpl.id));
+    }
+    Menu menu;
+    ASSERT_TRUE(menu.LoadFromResource(IDR_TRAY_MENU));
+    ExpectMenuMnemonics(menu, "menu 129");
   }
 }
 

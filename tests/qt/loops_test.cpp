@@ -101,8 +101,25 @@ TEST_F(QtBackendTest, MessageBoxesHaveTheSystemsButtonsAndAnswers) {
   EXPECT_EQ(seen[0].text, QStringLiteral("上書きしますか？"));
   EXPECT_EQ(seen[0].buttons, (QStringList{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)")}));
   EXPECT_EQ(seen[0].defaultButton, QStringLiteral("はい(&Y)"));
-  EXPECT_EQ(seen[2].title, QStringLiteral("Error"));
+  EXPECT_EQ(seen[2].title, QStringLiteral("エラー"));
   EXPECT_EQ(seen[2].buttons, (QStringList{QStringLiteral("OK")}));
+
+  // In English the same boxes say so, and the mnemonics stay where the keys are.
+  const QtLanguage english(res::Language::kEnglish);
+  RecordingDialog again(IDD_DUMMY);
+  again.onInit = [](RecordingDialog& d) { d.HideWindow(); };
+  RunWith(again, [&](QWidget&) {
+    answerWith(QStringLiteral("&No"));
+    answers.push_back(again.ShowMessageBox("Delete?", "Mavrin", MB_YESNO));
+    answerWith(QStringLiteral("<Escape>"));
+    answers.push_back(again.ShowMessageBox("Failed", nullptr, MB_OK));
+    again.EndDialog(0);
+  });
+  EXPECT_EQ(answers, (std::vector<int>{IDYES, IDNO, IDOK, IDNO, IDOK}));
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[3].buttons, (QStringList{QStringLiteral("&Yes"), QStringLiteral("&No")}));
+  EXPECT_EQ(seen[3].defaultButton, QStringLiteral("&Yes"));
+  EXPECT_EQ(seen[4].title, QStringLiteral("Error"));
 }
 
 TEST_F(QtBackendTest, TrayMenuFromResourceShowsItsItemsAndTheChoiceArrivesAfterwards) {

@@ -11,6 +11,7 @@
 
 #include "framework/backend.h"
 #include "framework/dialog.h"
+#include "framework/qt/qt_application.h"
 #include "framework/qt/qt_backend.h"
 #include "res/resource.h"
 
@@ -104,6 +105,18 @@ inline const framework::MessageMap* RecordingDialog::GetThisMessageMap() {
   static constexpr framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
 }
+
+// The program's texts and Qt's own in another language for one test, and back when it ends.
+class QtLanguage {
+ public:
+  explicit QtLanguage(res::Language language) : saved_(res::CurrentLanguage()) { framework::qt::UseLanguage(language); }
+  ~QtLanguage() { framework::qt::UseLanguage(saved_); }
+  QtLanguage(const QtLanguage&) = delete;
+  QtLanguage& operator=(const QtLanguage&) = delete;
+
+ private:
+  res::Language saved_;
+};
 
 class QtBackendTest : public ::testing::Test {
  protected:
