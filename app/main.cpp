@@ -15,6 +15,7 @@
 #include "platform/linux/linux_instance_guard.h"
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
+#include "res/texts.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 
@@ -39,11 +40,23 @@ std::string ProgramName(const char* argv0) {
   return name.empty() ? std::string("mavrin") : name;
 }
 
+// The user's language, from MAVRIN_LANG or the locale; chosen before any window or text exists.
+void ChooseLanguage() {
+  const char* wanted = std::getenv("MAVRIN_LANG");
+  res::Language ignored = res::Language::kEnglish;
+  if (wanted != nullptr && wanted[0] != '\0' && !res::ParseLanguageName(wanted, ignored)) {
+    std::fprintf(stderr, "mavrin: MAVRIN_LANG=%s is neither ja nor en; the locale decides\n", wanted);
+  }
+  res::SetLanguage(res::LanguageFromEnvironment(wanted, std::getenv("LANGUAGE"), std::getenv("LC_ALL"),
+                                                std::getenv("LC_MESSAGES"), std::getenv("LANG")));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // The diagnostic lines are for whoever follows them live; a full buffer would hold them back.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  ChooseLanguage();
   std::unique_ptr<framework::IBackend> backend;
 #ifdef MAVRIN_WITH_QT
   if (HasDisplay()) backend = framework::qt::CreateQtBackend(argc, argv);

@@ -19,6 +19,7 @@
 #include "platform/win32/win32_instance_guard.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_system.h"
+#include "res/texts.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -35,9 +36,18 @@ std::string ProgramName() {
   return name.empty() ? std::string("mavrin") : name;
 }
 
+// Japanese texts are code page 932 bytes for the system's 8-bit calls: only a Japanese UI on code
+// page 932 gets them, every other Windows English (ASCII), which no code page garbles.
+res::Language ChooseLanguage() {
+  char wanted[32] = {};
+  const DWORD n = GetEnvironmentVariableA("MAVRIN_LANG", wanted, sizeof wanted);
+  return res::LanguageForWindows(n > 0 && n < sizeof wanted ? wanted : nullptr, GetUserDefaultUILanguage(), GetACP());
+}
+
 }  // namespace
 
 int main() {
+  res::SetLanguage(ChooseLanguage());
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
