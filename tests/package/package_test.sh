@@ -22,6 +22,7 @@ echo "$fields"
 grep -q '^Package: mavrin$' <<<"$fields" || fail "package name"
 grep -q '^Version: 1.0.1$' <<<"$fields" || fail "version"
 grep -q 'fonts-ipafont-gothic' <<<"$fields" || fail "the Japanese font is not a dependency"
+grep -q 'qt6-translations-l10n' <<<"$fields" || fail "Qt's translations are not a dependency"
 grep -q 'libc6' <<<"$fields" || fail "dependencies not computed from the binary"
 
 root="$work/root"
