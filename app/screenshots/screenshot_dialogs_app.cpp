@@ -1,5 +1,5 @@
 // The screenshot tool shows the program's real dialogs, filled with a small made-up machine: four
-// processors, a few programs and windows, and a watch list.
+// processors, a few programs and windows (titled in the language shown), and a watch list.
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include "platform/fake/fake_system.h"
 #include "platform/linux/linux_shell.h"
 #include "res/resource.h"
+#include "res/texts.h"
 #include "settings/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
@@ -41,10 +42,11 @@ struct DemoMachine {
     system.AddProcess(1530, "/opt/game/bin/Game", 0xC);
     system.AddProcess(1650, "/usr/bin/make", 0x1);
     system.AddProcess(1751, "/usr/bin/nautilus", 0xF);
-    system.AddWindow(0x100001, "レポート.odt - 文書エディタ", "Soffice", 1310);
-    system.AddWindow(0x100002, "build — 端末", "XTerm", 1422);
+    const bool japanese = res::CurrentLanguage() == res::Language::kJapanese;
+    system.AddWindow(0x100001, japanese ? "レポート.odt - 文書エディタ" : "report.odt - Writer", "Soffice", 1310);
+    system.AddWindow(0x100002, japanese ? "build — 端末" : "build — Terminal", "XTerm", 1422);
     system.AddWindow(0x100003, "Game", "Game", 1530);
-    system.AddWindow(0x100004, "ホーム - ファイル", "Nautilus", 1751);
+    system.AddWindow(0x100004, japanese ? "ホーム - ファイル" : "Home - Files", "Nautilus", 1751);
     app.GetWatchList().Append(WatchEntry{"/usr/bin/video-encoder", 0x3});
     app.GetWatchList().Append(WatchEntry{"/opt/game/bin/game", 0xC});
     app.GetWatchList().Append(WatchEntry{"/usr/bin/make", 0x1});
@@ -54,9 +56,16 @@ struct DemoMachine {
   }
 };
 
+// Made again when the language changes, while none of its dialogs is open.
 DemoMachine& Demo() {
-  static DemoMachine machine;
-  return machine;
+  static std::unique_ptr<DemoMachine> machine;
+  static res::Language madeFor = res::Language::kJapanese;
+  if (!machine || madeFor != res::CurrentLanguage()) {
+    machine.reset();
+    madeFor = res::CurrentLanguage();
+    machine = std::make_unique<DemoMachine>();
+  }
+  return *machine;
 }
 
 template <class D>
