@@ -16,11 +16,14 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QStyleOptionViewItem>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
@@ -91,6 +94,28 @@ QString NameFilter(const std::string& description, const std::string& pattern) {
   const QString text = FromUtf8(description);
   if (!pattern.empty() && text.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')'))) return text;
   return text + QStringLiteral(" (") + patterns + QLatin1Char(')');
+}
+
+// Qt keeps the file dialog's list of places at a width of its own (stored between runs), which cuts
+// longer names such as Japanese "Computer": widen it to its widest entry.
+void WidenPlaces(QFileDialog& dialog) {
+  auto* places = dialog.findChild<QListView*>(QStringLiteral("sidebar"));
+  auto* splitter = dialog.findChild<QSplitter*>(QStringLiteral("splitter"));
+  if (places == nullptr || splitter == nullptr || places->model() == nullptr || splitter->count() != 2) return;
+  QStyleOptionViewItem option;
+  option.initFrom(places);
+  option.font = places->font();
+  const int small = places->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, places);
+  option.decorationSize = places->iconSize().isValid() ? places->iconSize() : QSize(small, small);
+  int widest = 0;
+  for (int row = 0; row < places->model()->rowCount(places->rootIndex()); ++row) {
+    widest = std::max(widest, places->itemDelegate()->sizeHint(option, places->model()->index(row, 0, places->rootIndex())).width());
+  }
+  const int wanted = widest + 2 * places->frameWidth();
+  QList<int> sizes = splitter->sizes();
+  if (sizes[0] >= wanted) return;
+  const int total = std::max(sizes[0] + sizes[1], dialog.sizeHint().width());
+  splitter->setSizes({wanted, std::max(total - wanted, 1)});
 }
 
 // Shows folders and, while an executables filter is chosen, only files with execute permission.
@@ -865,6 +890,7 @@ bool QtBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std
   if (!initial.isEmpty() && !initial.contains(QLatin1Char('*')) && !initial.contains(QLatin1Char('?'))) {
     dialog.selectFile(initial);
   }
+  WidenPlaces(dialog);
   // The process's current directory is never changed: the settings and log files live there.
   openFileDialog_ = &dialog;
   RunNested(dialog, owner);
