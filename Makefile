@@ -73,7 +73,8 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# One PNG per dialog, rendered through the Qt backend without a display: $(BUILD)/screenshots/.
+# One PNG per dialog, the tray menu and a confirmation, in Japanese and English, rendered through the
+# Qt backend without a display: $(BUILD)/screenshots/ja/ and $(BUILD)/screenshots/en/.
 screenshots: deps
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target mavrin_screenshots
