@@ -51,8 +51,8 @@ fuzz: fuzz-build
 test: test-main test-asan test-fuzz
 
 # The Windows edition: mavrin.exe cross-built with mingw-w64 (x86_64); its checks run under Wine in
-# `make test`. screenshots-windows puts pictures of its dialogs, taken under Wine and Xvfb, into
-# $(WIN_BUILD)/screenshots/.
+# `make test`. screenshots-windows puts pictures of its dialogs, taken under Wine and Xvfb with a
+# Japanese and an American locale, into $(WIN_BUILD)/screenshots/ja/ and .../en/.
 WIN_BUILD ?= build-windows
 .PHONY: windows screenshots-windows
 windows: deps

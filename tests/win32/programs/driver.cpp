@@ -3,8 +3,11 @@
 // (the system's and the kernel's view of its mask, the log), the tray notifications and menu, pause,
 // the About box, the settings and management dialogs, and the exit with its saved settings.
 //
-// Usage: mavrin_test_driver <mavrin.exe> <work folder>. Prints one line per check; the exit code is
-// the number of failed checks (0: all passed). Every process it starts is ended before it returns.
+// Usage: mavrin_test_driver <mavrin.exe> <work folder> <ja|en> [<screenshot folder>]: ja or en is
+// the language the program is to speak under the locale the driver runs in; every text read from
+// the program is checked against it (in English, no byte of Japanese may be left). Prints one line
+// per check; the exit code is the number of failed checks (0: all passed). Every process it starts
+// is ended before it returns.
 #include <windows.h>
 // clang-format off
 #include <commctrl.h>
@@ -36,9 +39,45 @@ constexpr int kCpu1 = 1005;
 constexpr int kManage = 1014;
 constexpr int kWatchList = 1020;
 
-// Texts of the program (code page 932 in this build, as in the program's).
-constexpr char kAboutCaption[] = "Mavrin のバージョン情報";
-constexpr char kManageCaption[] = "Mavrin / Observation Settings";
+constexpr int kUpdateList = 1000;
+constexpr int kManageNew = 1018;
+
+// The texts the program shows in each language (code page 932 in this build, as in the program's),
+// and the mnemonic keys of the tray menu's submenus.
+struct Language {
+  const char* aboutCaption;
+  const char* manageCaption;
+  const char* tipObserving;
+  const char* tipPaused;
+  const char* updateButton;
+  const char* closeButton;
+  const char* newButton;
+  const char* deleteQuestion;  // how the delete confirmation begins
+  char deleteKey;
+  char quickChangeKey;
+};
+constexpr Language kJapanese{"Mavrin のバージョン情報",
+                             "Mavrin / Observation Settings",
+                             "Mavrin (監視中)",
+                             "Mavrin (停止中)",
+                             "リストの更新(&U)",
+                             "閉じる(&X)",
+                             "新規追加(&N)",
+                             "下記の設定を削除してよろしいですか？",
+                             'd',
+                             'a'};
+constexpr Language kEnglish{"About Mavrin",
+                            "Mavrin - Watch List",
+                            "Mavrin (watching)",
+                            "Mavrin (paused)",
+                            "&Refresh Lists",
+                            "&Close",
+                            "&Add...",
+                            "Remove this setting from the watch list?",
+                            'r',
+                            'c'};
+const Language* g_language = &kJapanese;
+bool g_english = false;
 
 int g_failures = 0;
 
@@ -51,6 +90,14 @@ void Report(bool ok, const char* format, ...) {
   std::printf("%s: %s\n", ok ? "ok" : "FAIL", text);
   std::fflush(stdout);
   if (!ok) ++g_failures;
+}
+
+// In English no byte of another code page may be left in any text the program shows.
+bool Ascii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 void Info(const char* format, ...) {
@@ -287,6 +334,56 @@ bool SelectListRow(HANDLE process, HWND list, int row) {
 
 int ListCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
 
+std::string ColumnHeading(HANDLE process, HWND list, int column) {
+  RemoteBuffer remote(process, 2048);
+  if (!remote.Ok()) return {};
+  LVCOLUMNA col{};
+  col.mask = LVCF_TEXT;
+  col.cchTextMax = 1024;
+  col.pszText = remote.At(1024);
+  if (!remote.Write(0, &col, sizeof col)) return {};
+  if (SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(remote.At(0))) == 0) {
+    return {};
+  }
+  char text[1024] = {};
+  remote.Read(1024, text, sizeof text - 1);
+  return text;
+}
+
+// What a dialog says: its caption, the texts of its controls and the headings of its lists. The
+// window titles and paths the lists hold are the user's, not the program's.
+std::vector<std::string> DialogTexts(HANDLE process, HWND dialog) {
+  struct Collect {
+    HANDLE process;
+    std::vector<std::string> texts;
+  } collect{process, {Text(dialog)}};
+  EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM c) -> BOOL {
+        auto* collect = reinterpret_cast<Collect*>(c);
+        if (ClassOf(child) == "SysListView32") {
+          for (int column = 0; column < 4; ++column) {
+            const std::string heading = ColumnHeading(collect->process, child, column);
+            if (!heading.empty()) collect->texts.push_back(heading);
+          }
+        } else if (ClassOf(child) != "Edit" && ClassOf(child) != "SysHeader32") {
+          collect->texts.push_back(Text(child));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&collect));
+  return collect.texts;
+}
+
+// In English, the first of texts with a byte of another code page, or "" when there is none.
+std::string FirstNotEnglish(const std::vector<std::string>& texts) {
+  if (!g_english) return {};
+  for (const std::string& text : texts) {
+    if (!Ascii(text)) return text;
+  }
+  return {};
+}
+
 // The log's records: "(YYYY/MM/DD hh:mm:ss) set affinity mask 0x%08X to process "path"" + CRLF.
 struct LogCheck {
   int records = 0;
@@ -431,11 +528,14 @@ bool TipShown(HWND tray, const std::string& tip) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder> [<screenshot folder>]\n", stderr);
+  if ((argc != 4 && argc != 5) || (std::strcmp(argv[3], "ja") != 0 && std::strcmp(argv[3], "en") != 0)) {
+    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder> <ja|en> [<screenshot folder>]\n", stderr);
     return 100;
   }
-  if (argc == 4) g_screenshots = argv[3];
+  g_english = std::strcmp(argv[3], "en") == 0;
+  g_language = g_english ? &kEnglish : &kJapanese;
+  const Language& texts = *g_language;
+  if (argc == 5) g_screenshots = argv[4];
   const std::string mavrinExe = argv[1];
   const std::string work = argv[2];
   char self[MAX_PATH] = {};
@@ -445,7 +545,8 @@ int main(int argc, char** argv) {
   const std::string ini = work + "\\mavrin.ini";
   const std::string log = work + "\\mavrin.log";
   const std::string watched = Lower(sleeper);
-  Info("code page %u, sleeper %s", GetACP(), sleeper.c_str());
+  Info("code page %u, interface language 0x%04x, expecting %s; sleeper %s", GetACP(), GetUserDefaultUILanguage(),
+       g_english ? "English" : "Japanese", sleeper.c_str());
 
   SYSTEM_INFO si;
   GetSystemInfo(&si);
@@ -526,15 +627,16 @@ int main(int argc, char** argv) {
   // ---- 3. The tray ----
   // The tip is set at the first mouse movement over the icon and follows the pause state.
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, "Mavrin (監視中)"); }, 5000) >= 0,
-         "moving over the icon shows the tip \"Mavrin (監視中)\"");
+  Report(WaitFor([&] { return TipShown(tray, texts.tipObserving); }, 5000) >= 0,
+         "moving over the icon shows the tip \"%s\"", texts.tipObserving);
   PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, "Mavrin (停止中)"); }, 5000) >= 0,
-         "after pausing the tip reads \"Mavrin (停止中)\"");
+  Report(WaitFor([&] { return TipShown(tray, texts.tipPaused); }, 5000) >= 0, "after pausing the tip reads \"%s\"",
+         texts.tipPaused);
   PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, "Mavrin (監視中)"); }, 5000) >= 0, "after resuming it reads \"Mavrin (監視中)\" again");
+  Report(WaitFor([&] { return TipShown(tray, texts.tipObserving); }, 5000) >= 0, "after resuming it reads \"%s\" again",
+         texts.tipObserving);
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
   PostMessageA(hidden, kTrayNotify, 2, WM_LBUTTONDOWN);
   Sleep(1500);
@@ -579,7 +681,7 @@ int main(int argc, char** argv) {
   {
     PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
     WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
-    PostMessageA(VisibleMenu(), WM_CHAR, 'd', 0);
+    PostMessageA(VisibleMenu(), WM_CHAR, texts.deleteKey, 0);
     Sleep(500);
     PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
     HWND box = nullptr;
@@ -587,6 +689,8 @@ int main(int argc, char** argv) {
     const std::string question = box != nullptr ? Text(GetDlgItem(box, 0xFFFF)) : std::string();
     Report(box != nullptr && question.find("\n  " + watched) != std::string::npos,
            "the delete submenu's first item asks about the watch entry (\"%s\")", question.c_str());
+    Report(question.rfind(texts.deleteQuestion, 0) == 0 && (!g_english || Ascii(question)),
+           "the question is the program's in its language");
     if (box != nullptr) {
       PostMessageA(box, WM_COMMAND, IDNO, 0);
       WaitFor([&] { return !IsWindow(box); }, 5000);
@@ -599,7 +703,7 @@ int main(int argc, char** argv) {
     PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
     WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
     // The quick-change item opens with its window submenu selected: down to the processes, open.
-    PostMessageA(VisibleMenu(), WM_CHAR, 'a', 0);
+    PostMessageA(VisibleMenu(), WM_CHAR, texts.quickChangeKey, 0);
     Sleep(500);
     PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_DOWN, 0);
     Sleep(300);
@@ -658,6 +762,10 @@ int main(int argc, char** argv) {
           },
           0);
     }
+    if (change != nullptr) {
+      const std::string cancel = Text(GetDlgItem(change, IDCANCEL));
+      Report(cancel == (g_english ? "Cancel" : "キャンセル"), "the quick change's Cancel button reads \"%s\"", cancel.c_str());
+    }
     Report(change != nullptr && !name.empty() && shown.back() == ')' && path == Lower(path) &&
                path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), Lower(name)) == 0,
            "the process submenu's first item opens the quick change for that process (\"%s\")", shown.c_str());
@@ -674,18 +782,24 @@ int main(int argc, char** argv) {
   // About, twice: the second request while it is open does nothing.
   PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
   HWND about = nullptr;
-  WaitFor([&] { return (about = FindTopWindow(mavrin.Id(), "#32770", kAboutCaption, true)) != nullptr; }, 5000);
+  WaitFor([&] { return (about = FindTopWindow(mavrin.Id(), "#32770", texts.aboutCaption, true)) != nullptr; }, 5000);
   Report(about != nullptr, "About opens");
   if (about != nullptr) {
     const std::string version = Text(GetDlgItem(about, kAboutVersion));
     Report(version == "Version 1.0.1", "About shows \"%s\"", version.c_str());
+    if (g_english) {
+      const std::string foreign = FirstNotEnglish(DialogTexts(mavrin.Handle(), about));
+      Report(foreign.empty(), "nothing in About is Japanese%s%s", foreign.empty() ? "" : ": ", foreign.c_str());
+    }
     Capture(about, "about");
     PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
     Sleep(1000);
     int count = 0;
     EnumWindows(
         [](HWND w, LPARAM c) -> BOOL {
-          if (ClassOf(w) == "#32770" && Text(w) == kAboutCaption && IsWindowVisible(w)) ++*reinterpret_cast<int*>(c);
+          if (ClassOf(w) == "#32770" && Text(w) == g_language->aboutCaption && IsWindowVisible(w)) {
+            ++*reinterpret_cast<int*>(c);
+          }
           return TRUE;
         },
         reinterpret_cast<LPARAM>(&count));
@@ -715,6 +829,20 @@ int main(int argc, char** argv) {
     }
     Report(row >= 0, "the watched program is in the process list (row %d)", row);
     Capture(settings, "settings");
+    {
+      const std::string update = Text(GetDlgItem(settings, kUpdateList));
+      const std::string close = Text(GetDlgItem(settings, IDCANCEL));
+      const std::string heading = ColumnHeading(mavrin.Handle(), processes, 0);
+      Report(update == texts.updateButton && close == texts.closeButton &&
+                 heading == (g_english ? "Process" : "プロセス"),
+             "the settings dialog speaks %s (\"%s\", \"%s\", \"%s\")", g_english ? "English" : "Japanese", update.c_str(),
+             close.c_str(), heading.c_str());
+      if (g_english) {
+        const std::string foreign = FirstNotEnglish(DialogTexts(mavrin.Handle(), settings));
+        Report(foreign.empty(), "nothing in the settings dialog is Japanese%s%s", foreign.empty() ? "" : ": ",
+               foreign.c_str());
+      }
+    }
     // A click on the icon while the dialog is open raises the dialog and opens no menu.
     PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDOWN);
     Sleep(1000);
@@ -741,12 +869,16 @@ int main(int argc, char** argv) {
       // The management dialog lists the one watch entry.
       PostMessageA(settings, WM_COMMAND, MAKEWPARAM(kManage, BN_CLICKED), 0);
       HWND manage = nullptr;
-      WaitFor([&] { return (manage = FindTopWindow(mavrin.Id(), "#32770", kManageCaption, true)) != nullptr; }, 5000);
+      WaitFor([&] { return (manage = FindTopWindow(mavrin.Id(), "#32770", texts.manageCaption, true)) != nullptr; }, 5000);
       Report(manage != nullptr, "the management dialog opens");
       if (manage != nullptr) {
         HWND list = GetDlgItem(manage, kWatchList);
         const std::string entry = ListCount(list) > 0 ? ListText(mavrin.Handle(), list, 0, 0) : std::string();
         Capture(manage, "management");
+        const std::string add = Text(GetDlgItem(manage, kManageNew));
+        const std::string foreign = FirstNotEnglish(DialogTexts(mavrin.Handle(), manage));
+        Report(add == texts.newButton && foreign.empty(), "the management dialog speaks %s (\"%s\")%s%s",
+               g_english ? "English" : "Japanese", add.c_str(), foreign.empty() ? "" : ", not: ", foreign.c_str());
         Report(ListCount(list) == 1 && entry == watched, "it lists the watch entry (%d rows, \"%s\")", ListCount(list),
                entry.c_str());
         PostMessageA(manage, WM_COMMAND, IDCANCEL, 0);
