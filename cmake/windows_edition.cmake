@@ -35,6 +35,7 @@ target_link_libraries(mavrin_app PUBLIC mavrin_ui mavrin_engine mavrin_settings 
 file(GLOB mavrin_platform_core_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/*.cpp)
 add_library(mavrin_platform_core STATIC ${mavrin_platform_core_sources})
 target_include_directories(mavrin_platform_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(mavrin_platform_core PUBLIC mavrin_res)
 
 add_subdirectory(platform/win32)
 add_subdirectory(framework/win32)

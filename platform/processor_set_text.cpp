@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "res/texts.h"
+
 namespace platform {
 namespace {
 
@@ -67,6 +69,11 @@ bool ReadNumber(std::string_view text, std::size_t& pos, unsigned& value, std::s
   }
   value = static_cast<unsigned>(n);
   return true;
+}
+
+// One line of a confirmation: the processors it names and whether they are on, in the user's words.
+std::string ProcessorLine(const std::string& cpus, bool on) {
+  return res::Fill(res::TextId::kProcessorLine, {cpus, res::Text(on ? res::TextId::kProcessorOn : res::TextId::kProcessorOff)});
 }
 
 }  // namespace
@@ -147,7 +154,7 @@ std::string FormatCpuDisplay(const ProcessorSet& set, unsigned processorCount) {
 std::string PerProcessorLines(const ProcessorSet& set, unsigned processorCount) {
   std::string lines;
   for (unsigned i = 0; i < processorCount; ++i) {
-    lines += "\n  CPU " + std::to_string(i) + " = " + (set.Test(i) ? "ON" : "OFF");
+    lines += ProcessorLine(std::to_string(i), set.Test(i));
   }
   return lines;
 }
@@ -166,16 +173,16 @@ std::string RunLengthProcessorLines(const ProcessorSet& set, unsigned processorC
     while (i < onRuns.size() || k < offRuns.size()) {
       const bool takeOn = k == offRuns.size() || (i < onRuns.size() && onRuns[i].first < offRuns[k].first);
       const Run& run = takeOn ? onRuns[i++] : offRuns[k++];
-      lines += "\n  CPU ";
-      AppendRun(lines, run);
-      lines += takeOn ? " = ON" : " = OFF";
+      std::string cpus;
+      AppendRun(cpus, run);
+      lines += ProcessorLine(cpus, takeOn);
     }
     return lines;
   }
   for (const auto* runs : {&onRuns, &offRuns}) {
     for (std::size_t begin = 0; begin < runs->size(); begin += kListItemsPerLine) {
       const std::size_t end = std::min(runs->size(), begin + kListItemsPerLine);
-      lines += "\n  CPU " + JoinRuns(*runs, begin, end) + (runs == &onRuns ? " = ON" : " = OFF");
+      lines += ProcessorLine(JoinRuns(*runs, begin, end), runs == &onRuns);
     }
   }
   return lines;
