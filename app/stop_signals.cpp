@@ -13,6 +13,12 @@ std::atomic<bool> g_stopRequested{false};
 int g_wakeSlot = -1;
 AsyncTrigger g_wake = nullptr;
 
+extern "C" void OnBrokenPipe(int) {
+  // Nothing to do: the write that met a closed pipe fails with EPIPE instead of ending the program,
+  // so a reader that goes away (`mavrin | head -1`) only ends what we print. A handler rather than
+  // SIG_IGN, because exec resets a handler and the programs we start get the usual default.
+}
+
 extern "C" void OnStopSignal(int) {
   // Only async-signal-safe work here: a flag and a wake-up of the loop, which does the rest.
   g_stopRequested.store(true);
@@ -42,4 +48,10 @@ void InstallStopSignals(framework::IBackend& backend, int slot, AsyncTrigger tri
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+
+  struct sigaction pipe {};
+  pipe.sa_handler = OnBrokenPipe;
+  sigemptyset(&pipe.sa_mask);
+  pipe.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &pipe, nullptr);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // SIGTERM, SIGINT and SIGHUP end the program through its normal path (timer stopped, icon removed,
-// watch list saved), as Exit does.
+// watch list saved), as Exit does. A closed standard output (SIGPIPE) ends nothing.
 #include "framework/backend.h"
 
 // Wakes the backend's running loop from a signal handler: must be async-signal-safe.

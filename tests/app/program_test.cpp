@@ -1,5 +1,6 @@
 // The real program, started as a user would start it without a display: it keeps a watched program
 // on its processor, refuses to run twice, and saves when it is told to stop.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -26,19 +27,30 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// How a child starts besides its directory and arguments.
+struct ChildSetup {
+  int stdoutFd = -1;       // its standard output; -1: the file out-<pid> in its directory
+  const char* display = nullptr;  // DISPLAY, with Qt drawing off screen; nullptr: no display
+};
+
 // A started process that is killed and reaped whatever happens to the test.
 class Child {
  public:
-  Child(const fs::path& cwd, std::vector<std::string> argv, const fs::path& runtimeDir) {
+  Child(const fs::path& cwd, std::vector<std::string> argv, const fs::path& runtimeDir, ChildSetup setup = {}) {
     pid_ = fork();
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (chdir(cwd.c_str()) != 0) _exit(127);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
+      if (setup.display != nullptr) {
+        setenv("DISPLAY", setup.display, 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      }
       setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
       const std::string out = (cwd / ("out-" + std::to_string(getpid()))).string();
-      if (!freopen(out.c_str(), "w", stdout) || !freopen((out + ".err").c_str(), "w", stderr)) _exit(127);
+      if (setup.stdoutFd >= 0 ? dup2(setup.stdoutFd, 1) < 0 : !freopen(out.c_str(), "w", stdout)) _exit(127);
+      if (!freopen((out + ".err").c_str(), "w", stderr)) _exit(127);
       std::vector<char*> args;
       for (std::string& a : argv) args.push_back(a.data());
       args.push_back(nullptr);
@@ -110,6 +122,32 @@ class ProgramTest : public ::testing::Test {
 };
 
 }  // namespace
+
+TEST_F(ProgramTest, AReaderThatGoesAwayEndsOnlyTheOutput) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
+  std::string watched = (dir / "Sleeper").string();
+  for (char& c : watched) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::ofstream(dir / "mavrin.ini") << "[MAV_RIN]\n001_process_path=" << watched << "\n001_affinity_mask=1\n";
+  // Without a display and with Qt: `mavrin | head -1`.
+  for (const char* display : {static_cast<const char*>(nullptr), ":79"}) {
+    SCOPED_TRACE(display != nullptr ? "Qt" : "headless");
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
+    Child program(dir, {MAVRIN_PROGRAM}, runtime, ChildSetup{pipeFds[1], display});
+    close(pipeFds[1]);
+    std::string line;
+    for (char c; read(pipeFds[0], &c, 1) == 1 && c != '\n';) line += c;
+    close(pipeFds[0]);
+    EXPECT_EQ("observing...", line);
+
+    // Every later tick writes into the closed pipe; observation goes on all the same.
+    Child sleeper(dir, {(dir / "Sleeper").string(), "60"}, runtime);
+    EXPECT_TRUE(WaitFor([&] { return AllowedCpus(sleeper.Pid()) == "0"; }, std::chrono::seconds(10)));
+    kill(program.Pid(), SIGTERM);
+    EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
+    EXPECT_NE(ReadFile(dir / "mavrin.ini").find("001_affinity_mask=1\n"), std::string::npos);
+  }
+}
 
 TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSavesOnEachStopSignal) {
   if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
