@@ -14,7 +14,7 @@ void SetTheApp(CAssignApp* app) { g_theApp = app; }
 CAssignApp::CAssignApp(Services services)
     : services_(services),
       snapshot_(services.system, services.messageBoxes),
-      log_(services.system, services.logPath, services.diagnostics) {}
+      log_(services.system, services.logPath, services.diagnostics, services.errors) {}
 
 CAssignApp::~CAssignApp() {
   if (g_theApp == this) g_theApp = nullptr;

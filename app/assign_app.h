@@ -28,6 +28,7 @@ class CAssignApp {
     ProfileFile& settingsFile;
     std::string logPath = kActivityLogPath;
     std::FILE* diagnostics = stdout;  // the diagnostic lines; nullptr: none
+    std::FILE* errors = stderr;       // what the user must hear of (a log or a settings file that fails)
   };
 
   explicit CAssignApp(Services services);

@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     WatchList ten = makeList(10);
     WatchList hundred = makeList(100);
     QuickChangedPaths quickChanged;
-    ActivityLog log(system, "/dev/null", devNull);
+    ActivityLog log(system, "/dev/null", devNull, nullptr);
 
     std::size_t floorListed = 0;
     Sample floor = Measure(repeat, [&] { floorListed = FloorLoop(); });

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/append_file.h"
+
 std::string EscapeForLog(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -21,17 +23,25 @@ std::string EscapeForLog(const std::string& path) {
 }
 
 bool ActivityLog::Write(const char* what, AffinityMask mask, const std::string& exePath) {
-  std::FILE* file = std::fopen(path_.c_str(), "a");
-  if (file == nullptr) return false;
-  std::tm now = clock_.LocalNow();
-  std::string escaped = EscapeForLog(exePath);
-  std::fprintf(file, "(%d/%02d/%02d %02d:%02d:%02d) ", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour,
-               now.tm_min, now.tm_sec);
-  std::fprintf(file, "%s 0x%08X to process \"%s\"\n", what, static_cast<unsigned>(mask), escaped.c_str());
-  if (console_ != nullptr) {
-    std::fprintf(console_, "%s 0x%08X to process \"%s\"\n", what, static_cast<unsigned>(mask), escaped.c_str());
+  const std::tm now = clock_.LocalNow();
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d:%02d) ", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
+                now.tm_hour, now.tm_min, now.tm_sec);
+  char head[64];
+  std::snprintf(head, sizeof head, "%s 0x%08X to process \"", what, static_cast<unsigned>(mask));
+  const std::string line = head + EscapeForLog(exePath) + "\"\n";
+  std::string error;
+  if (!platform::AppendToRegularFile(path_, stamp + line, error)) {
+    if (!failureReported_ && errors_ != nullptr) {
+      std::fprintf(errors_, "mavrin: cannot write the log %s: %s\n", path_.c_str(), error.c_str());
+      std::fflush(errors_);
+    }
+    failureReported_ = true;
+    return false;
   }
-  return std::fclose(file) == 0;
+  failureReported_ = false;
+  if (console_ != nullptr) std::fputs(line.c_str(), console_);
+  return true;
 }
 
 bool ActivityLog::RecordChange(AffinityMask mask, const std::string& exePath) {

@@ -1,7 +1,8 @@
 #pragma once
 // The append-only text log of the mask changes the observation cycle made, one time-stamped
 // record per line. The file is opened and closed for every record, so other programs may read,
-// move or delete it at any time.
+// move or delete it at any time. Only a regular file is written: whatever else stands in its place
+// (a FIFO, a device) is refused at once instead of stopping the program.
 #include <cstdio>
 #include <set>
 #include <string>
@@ -19,12 +20,14 @@ std::string EscapeForLog(const std::string& path);
 
 class ActivityLog {
  public:
-  // console: where each record is echoed without its time stamp (nullptr: nowhere).
-  explicit ActivityLog(platform::IClock& clock, std::string path = kActivityLogPath, std::FILE* console = stdout)
-      : clock_(clock), path_(std::move(path)), console_(console) {}
+  // console: where each record is echoed without its time stamp (nullptr: nowhere). errors: where
+  // a log that cannot be written is reported, once until it can be written again (nullptr: nowhere).
+  explicit ActivityLog(platform::IClock& clock, std::string path = kActivityLogPath, std::FILE* console = stdout,
+                       std::FILE* errors = stderr)
+      : clock_(clock), path_(std::move(path)), console_(console), errors_(errors) {}
 
   // "set affinity mask 0x%08X to process "%s"": the system accepted the mask. False when the
-  // file could not be opened; then nothing is written anywhere.
+  // file could not be written; then nothing is written anywhere else either.
   bool RecordChange(AffinityMask mask, const std::string& exePath);
   // "failed to set affinity mask 0x%08X to process "%s"", written once per process and mask
   // until the process is gone or the mask is later accepted. False when nothing was written.
@@ -43,6 +46,8 @@ class ActivityLog {
   platform::IClock& clock_;
   std::string path_;
   std::FILE* console_;
+  std::FILE* errors_;
+  bool failureReported_ = false;
   // (process id, executable path, mask) of the refusals already on record.
   std::set<std::tuple<platform::ProcessId, std::string, AffinityMask>> failures_;
 };

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,6 +148,26 @@ TEST_F(ProgramTest, AReaderThatGoesAwayEndsOnlyTheOutput) {
     EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
     EXPECT_NE(ReadFile(dir / "mavrin.ini").find("001_affinity_mask=1\n"), std::string::npos);
   }
+}
+
+TEST_F(ProgramTest, AFifoInTheLogsPlaceStopsNothingAndIsReportedOnce) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
+  std::string watched = (dir / "Sleeper").string();
+  for (char& c : watched) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::ofstream(dir / "mavrin.ini") << "[MAV_RIN]\n001_process_path=" << watched << "\n001_affinity_mask=1\n";
+  ASSERT_EQ(0, mkfifo((dir / "mavrin.log").c_str(), 0600));  // and nobody ever reads it
+  Child sleeper(dir, {(dir / "Sleeper").string(), "60"}, runtime);
+  Child program(dir, {MAVRIN_PROGRAM}, runtime);
+  EXPECT_TRUE(WaitFor([&] { return AllowedCpus(sleeper.Pid()) == "0"; }, std::chrono::seconds(10)));
+  Child later(dir, {(dir / "Sleeper").string(), "60"}, runtime);
+  EXPECT_TRUE(WaitFor([&] { return AllowedCpus(later.Pid()) == "0"; }, std::chrono::seconds(10)));
+  kill(program.Pid(), SIGTERM);
+  EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
+  const std::string errors = ReadFile(dir / ("out-" + std::to_string(program.Pid()) + ".err"));
+  const std::string report = "mavrin: cannot write the log ./mavrin.log: not a regular file\n";
+  EXPECT_NE(errors.find(report), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(report), errors.rfind(report)) << "reported once";
+  EXPECT_TRUE(fs::is_fifo(dir / "mavrin.log"));
 }
 
 TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSavesOnEachStopSignal) {

@@ -2,6 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/console_message_boxes.h"
 #include "platform/fake/fake_system.h"
@@ -43,6 +46,38 @@ TEST(ActivityLog, WritesOneStampedLinePerRecordAndEchoesItWithoutTheStamp) {
             "set affinity mask 0x00000005 to process \"/a b/c%d\"\n"
             "failed to set affinity mask 0x00000005 to process \"/a b/c%d\"\n"
             "failed to set affinity mask 0x00000006 to process \"/a b/c%d\"\n");
+}
+
+TEST(ActivityLog, OnlyARegularFileIsWrittenAndAnUnwritableLogIsReportedOncePerOutage) {
+  platform::FakeSystem clock;
+  enginetest::ScratchDirectory scratch;
+  const std::string path = (scratch.path() / "mavrin.log").string();
+  enginetest::CapturedStream console;
+  enginetest::CapturedStream errors;
+  ActivityLog log(clock, path, console.get(), errors.get());
+
+  // A FIFO in the log's place, with a reader, so that a plain open would go through at once.
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(log.RecordChange(0x1, "/opt/a"));
+  EXPECT_FALSE(log.RecordFailure(7, 0x1, "/opt/a"));
+  char byte;
+  EXPECT_LE(read(reader, &byte, 1), 0) << "nothing went into the FIFO";
+  close(reader);
+  EXPECT_EQ(console.Text(), "");
+  EXPECT_EQ(errors.Text(), "mavrin: cannot write the log " + path + ": not a regular file\n");
+
+  // Once it can be written again, records go there; a later outage is news again.
+  std::filesystem::remove(path);
+  EXPECT_TRUE(log.RecordChange(0x1, "/opt/a"));
+  EXPECT_EQ(log.RememberedFailureCount(), 0u);
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  EXPECT_FALSE(log.RecordChange(0x2, "/opt/a"));
+  EXPECT_FALSE(log.RecordChange(0x3, "/opt/a"));
+  EXPECT_EQ(enginetest::Lines(errors.Text()).size(), 2u);
+  EXPECT_EQ(console.Text(), "set affinity mask 0x00000001 to process \"/opt/a\"\n");
 }
 
 TEST(ActivityLog, DefaultsToTheFileInTheCurrentDirectory) {

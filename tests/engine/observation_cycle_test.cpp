@@ -204,7 +204,7 @@ TEST_F(CycleTest, AFailureIsNewsAgainAfterTheMaskWasOnceAccepted) {
 }
 
 TEST_F(CycleTest, AnUnwritableLogLosesTheRecordButNotTheChange) {
-  ActivityLog unwritable(system, (scratch.path() / "missing-dir" / "mavrin.log").string(), out.get());
+  ActivityLog unwritable(system, (scratch.path() / "missing-dir" / "mavrin.log").string(), out.get(), nullptr);
   system.AddProcess(1, "/opt/app", 0x3);
   system.AddProcess(2, "/opt/zero", 0x3);
   Watch("/opt/app", 0x1);
