@@ -73,6 +73,37 @@ bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   return !tids.empty();
 }
 
+// The executable link of a process whose main thread has ended (pthread_exit in main): its own
+// link reads as nothing, but every live thread's does. `tid` is the thread it came from. Only a
+// process with more threads than its ended leader is looked into, which no kernel thread is.
+bool ReadExeOfLiveThread(int procFd, ProcessId pid, std::string& link, pid_t& tid) {
+  char name[48];
+  std::snprintf(name, sizeof(name), "%u/task", static_cast<unsigned>(pid));
+  struct stat task {};
+  // The task directory has a link for each thread besides its own two.
+  if (fstatat(procFd, name, &task, 0) != 0 || task.st_nlink <= 3) return false;
+  const int taskFd = openat(procFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (taskFd < 0) return false;
+  DIR* dir = fdopendir(taskFd);
+  if (dir == nullptr) {
+    close(taskFd);
+    return false;
+  }
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId thread = 0;
+    if (!ParseProcessId(entry->d_name, thread) || thread == pid) continue;
+    std::snprintf(name, sizeof(name), "%u/exe", static_cast<unsigned>(thread));
+    if (ReadLink(dirfd(dir), name, link) && !link.empty()) {
+      tid = static_cast<pid_t>(thread);
+      found = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
 // The /proc/PID directory of one process, open for as long as the object lives.
 class PinnedProcess {
  public:
@@ -185,6 +216,7 @@ bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
   lastReadAtOpen_ = false;
   out.clear();
   snapshotPaths_.clear();
+  liveThreads_.clear();
   if (procFd_ < 0) return false;
   int listFd = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return false;
@@ -200,12 +232,20 @@ bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
     if (!ParseProcessId(entry->d_name, pid)) continue;
     std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
     // Kernel threads have no executable, other users' processes cannot be read: left out.
-    if (!ReadLink(procFd_, exeName, link) || link.empty()) continue;
+    pid_t liveThread = 0;
+    if (!ReadLink(procFd_, exeName, link) || link.empty()) {
+      if (errno != ENOENT || !ReadExeOfLiveThread(procFd_, pid, link, liveThread)) continue;
+      liveThreads_.emplace(pid, liveThread);
+    }
     std::string path;
     if (link.size() > kDeletedSuffixLength &&
         link.compare(link.size() - kDeletedSuffixLength, kDeletedSuffixLength, kDeletedSuffix) == 0) {
-      char procExe[48];
-      std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
+      char procExe[64];
+      if (liveThread != 0) {
+        std::snprintf(procExe, sizeof(procExe), "/proc/%u/task/%d/exe", static_cast<unsigned>(pid), liveThread);
+      } else {
+        std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
+      }
       path = ExePathFromLink(link, procExe);
     } else {
       path = link;
@@ -235,7 +275,7 @@ ProcessHandle ProcProcesses::OpenProcess(std::uint32_t /*desiredAccess*/, Proces
   // and needs no rights over the process; a mask read that the very next call asks for is
   // handed out from here instead of being read twice.
   lastReadHandle_ = kNoProcess;
-  bool read = lastRead_.Read(static_cast<pid_t>(pid));
+  bool read = lastRead_.Read(ThreadOf(pid));
   if (!read && errno == ESRCH) return kNoProcess;
   ProcessHandle handle = nextHandle_++;
   if (nextHandle_ <= 0) nextHandle_ = 1;
@@ -252,6 +292,14 @@ void ProcProcesses::CloseHandle(ProcessHandle handle) {
   if (handle == lastReadHandle_) lastReadHandle_ = kNoProcess;
 }
 
+pid_t ProcProcesses::ThreadOf(ProcessId pid) const {
+  if (!liveThreads_.empty()) {
+    auto it = liveThreads_.find(pid);
+    if (it != liveThreads_.end()) return it->second;
+  }
+  return static_cast<pid_t>(pid);
+}
+
 bool ProcProcesses::Find(ProcessHandle handle, ProcessId& pid) const {
   auto it = opened_.find(handle);
   if (it == opened_.end()) return false;
@@ -263,7 +311,7 @@ bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& p
   ProcessId pid = 0;
   if (!Find(handle, pid)) return false;
   if (!(lastReadAtOpen_ && handle == lastReadHandle_)) {
-    if (!lastRead_.Read(static_cast<pid_t>(pid))) {
+    if (!lastRead_.Read(ThreadOf(pid))) {
       lastReadHandle_ = kNoProcess;
       return false;
     }
@@ -288,11 +336,11 @@ bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMas
   // The main thread's full mask as just read through this handle (the 32-bit value the caller
   // has may have lost processors above 31) goes back to the main thread only.
   if (handle != lastReadHandle_) {
-    if (!lastRead_.Read(static_cast<pid_t>(pid))) return false;
+    if (!lastRead_.Read(ThreadOf(pid))) return false;
     lastReadHandle_ = handle;
   }
   lastReadAtOpen_ = false;
-  return lastRead_.Write(static_cast<pid_t>(pid));
+  return lastRead_.Write(ThreadOf(pid));
 }
 
 bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
@@ -368,9 +416,14 @@ std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
   char exeName[32];
   std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
   std::string link;
-  if (procFd_ < 0 || !ReadLink(procFd_, exeName, link) || link.empty()) return {};
-  char procExe[48];
+  if (procFd_ < 0) return {};
+  char procExe[64];
   std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
+  if (!ReadLink(procFd_, exeName, link) || link.empty()) {
+    pid_t liveThread = 0;
+    if (errno != ENOENT || !ReadExeOfLiveThread(procFd_, pid, link, liveThread)) return {};
+    std::snprintf(procExe, sizeof(procExe), "/proc/%u/task/%d/exe", static_cast<unsigned>(pid), liveThread);
+  }
   return ExePathFromLink(link, procExe);
 }
 

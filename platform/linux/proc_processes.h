@@ -2,6 +2,8 @@
 // Processes on Linux: procfs for the list and the executable paths, sched_getaffinity and
 // sched_setaffinity for the masks. Shaped after the Windows process calls so that the portable
 // engine sees the same behaviour on both systems.
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -44,23 +46,24 @@ class ProcProcesses final : public IProcessApi {
   ProcProcesses(const ProcProcesses&) = delete;
   ProcProcesses& operator=(const ProcProcesses&) = delete;
 
-  // The numeric entries of /proc whose executable link can be read. szExeFile is the file-name
+  // The numeric entries of /proc whose executable link can be read, through a live thread when the
+  // main thread has ended (its own link then reads as nothing). szExeFile is the file-name
   // part of that path in its original case. th32ParentProcessID and cntThreads stay 0: nothing
   // reads them, and filling them would cost a /proc/PID/stat read per process.
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
   // Fails for a process that no longer exists. The handle holds no system resource.
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
-  // The main thread's mask, cut to 32 bits; systemMask is the online processors (as read at
-  // most a second ago).
+  // The main thread's mask, cut to 32 bits (a live thread's once the main thread has ended);
+  // systemMask is the online processors (as read at most a second ago).
   bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
   // Every thread of the process (threads that appear meanwhile included) gets the mask. Fails,
   // changing nothing, for 0, a processor that is not online, or a thread that refuses it. While
   // it works the process is pinned through its /proc directory, so a process that ends meanwhile
   // makes it fail rather than reach a newcomer under the same id.
   bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
-  // Writes the main thread's own full mask back to the main thread: proves the right to set it
-  // and changes nothing. currentMask is not needed for that.
+  // Writes the main thread's own full mask back to it (a live thread's, as above): proves the
+  // right to set it and changes nothing. currentMask is not needed for that.
   bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
   // The executable path; " (deleted)" is taken off. Right after a snapshot the path that the
   // snapshot read is used instead of reading the link a second time.
@@ -69,6 +72,9 @@ class ProcProcesses final : public IProcessApi {
 
  private:
   bool Find(ProcessHandle handle, ProcessId& pid) const;
+  // The thread that stands for the process in mask reads: the main thread, or for a process whose
+  // main thread has ended the live thread the latest snapshot read its executable through.
+  pid_t ThreadOf(ProcessId pid) const;
 
   int procFd_ = -1;
   std::size_t cpuSetBytes_ = 0;
@@ -82,6 +88,8 @@ class ProcProcesses final : public IProcessApi {
   // Paths read by the latest snapshot, in ascending pid order (the order /proc lists them).
   std::vector<std::pair<ProcessId, std::string>> snapshotPaths_;
   std::chrono::steady_clock::time_point snapshotTime_{};
+  // Processes of the latest snapshot whose main thread has ended, with the live thread used instead.
+  std::unordered_map<ProcessId, pid_t> liveThreads_;
   AffinityMask onlineMask_ = 0;
   std::chrono::steady_clock::time_point onlineMaskTime_{};
 };

@@ -101,4 +101,17 @@ inline bool WaitUntilRunning(pid_t pid, const std::string& exe, std::size_t thre
   return false;
 }
 
+// Waits until the child's main thread has ended (its executable link reads as nothing) and the
+// given number of other threads runs on.
+inline bool WaitUntilMainThreadEnded(pid_t pid, std::size_t threads) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::error_code error;
+  while (std::chrono::steady_clock::now() < deadline) {
+    (void)std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+    if (error && ThreadsOf(pid).size() == threads + 1) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 }  // namespace platformtest

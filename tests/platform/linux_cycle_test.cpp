@@ -101,6 +101,19 @@ TEST_F(LinuxCycleTest, FindsAProcessWhoseExecutableWasRemoved) {
   EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 1u);
 }
 
+TEST_F(LinuxCycleTest, PinsAProcessWhoseMainThreadEnded) {
+  const fs::path watched = scratch.path() / "main-exits";
+  fs::copy_file(MAVRIN_SLEEPER, watched);
+  children.push_back(std::make_unique<ChildProcess>(watched.string(), std::vector<std::string>{"2", "main-exits"}));
+  const pid_t pid = children.back()->pid();
+  ASSERT_TRUE(platformtest::WaitUntilMainThreadEnded(pid, 2));
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Tick();
+  Tick();
+  EXPECT_THAT(AllowedLists(pid), ElementsAre("1"));
+  EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 1u);
+}
+
 TEST_F(LinuxCycleTest, ARefusedMaskIsLoggedOnceAsAFailure) {
   const fs::path watched = scratch.path() / "refused";
   ChildProcess& child = Start(watched, 0);

@@ -112,6 +112,46 @@ TEST_F(ProcProcessesTest, ARemovedExecutableKeepsItsPath) {
   }
 }
 
+TEST_F(ProcProcessesTest, AProcessWhoseMainThreadEndedIsSeenThroughALiveThread) {
+  if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
+  const fs::path path = scratch.path() / "Headless-Main";
+  fs::copy_file(MAVRIN_SLEEPER, path);
+  ChildProcess child(path.string(), {"2", "main-exits"});
+  ASSERT_TRUE(platformtest::WaitUntilMainThreadEnded(child.pid(), 2));
+  // The live threads on processor 0; the ended main thread keeps what it had.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  for (pid_t tid : ThreadsOf(child.pid())) {
+    if (tid != child.pid()) {
+      ASSERT_EQ(0, sched_setaffinity(tid, sizeof one, &one));
+    }
+  }
+
+  std::vector<platform::ProcessEntry> entries;
+  ASSERT_TRUE(processes.SnapshotProcesses(entries));
+  const auto pid = static_cast<platform::ProcessId>(child.pid());
+  auto listed = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.th32ProcessID == pid; });
+  ASSERT_NE(listed, entries.end());
+  EXPECT_STREQ(listed->szExeFile, "Headless-Main");
+  ProcProcesses fresh;  // reads the link itself, without a snapshot
+  for (ProcProcesses* api : {&processes, &fresh}) {
+    platform::ProcessHandle handle = api->OpenProcess(platform::kListRights, pid);
+    ASSERT_NE(handle, platform::kNoProcess);
+    EXPECT_EQ(api->GetProcessImagePath(handle), path.string());
+    api->CloseHandle(handle);
+  }
+  platform::ProcessHandle handle = processes.OpenProcess(platform::kListRights, pid);
+  AffinityMask mask = 0;
+  AffinityMask system = 0;
+  ASSERT_TRUE(processes.GetProcessAffinityMask(handle, mask, system));
+  EXPECT_EQ(mask, 0x1u) << "the mask of a thread that runs";
+  EXPECT_TRUE(processes.RewriteProcessAffinityMask(handle, mask));
+  EXPECT_TRUE(processes.SetProcessAffinityMask(handle, 0x2));
+  processes.CloseHandle(handle);
+  EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("1"));
+}
+
 TEST_F(ProcProcessesTest, SettingAMaskReachesEveryThreadAndRefusalsChangeNothing) {
   if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
   auto child = Start(scratch.path(), "threads", 4);

@@ -1,5 +1,11 @@
 // A small program for the integration tests: it sleeps until killed, optionally with extra
-// threads. Usage: sleeper [threads] [churn]. "churn" keeps starting short-lived threads.
+// threads. Usage: sleeper [threads] [mode]. Modes:
+//   churn        keeps starting short-lived threads;
+//   main-exits   the main thread ends (pthread_exit) and leaves the others running;
+//   escape-once  the first extra thread, once it finds its processors narrowed, gives itself every
+//                processor of the machine back (once).
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -10,25 +16,48 @@
 #include <thread>
 #include <vector>
 
+namespace {
+
+void EscapeOnce() {
+  cpu_set_t start;
+  if (sched_getaffinity(0, sizeof start, &start) != 0) return;
+  for (;;) {
+    cpu_set_t now;
+    if (sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &start)) {
+      sched_setaffinity(0, sizeof start, &start);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Whatever happens to the test that started us, we do not outlive it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() == 1) return 1;
   int threads = argc > 1 ? std::atoi(argv[1]) : 0;
-  bool churn = argc > 2 && std::strcmp(argv[2], "churn") == 0;
+  const char* mode = argc > 2 ? argv[2] : "";
   std::vector<std::thread> sleepers;
   for (int i = 0; i < threads; ++i) {
-    sleepers.emplace_back([] {
+    const bool escapes = i == 0 && std::strcmp(mode, "escape-once") == 0;
+    sleepers.emplace_back([escapes] {
+      if (escapes) EscapeOnce();
       for (;;) pause();
     });
   }
-  if (churn) {
+  if (std::strcmp(mode, "churn") == 0) {
     sleepers.emplace_back([] {
       for (;;) {
         std::thread([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }).detach();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
+  }
+  if (std::strcmp(mode, "main-exits") == 0) {
+    for (std::thread& t : sleepers) t.detach();  // ending main unwinds its stack, threads and all
+    pthread_exit(nullptr);
   }
   for (;;) pause();
 }
