@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/types.h"
@@ -15,6 +17,7 @@ struct WatchEntry {
 
 // The watch list: insertion-ordered, addressed by zero-based index, never sorted. Uniqueness of
 // paths is the editing commands' duty; a hand-edited file may hold duplicates, lookups find the first.
+// Entries are indexed by path, so a lookup costs the same with ten entries or a hundred thousand.
 class WatchList {
  public:
   std::size_t Count() const { return entries_.size(); }
@@ -23,21 +26,30 @@ class WatchList {
   const WatchEntry& At(std::size_t i) const { return entries_[i]; }
   const WatchEntry& operator[](std::size_t i) const { return entries_[i]; }
 
-  void Append(const WatchEntry& entry) { entries_.push_back(entry); }
+  void Append(const WatchEntry& entry);
   // Out-of-range indexes change nothing and report false: callers hold indexes that a nested
   // message loop may have made stale.
   bool Replace(std::size_t index, const WatchEntry& entry);
+  // Moves every later entry one place forward, which costs a pass over the index.
   bool Remove(std::size_t index);
   void Clear();
 
   // Index of the first entry whose path equals the lower-cased query, or -1.
   int FindWatchEntry(const char* path) const;
+  // The indexes, ascending, of every entry whose path is byte for byte `path` (no case rule
+  // applied: process paths come lower-cased already). One hash lookup.
+  void FindAll(std::string_view path, std::vector<std::size_t>& indexes) const;
 
   std::vector<WatchEntry>::const_iterator begin() const { return entries_.begin(); }
   std::vector<WatchEntry>::const_iterator end() const { return entries_.end(); }
 
-  friend bool operator==(const WatchList&, const WatchList&) = default;
+  friend bool operator==(const WatchList& a, const WatchList& b) { return a.entries_ == b.entries_; }
 
  private:
+  static std::size_t HashOf(std::string_view path);
+  void Unindex(std::size_t index);
+
   std::vector<WatchEntry> entries_;
+  // Hash of a path -> index of an entry with that path (equal hashes may stand for other paths).
+  std::unordered_multimap<std::size_t, std::size_t> byPath_;
 };

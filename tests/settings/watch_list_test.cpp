@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "settings/text.h"
 
@@ -87,6 +88,35 @@ TEST(WatchList, EditingKeepsOrderAndIgnoresStaleIndexes) {
   EXPECT_TRUE(list.Empty());
   EXPECT_FALSE(list.Remove(0));
   EXPECT_EQ(list.FindWatchEntry("/d"), -1);
+}
+
+TEST(WatchList, FindAllStaysTrueThroughEveryEdit) {
+  // Every edit against a plain scan of the entries, on a list with many equal paths.
+  WatchList list;
+  auto scan = [&](const std::string& path) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+      if (list[i].exePath == path) found.push_back(i);
+    }
+    return found;
+  };
+  std::vector<std::size_t> found;
+  for (unsigned step = 0; step < 600; ++step) {
+    const std::string path = "/p" + std::to_string((step * 7919u) % 13u);
+    switch ((step * 31u) % 5u) {
+      case 0:
+      case 1: list.Append({path, step}); break;
+      case 2: list.Replace((step * 17u) % (list.Count() + 1), {path, step}); break;
+      default: list.Remove((step * 13u) % (list.Count() + 1)); break;
+    }
+    for (unsigned p = 0; p < 13; ++p) {
+      const std::string probe = "/p" + std::to_string(p);
+      list.FindAll(probe, found);
+      ASSERT_EQ(found, scan(probe)) << "step " << step << ", " << probe;
+    }
+  }
+  list.FindAll("/P1", found);
+  EXPECT_TRUE(found.empty()) << "no case rule: callers pass lower-cased paths";
 }
 
 }  // namespace
