@@ -40,6 +40,24 @@ void RunObservationCycle(const WatchList& watchList, SystemSnapshot& snapshot, c
   if (steps.empty()) return;
   std::stable_sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return a.entry < b.entry; });
 
+  // A process whose main thread had an entry's mask at the refresh may still have a thread that set
+  // its own. That is read once per process, before this tick changes anything, so that every entry
+  // is compared with the process as it was at the start of the tick.
+  enum : unsigned char { kUnread, kUniform, kMixed };
+  std::vector<unsigned char> threads(processes.size(), kUnread);
+  for (const Step& step : steps) {
+    if (step.process == kQuickChanged || threads[step.process] != kUnread) continue;
+    const ProcessInfo& process = processes[step.process];
+    if (process.affinityMask != watchList[step.entry].affinityMask) continue;
+    bool uniform = false;
+    const platform::ProcessHandle handle = system.OpenProcess(platform::kQueryRights, process.entry.th32ProcessID);
+    if (handle != platform::kNoProcess) {
+      uniform = system.EveryThreadHasMask(handle, process.affinityMask);
+      system.CloseHandle(handle);
+    }
+    threads[step.process] = uniform ? kUniform : kMixed;
+  }
+
   for (const Step& step : steps) {
     const WatchEntry& entry = watchList[step.entry];
     if (step.process == kQuickChanged) {
@@ -47,7 +65,7 @@ void RunObservationCycle(const WatchList& watchList, SystemSnapshot& snapshot, c
       continue;
     }
     const ProcessInfo& process = processes[step.process];
-    if (process.affinityMask == entry.affinityMask) continue;
+    if (process.affinityMask == entry.affinityMask && threads[step.process] == kUniform) continue;
     const platform::ProcessId pid = process.entry.th32ProcessID;
     bool accepted = false;
     platform::ProcessHandle handle = system.OpenProcess(platform::kSetRights, pid);
@@ -58,7 +76,8 @@ void RunObservationCycle(const WatchList& watchList, SystemSnapshot& snapshot, c
     if (accepted) {
       log.ForgetFailure(pid, entry.affinityMask, entry.exePath);
       log.RecordChange(entry.affinityMask, entry.exePath);
-    } else {
+    } else if (system.IsProcessRunning(pid)) {
+      // A process that ended meanwhile refused nothing: it gets no record.
       log.RecordFailure(pid, entry.affinityMask, entry.exePath);
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 // One observation tick: refresh the snapshot, then give every listed process of every watched
-// executable the entry's mask where it differs, and log what happened.
+// executable the entry's mask where it differs (for any of its threads), and log what happened: one
+// record per change, one per lasting refusal, none for a process that ended before it could be set.
 #include <cstdio>
 #include <set>
 #include <string>

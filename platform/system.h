@@ -33,6 +33,12 @@ class IProcessApi {
   virtual bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) = 0;
   // The listing probe: writes back the mask the process already has and must change nothing.
   virtual bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) = 0;
+  // Whether every thread of the process runs with exactly this mask. Linux keeps a mask per thread,
+  // and a thread may set its own; Windows keeps one per process, which is then compared. False also
+  // when the threads cannot be read. Costs a read per thread: asked only of watched processes.
+  virtual bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) = 0;
+  // Whether the process still runs: false once it has ended, also while nobody has collected it.
+  virtual bool IsProcessRunning(ProcessId pid) = 0;
   // EnumProcessModules + GetModuleFileNameExA of the first module: the executable's full path,
   // empty when it cannot be read.
   virtual std::string GetProcessImagePath(ProcessHandle handle) = 0;

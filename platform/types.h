@@ -21,6 +21,8 @@ inline constexpr std::uint32_t kProcessSetInformation = 0x0200;
 inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
 // Refresh lists a process only if it could also set its mask and read its modules.
 inline constexpr std::uint32_t kListRights = kProcessQueryInformation | kProcessSetInformation | kProcessVmRead;
+// Reading a process's masks without changing them.
+inline constexpr std::uint32_t kQueryRights = kProcessQueryInformation;
 // Setting a mask (observation cycle, check boxes, change-assignment dialog).
 inline constexpr std::uint32_t kSetRights = kProcessQueryInformation | kProcessSetInformation;
 

@@ -127,6 +127,7 @@ bool FakeSystem::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask)
   if (process == nullptr || process->failSetMask) return false;
   if (mask == 0 || (mask & ~SystemMask()) != 0) return false;
   process->mask = mask;
+  for (AffinityMask& thread : process->threadMasks) thread = mask;
   return true;
 }
 
@@ -134,6 +135,19 @@ bool FakeSystem::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask c
   Note(FakeCall::kRewrite, PidOf(handle), kNoWindow, currentMask);
   FakeProcess* process = ProcessOf(handle);
   return process != nullptr && !process->failRewrite && !process->failSetMask;
+}
+
+bool FakeSystem::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+  Note(FakeCall::kThreadMasks, PidOf(handle), kNoWindow, mask);
+  FakeProcess* process = ProcessOf(handle);
+  if (process == nullptr || process->failThreadMasks || process->mask != mask) return false;
+  return std::all_of(process->threadMasks.begin(), process->threadMasks.end(),
+                     [mask](AffinityMask thread) { return thread == mask; });
+}
+
+bool FakeSystem::IsProcessRunning(ProcessId pid) {
+  Note(FakeCall::kIsRunning, pid);
+  return FindProcess(pid) != nullptr;
 }
 
 std::string FakeSystem::GetProcessImagePath(ProcessHandle handle) {

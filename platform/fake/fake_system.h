@@ -21,6 +21,8 @@ enum class FakeCall {
   kGetMask,
   kSetMask,
   kRewrite,
+  kThreadMasks,
+  kIsRunning,
   kImagePath,
   kProcessorCount,
   kEnumWindows,
@@ -45,10 +47,13 @@ struct FakeProcess {
   std::string exeFile;    // szExeFile
   std::string imagePath;  // what GetProcessImagePath answers
   AffinityMask mask = 0;
+  // The masks of its other threads; a set gives every thread the mask.
+  std::vector<AffinityMask> threadMasks;
   bool failOpen = false;
   bool failGetMask = false;
   bool failSetMask = false;  // SetProcessAffinityMask refuses every mask
   bool failRewrite = false;
+  bool failThreadMasks = false;  // its threads cannot be read
   bool failImagePath = false;
 };
 
@@ -98,6 +103,8 @@ class FakeSystem final : public ISystem {
   bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
   bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
   bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
+  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  bool IsProcessRunning(ProcessId pid) override;
   std::string GetProcessImagePath(ProcessHandle handle) override;
   std::uint32_t GetProcessorCount() override;
 

@@ -26,6 +26,10 @@ class LinuxSystem final : public ISystem {
   bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override {
     return processes_.RewriteProcessAffinityMask(handle, currentMask);
   }
+  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override {
+    return processes_.EveryThreadHasMask(handle, mask);
+  }
+  bool IsProcessRunning(ProcessId pid) override { return processes_.IsProcessRunning(pid); }
   std::string GetProcessImagePath(ProcessHandle handle) override { return processes_.GetProcessImagePath(handle); }
   std::uint32_t GetProcessorCount() override { return processes_.GetProcessorCount(); }
 

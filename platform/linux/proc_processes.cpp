@@ -404,6 +404,63 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask ma
   return ok;
 }
 
+bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+  ProcessId pid = 0;
+  if (!Find(handle, pid) || procFd_ < 0) return false;
+  char name[32];
+  std::snprintf(name, sizeof(name), "%u/task", static_cast<unsigned>(pid));
+  const int taskFd = openat(procFd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (taskFd < 0) return false;
+  DIR* dir = fdopendir(taskFd);
+  if (dir == nullptr) {
+    close(taskFd);
+    return false;
+  }
+  CpuSet target(cpuSetBytes_);
+  target.SetLow32(mask);
+  CpuSet thread(cpuSetBytes_);
+  bool every = true;
+  bool any = false;
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId tid = 0;
+    if (!ParseProcessId(entry->d_name, tid)) continue;
+    if (!thread.Read(static_cast<pid_t>(tid))) {
+      if (errno == ESRCH) continue;  // ended meanwhile
+      every = false;
+      break;
+    }
+    any = true;
+    if (!(thread == target)) {
+      every = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return every && any;
+}
+
+bool ProcProcesses::IsProcessRunning(ProcessId pid) {
+  if (procFd_ < 0 || pid == 0) return false;
+  char name[48];
+  std::snprintf(name, sizeof(name), "%u/stat", static_cast<unsigned>(pid));
+  const int fd = openat(procFd_, name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char stat[512];
+  const ssize_t n = read(fd, stat, sizeof(stat) - 1);
+  close(fd);
+  if (n <= 0) return false;
+  stat[n] = '\0';
+  // "pid (name) S ...": the name may hold anything, so the state follows the last ')'.
+  const char* close = std::strrchr(stat, ')');
+  if (close == nullptr || close[1] != ' ') return false;
+  const char state = close[2];
+  if (state != 'Z' && state != 'X') return true;
+  // The main thread has ended; the process runs on while another thread does.
+  std::snprintf(name, sizeof(name), "%u/task", static_cast<unsigned>(pid));
+  struct stat task {};
+  return fstatat(procFd_, name, &task, 0) == 0 && task.st_nlink > 3;
+}
+
 std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
   lastReadAtOpen_ = false;
   ProcessId pid = 0;

@@ -65,6 +65,12 @@ class ProcProcesses final : public IProcessApi {
   // Writes the main thread's own full mask back to it (a live thread's, as above): proves the
   // right to set it and changes nothing. currentMask is not needed for that.
   bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
+  // Every thread's full processor set equals the mask's (processors above 31 cleared); an ended
+  // main thread counts as one of them, since a set reaches it too.
+  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  // False for a process that is gone or a zombie; a process whose main thread has ended runs while
+  // another thread does.
+  bool IsProcessRunning(ProcessId pid) override;
   // The executable path; " (deleted)" is taken off. Right after a snapshot the path that the
   // snapshot read is used instead of reading the link a second time.
   std::string GetProcessImagePath(ProcessHandle handle) override;

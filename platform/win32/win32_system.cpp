@@ -18,7 +18,7 @@ HWND AsWindow(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 
 // The module list holds the executable first; the rest of the room is never looked at.
 constexpr DWORD kModuleSlots = 1000;
-constexpr DWORD kPathBufferBytes = 1024;
+constexpr DWORD kPathBufferBytes = 4096;
 constexpr int kClassBufferBytes = 128;
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
@@ -74,6 +74,22 @@ bool Win32System::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask
 
 bool Win32System::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) {
   return ::SetProcessAffinityMask(AsHandle(handle), static_cast<DWORD_PTR>(currentMask)) != FALSE;
+}
+
+bool Win32System::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  // Compared whole: a processor above 31 that the process may use differs from every mask we set.
+  return ::GetProcessAffinityMask(AsHandle(handle), &process, &system) && process == static_cast<DWORD_PTR>(mask);
+}
+
+bool Win32System::IsProcessRunning(ProcessId pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not ours to ask
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return running;
 }
 
 std::string Win32System::GetProcessImagePath(ProcessHandle handle) {

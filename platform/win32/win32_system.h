@@ -13,6 +13,9 @@ class Win32System final : public ISystem {
   bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
   bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
   bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
+  // The process's mask stands for its threads: Windows keeps one per process.
+  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  bool IsProcessRunning(ProcessId pid) override;
   std::string GetProcessImagePath(ProcessHandle handle) override;
   std::uint32_t GetProcessorCount() override;
 

@@ -160,29 +160,70 @@ TEST_F(CycleTest, ARefusedMaskIsRecordedAsAFailureOncePerProcess) {
   EXPECT_EQ(LogLines().size(), 3u);
 }
 
-TEST_F(CycleTest, AProcessThatCannotBeOpenedOrEndsBeforeTheSetIsAFailureNotAChange) {
+TEST_F(CycleTest, AProcessThatCannotBeOpenedIsAFailureOneThatEndedIsNothing) {
   system.AddProcess(1, "/opt/locked", 0x3);
   system.AddProcess(2, "/opt/ending", 0x3);
   system.AddProcess(3, "/opt/fine", 0x3);
+  system.AddProcess(4, "/opt/ends-while-set", 0x3);
   Watch("/opt/locked", 0x1);
   Watch("/opt/ending", 0x1);
   Watch("/opt/fine", 0x1);
+  Watch("/opt/ends-while-set", 0x1);
   system.beforeCall = [&](const platform::FakeCallRecord& call) {
     // Listing works for "locked", opening it to set its mask does not.
     if (call.call == FakeCall::kOpen && call.pid == 1) {
       system.FindProcess(1)->failOpen = call.access == platform::kSetRights;
     }
-    // "ending" ends between the refresh and the set.
+    // "ending" ends between the refresh and the set, the other one during the set.
     if (call.call == FakeCall::kOpen && call.pid == 2 && call.access == platform::kSetRights) system.RemoveProcess(2);
+    if (call.call == FakeCall::kSetMask && call.pid == 4) system.RemoveProcess(4);
   };
   Tick();
   EXPECT_THAT(LogLines(), ElementsAre(HasSubstr(") failed to set affinity mask 0x00000001 to process \"/opt/locked\""),
-                                      HasSubstr(") failed to set affinity mask 0x00000001 to process \"/opt/ending\""),
                                       HasSubstr(") set affinity mask 0x00000001 to process \"/opt/fine\"")));
   EXPECT_EQ(system.OpenHandleCount(), 0u);
   Tick();
   Tick();
-  EXPECT_EQ(LogLines().size(), 2u + 1u);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(CycleTest, AThreadThatSetItsOwnMaskIsPutBackAndOnlyWatchedProcessesAreAskedAboutThreads) {
+  system.AddProcess(1, "/opt/app", 0x1).threadMasks = {0x1, 0xF, 0x1};  // one thread escaped
+  system.AddProcess(2, "/opt/app", 0x1).threadMasks = {0x1};
+  system.AddProcess(3, "/opt/other", 0x1).threadMasks = {0xF};
+  Watch("/opt/app", 0x1);
+  Tick();
+  EXPECT_EQ(system.FindProcess(1)->threadMasks, (std::vector<AffinityMask>{0x1, 0x1, 0x1}));
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 1u);
+  EXPECT_EQ(system.CountCalls(FakeCall::kThreadMasks, 3), 0u) << "an unwatched process costs nothing more";
+  EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) set affinity mask 0x00000001 to process \"/opt/app\""));
+  system.ClearCalls();
+  Tick();
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 0u);
+  // Threads that cannot be read are set rather than trusted.
+  system.FindProcess(2)->failThreadMasks = true;
+  Tick();
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask, 2), 1u);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(CycleTest, RecordsAndNotesFollowTheListOrderWhateverTheProcessOrder) {
+  system.AddProcess(1, "/opt/a", 0x3);
+  system.AddProcess(2, "/opt/b", 0x3);
+  system.AddProcess(3, "/opt/c", 0x3);
+  Watch("/opt/c", 0x1);
+  Watch("/opt/q", 0x1);
+  Watch("/opt/a", 0x2);
+  Watch("/opt/b", 0x1);
+  quickChanged.insert("/opt/q");
+  quickChanged.insert("/opt/unlisted");
+  Tick();
+  EXPECT_EQ(out.Text(),
+            "observing...\n"
+            "set affinity mask 0x00000001 to process \"/opt/c\"\n"
+            " /opt/q is quick changed. so don't care it.\n"
+            "set affinity mask 0x00000002 to process \"/opt/a\"\n"
+            "set affinity mask 0x00000001 to process \"/opt/b\"\n");
 }
 
 TEST_F(CycleTest, AFailureIsNewsAgainAfterTheMaskWasOnceAccepted) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
@@ -32,10 +33,12 @@ class LinuxCycleTest : public testing::Test {
     }
   }
 
-  ChildProcess& Start(const fs::path& path, int threads) {
+  ChildProcess& Start(const fs::path& path, int threads, const std::string& mode = "") {
     fs::create_directories(path.parent_path());
     if (!fs::exists(path)) fs::copy_file(MAVRIN_SLEEPER, path);
-    children.push_back(std::make_unique<ChildProcess>(path.string(), std::vector<std::string>{std::to_string(threads)}));
+    std::vector<std::string> arguments{std::to_string(threads)};
+    if (!mode.empty()) arguments.push_back(mode);
+    children.push_back(std::make_unique<ChildProcess>(path.string(), arguments));
     ChildProcess& child = *children.back();
     EXPECT_TRUE(platformtest::WaitUntilRunning(child.pid(), path.string(), static_cast<std::size_t>(threads) + 1));
     return child;
@@ -99,6 +102,24 @@ TEST_F(LinuxCycleTest, FindsAProcessWhoseExecutableWasRemoved) {
   Tick();
   EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("0"));
   EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 1u);
+}
+
+TEST_F(LinuxCycleTest, AThreadThatGivesItselfEveryProcessorBackIsPinnedAgain) {
+  const fs::path watched = scratch.path() / "escaper";
+  ChildProcess& child = Start(watched, 2, "escape-once");
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Tick();
+  // Its main thread keeps the entry's processor; one other thread takes both back.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (AllowedLists(child.pid()).count("0-1") == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_THAT(AllowedLists(child.pid()), testing::Contains("0-1"));
+  Tick();
+  EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("1"));
+  const std::vector<std::string> lines = enginetest::Lines(enginetest::ReadFile(logPath));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines.back(), testing::HasSubstr(") set affinity mask 0x00000002 to process"));
 }
 
 TEST_F(LinuxCycleTest, PinsAProcessWhoseMainThreadEnded) {

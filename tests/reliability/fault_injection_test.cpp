@@ -157,6 +157,7 @@ TEST_F(FaultTest, AProcessVanishingBeforeAnyCallOfACycle) {
     SCOPED_TRACE("call " + std::to_string(k));
     system = FakeSystem();
     std::filesystem::remove(logPath);
+    log.ForgetFailure(30, 0x0, "/usr/bin/refused");
     Populate();
     CycleWithFaultAt(k, [&](const FakeCallRecord& call) {
       // The process the call is about ends just before it; a call about no process takes one of
@@ -164,6 +165,9 @@ TEST_F(FaultTest, AProcessVanishingBeforeAnyCallOfACycle) {
       system.RemoveProcess(call.pid != 0 ? call.pid : 12);
       if (call.window != 0) system.RemoveWindow(call.window);
     });
+    // The refused process gets its failure record only if it was still there to refuse.
+    const bool refusalRecorded = enginetest::ReadFile(logPath).find("failed to set affinity mask 0x00000000") != std::string::npos;
+    EXPECT_EQ(refusalRecorded, system.FindProcess(30) != nullptr);
   }
 }
 
@@ -184,6 +188,8 @@ TEST_F(FaultTest, EachCallOfACycleFailingInTurn) {
         case FakeCall::kGetMask: if (p) p->failGetMask = true; break;
         case FakeCall::kSetMask: if (p) p->failSetMask = true; break;
         case FakeCall::kRewrite: if (p) p->failRewrite = true; break;
+        case FakeCall::kThreadMasks: if (p) p->failThreadMasks = true; break;
+        case FakeCall::kIsRunning: system.RemoveProcess(call.pid); break;
         case FakeCall::kImagePath: if (p) p->failImagePath = true; break;
         case FakeCall::kWindowTitle: if (w) w->failTitle = true; break;
         case FakeCall::kWindowClass: if (w) w->failClass = true; break;
