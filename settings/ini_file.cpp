@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -86,6 +87,106 @@ std::string EncodeValue(std::string_view value) {
   return std::string(value);
 }
 
+// ---- UTF-16 files --------------------------------------------------------------------------------
+
+enum class Encoding { kBytes, kUtf16Le, kUtf16Be };
+
+Encoding EncodingOf(std::string_view raw) {
+  if (raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE') return Encoding::kUtf16Le;
+  if (raw.size() >= 2 && raw[0] == '\xFE' && raw[1] == '\xFF') return Encoding::kUtf16Be;
+  return Encoding::kBytes;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The text after the byte order mark as UTF-8; false for an odd length or a lone surrogate.
+bool DecodeUtf16(std::string_view raw, bool bigEndian, std::string& text) {
+  raw.remove_prefix(2);
+  if (raw.size() % 2 != 0) return false;
+  text.clear();
+  text.reserve(raw.size() / 2 + raw.size() / 8);
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(raw[i]);
+    const auto b = static_cast<unsigned char>(raw[i + 1]);
+    return static_cast<std::uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  };
+  for (std::size_t i = 0; i < raw.size(); i += 2) {
+    std::uint32_t c = unit(i);
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 2 >= raw.size()) return false;
+      const std::uint32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    AppendUtf8(text, c);
+  }
+  return true;
+}
+
+// Walks well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF); false at the
+// first byte that is none.
+template <class Each>
+bool ForEachCodePoint(std::string_view text, Each each) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    each(c);
+    i += length;
+  }
+  return true;
+}
+
+bool IsUtf8(std::string_view text) {
+  return ForEachCodePoint(text, [](std::uint32_t) {});
+}
+
+std::string EncodeUtf16(std::string_view text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  out.reserve(2 + text.size() * 2);
+  auto put = [&](std::uint32_t unit) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  };
+  ForEachCodePoint(text, [&](std::uint32_t c) {
+    if (c < 0x10000) {
+      put(c);
+    } else {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  });
+  return out;
+}
+
 // A commit killed in mid-write leaves its temporary file ".<name>.tmp-<pid>-<n>" behind, and
 // nobody else would ever remove it. Those of writers that are gone are removed; a writer that
 // still runs (or a process that now has its id) keeps its file.
@@ -121,12 +222,36 @@ class IniFile::Document {
  public:
   static std::unique_ptr<Document> Load(const std::string& path, std::size_t maxSize) {
     auto doc = std::make_unique<Document>();
-    doc->writable_ = ReadWholeFile(path, maxSize, doc->text_);
+    std::string raw;
+    bool exists = false;
+    doc->writable_ = ReadWholeFile(path, maxSize, raw, exists, doc->error_);
+    doc->fingerprint_ = !doc->writable_ ? std::string() : exists ? FingerprintOf(raw) : std::string(kMissingFile);
+    doc->encoding_ = EncodingOf(raw);
+    if (doc->encoding_ == Encoding::kBytes) {
+      doc->text_ = std::move(raw);
+    } else if (!DecodeUtf16(raw.substr(0, raw.size() & ~std::size_t{1}), doc->encoding_ == Encoding::kUtf16Be,
+                            doc->text_) ||
+               raw.size() % 2 != 0) {
+      // Not what it claims to be: whatever we wrote would be read back as something else.
+      if (doc->writable_) doc->error_ = "not valid UTF-16";
+      doc->writable_ = false;
+      doc->fingerprint_.clear();
+      doc->text_.clear();
+    }
     doc->Parse();
     return doc;
   }
 
   bool Writable() const { return writable_; }
+  const std::string& Error() const { return error_; }
+  const std::string& Fingerprint() const { return fingerprint_; }
+  // Whether the file's encoding can carry the text: a UTF-16 file only well-formed UTF-8.
+  bool CanHold(std::string_view text) const { return encoding_ == Encoding::kBytes || IsUtf8(text); }
+  // The bytes of the file as the batch would leave it.
+  std::string Bytes() const {
+    std::string text = Serialize();
+    return encoding_ == Encoding::kBytes ? text : EncodeUtf16(text, encoding_ == Encoding::kUtf16Be);
+  }
   bool Dirty() const { return dirty_; }
 
   bool Find(std::string_view section, std::string_view key, std::string_view& value) const {
@@ -234,13 +359,20 @@ class IniFile::Document {
   };
 
   // False when a file is there but could not be taken whole (unreadable, not a plain file, too
-  // big): writing it over would lose what we could not read. `text` keeps what could be read.
-  static bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& text) {
+  // big): writing it over would lose what we could not read. `text` keeps what could be read,
+  // `error` says why.
+  static bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& text, bool& exists,
+                            std::string& error) {
     // O_NONBLOCK: a FIFO put in the file's place must not stall the program.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return errno == ENOENT;
+    exists = fd >= 0 || errno != ENOENT;
+    if (fd < 0) {
+      if (exists) error = std::strerror(errno);
+      return !exists;
+    }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = "not a regular file";
       close(fd);
       return false;
     }
@@ -250,6 +382,7 @@ class IniFile::Document {
       ssize_t n = read(fd, chunk, sizeof chunk);
       if (n < 0) {
         if (errno == EINTR) continue;
+        error = std::strerror(errno);
         whole = false;
         break;
       }
@@ -257,6 +390,7 @@ class IniFile::Document {
       std::size_t room = maxSize - text.size();
       if (static_cast<std::size_t>(n) > room) {
         text.append(chunk, room);
+        error = "larger than " + std::to_string(maxSize) + " bytes";
         whole = false;
         break;
       }
@@ -342,8 +476,11 @@ class IniFile::Document {
     if (withEnd) out += eol_;
   }
 
-  std::string text_;
+  std::string text_;  // as UTF-8 when the file is UTF-16
   std::string eol_ = "\n";  // new lines follow the file's own line ends
+  Encoding encoding_ = Encoding::kBytes;
+  std::string fingerprint_;
+  std::string error_;
   bool writable_ = true;
   bool dirty_ = false;
   std::unordered_map<std::string, Section> sections_;  // by lower-cased name
@@ -381,12 +518,14 @@ std::size_t IniFile::Read(const char* section, const char* key, const char* defa
   return n;
 }
 
+std::string IniFile::Fingerprint() const { return batch_ != nullptr ? batch_->Fingerprint() : fingerprint_; }
+
 bool IniFile::Write(const char* section, const char* key, const char* value) {
   if (section == nullptr || key == nullptr || value == nullptr) return false;
   if (!IsStorableSection(section) || !IsStorableKey(key) || HasLineBreak(value)) return false;
   const bool ownBatch = batch_ == nullptr;
   if (ownBatch) BeginBatch();
-  if (!batch_->Writable()) {
+  if (!batch_->Writable() || !batch_->CanHold(section) || !batch_->CanHold(key) || !batch_->CanHold(value)) {
     if (ownBatch) DiscardBatch();
     return false;
   }
@@ -402,15 +541,29 @@ bool IniFile::ReadKeys(const char* section, std::vector<std::string>& keys) {
 }
 
 bool IniFile::BeginBatch() {
-  if (batch_ == nullptr) batch_ = Document::Load(path_, maxFileSize_);
+  if (batch_ == nullptr) {
+    batch_ = Document::Load(path_, maxFileSize_);
+    fingerprint_ = batch_->Fingerprint();
+    lastError_ = batch_->Error();
+  }
   return batch_->Writable();
 }
 
 bool IniFile::CommitBatch() {
   std::unique_ptr<Document> doc = std::move(batch_);
   if (doc == nullptr || !doc->Dirty()) return true;
-  if (!doc->Writable()) return false;
-  return Commit(doc->Serialize());
+  if (!doc->Writable()) {
+    lastError_ = doc->Error();
+    return false;
+  }
+  const std::string bytes = doc->Bytes();
+  if (!Commit(bytes)) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
+  fingerprint_ = FingerprintOf(bytes);
+  lastError_.clear();
+  return true;
 }
 
 void IniFile::DiscardBatch() { batch_.reset(); }
@@ -437,7 +590,10 @@ bool IniFile::Commit(const std::string& content) {
   }
   const bool exists = stat(target.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) return false;
-  if (exists && !S_ISREG(st.st_mode)) return false;
+  if (exists && !S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
 
   std::size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
@@ -456,8 +612,10 @@ bool IniFile::Commit(const std::string& content) {
   if (fd < 0) return false;
 
   auto fail = [&]() {
+    const int error = errno;  // the reason, not what the cleaning up met
     if (fd >= 0) close(fd);
     unlink(temp.c_str());
+    errno = error;
     return false;
   };
 

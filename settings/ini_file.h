@@ -22,7 +22,9 @@ struct IniFileFaults {
 // Reading follows the system profile services: LF or CRLF line ends; blanks around names, '=' and
 // values ignored; a value in one pair of double (or single) quotes unwrapped; lines starting with
 // ';' or '#' are comments; lines without '=' are ignored; the first of duplicate keys wins. Every
-// byte that is not written to is kept: other sections, comments, junk lines and line ends.
+// byte that is not written to is kept: other sections, comments, junk lines and line ends. A file
+// that starts with a UTF-16 byte order mark (as editors on Windows write it) is read as UTF-16 and
+// written back in the same encoding; a value it cannot hold (bytes that are no UTF-8) is refused.
 //
 // A commit writes a temporary file in the same directory, flushes it to the disk and renames it
 // over the old file, so the file is always either wholly old or wholly new. The old file's
@@ -45,7 +47,9 @@ class IniFile : public ProfileFile {
   bool CommitBatch() override;
   void DiscardBatch() override;
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const override { return path_; }
+  std::string LastError() const override { return lastError_; }
+  std::string Fingerprint() const override;
   void SetFaultsForTesting(IniFileFaults faults);
 
  private:
@@ -57,4 +61,6 @@ class IniFile : public ProfileFile {
   std::size_t maxFileSize_;
   IniFileFaults faults_;
   std::unique_ptr<Document> batch_;  // the snapshot while a batch runs
+  std::string fingerprint_ = kMissingFile;  // of the last snapshot or commit
+  std::string lastError_;
 };

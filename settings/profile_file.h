@@ -1,6 +1,9 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Sections of "key=value" lines in one text file, with the calling shape of the system's profile
@@ -41,4 +44,28 @@ class ProfileFile {
   virtual bool CommitBatch() = 0;
   // Ends the batch and forgets its writes.
   virtual void DiscardBatch() = 0;
+
+  // The file's path, for messages.
+  virtual const std::string& Path() const = 0;
+  // Why the last BeginBatch or CommitBatch failed, in the system's words; empty when it did not
+  // fail or no reason is known.
+  virtual std::string LastError() const = 0;
+  // What the file held as the running batch found it or, between batches, as the last batch found
+  // it or the last successful commit left it: equal bytes give equal fingerprints. kMissingFile
+  // when there was no file, empty when it could not be read.
+  virtual std::string Fingerprint() const = 0;
+
+  static constexpr const char kMissingFile[] = "missing";
 };
+
+// The fingerprint of a file's bytes: their length and a 64-bit FNV-1a hash.
+inline std::string FingerprintOf(std::string_view bytes) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char text[48];
+  std::snprintf(text, sizeof text, "%zu:%016llx", bytes.size(), static_cast<unsigned long long>(hash));
+  return text;
+}

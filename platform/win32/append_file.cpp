@@ -2,20 +2,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/system_message.h"
+
 namespace platform {
-namespace {
-
-std::string SystemMessage(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  return message;
-}
-
-}  // namespace
 
 bool AppendToRegularFile(const std::string& path, const std::string& text, std::string& error) {
   // Shared for every access, so other programs may read, rename or delete the log meanwhile.

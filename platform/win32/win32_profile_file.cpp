@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/win32/system_message.h"
+
 namespace platform {
 namespace {
 
@@ -44,6 +46,20 @@ std::vector<std::string> ReadList(Fetch fetch) {
     break;
   }
   return items;
+}
+
+// The fingerprint of the file's bytes; empty when it cannot be read.
+std::string FingerprintOfFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char chunk[65536];
+  DWORD n = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != FALSE) && n > 0) bytes.append(chunk, n);
+  CloseHandle(file);
+  return ok ? FingerprintOf(bytes) : std::string();
 }
 
 bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -119,6 +135,7 @@ bool Win32ProfileFile::Write(const char* section, const char* key, const char* v
     return CommitBatch();
   }
   if (!WriteTo(WorkingPath(), section, key, value)) {
+    lastError_ = SystemMessage(GetLastError());
     batchFailed_ = true;
     return false;
   }
@@ -164,12 +181,17 @@ bool Win32ProfileFile::BeginBatch() {
   const std::string copy = FullPath(copyPath_);
   RemoveCopy();  // a copy left by a run that was killed mid-batch
   ReleaseCached(file);
+  lastError_.clear();
+  fingerprint_ = kMissingFile;
   if (FileExists(file)) {
     // The copy must start as the file is now; a file that cannot be copied must not be replaced.
     if (!CopyFileA(file.c_str(), copy.c_str(), FALSE)) {
+      lastError_ = SystemMessage(GetLastError());
+      fingerprint_.clear();
       batch_ = BatchState::kBroken;
       return false;
     }
+    fingerprint_ = FingerprintOfFile(copy);
   }
   batch_ = BatchState::kOpen;
   return true;
@@ -187,8 +209,14 @@ bool Win32ProfileFile::CommitBatch() {
   bool ok = true;
   if (batchWritten_) {
     ReleaseCached(copy);  // out to the disk before it takes the file's place
+    const std::string written = FingerprintOfFile(copy);
     ok = !batchFailed_ &&
          MoveFileExA(copy.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (ok) {
+      fingerprint_ = written;
+    } else if (!batchFailed_) {
+      lastError_ = SystemMessage(GetLastError());
+    }
     ReleaseCached(file);
   }
   batch_ = BatchState::kNone;

@@ -27,7 +27,9 @@ class Win32ProfileFile final : public ProfileFile {
   bool CommitBatch() override;
   void DiscardBatch() override;
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const override { return path_; }
+  std::string LastError() const override { return lastError_; }
+  std::string Fingerprint() const override { return fingerprint_; }
 
  private:
   enum class BatchState { kNone, kOpen, kBroken };
@@ -44,6 +46,8 @@ class Win32ProfileFile final : public ProfileFile {
   BatchState batch_ = BatchState::kNone;
   bool batchWritten_ = false;
   bool batchFailed_ = false;
+  std::string fingerprint_ = kMissingFile;
+  std::string lastError_;
 };
 
 }  // namespace platform

@@ -22,6 +22,9 @@ class ObservedProfile : public ProfileFile {
     return inner_.CommitBatch();
   }
   void DiscardBatch() override { inner_.DiscardBatch(); }
+  const std::string& Path() const override { return inner_.Path(); }
+  std::string LastError() const override { return inner_.LastError(); }
+  std::string Fingerprint() const override { return inner_.Fingerprint(); }
 
   int commits = 0;
   std::function<void()> onCommit;

@@ -71,7 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = fuzz::ScratchDir() + "/f.ini";
   FUZZ_CHECK(fuzz::WriteBytes(path, content));
   const std::size_t maxSize = in.Byte() % 2 == 0 ? IniFile::kDefaultMaxFileSize : 16 + in.Byte() * 4u;
-  const bool whole = content.size() <= maxSize;
+  bool whole = content.size() <= maxSize;
+  // A file that claims UTF-16 must be well-formed UTF-16 to be taken at all.
+  if (whole && content.size() >= 2 && (content.compare(0, 2, "\xFF\xFE") == 0 || content.compare(0, 2, "\xFE\xFF") == 0)) {
+    IniFile probe(path, maxSize);
+    whole = probe.BeginBatch();
+    probe.DiscardBatch();
+  }
   const bool batch = in.Byte() % 2 == 0;
 
   std::vector<std::string> sections{"MAV_RIN", "Other"};
@@ -89,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::map<std::pair<std::string, std::string>, std::string> before;
   {
     IniFile file(path, maxSize);
-    const std::size_t big = content.size() + 2;
+    const std::size_t big = content.size() * 2 + 2;  // UTF-16 text may grow as UTF-8
     for (const std::string& section : sections) {
       std::vector<std::string> keys;
       if (!file.ReadKeys(section.c_str(), keys)) FUZZ_CHECK(keys.empty());
@@ -132,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [name, value] : expected) {
     // Only names that address one key the same way before and after are comparable.
     if (name.first.empty() || name.second.empty()) continue;
-    FUZZ_CHECK(ReadExact(again, name.first.c_str(), name.second.c_str(), after.size() + 2) == value);
+    FUZZ_CHECK(ReadExact(again, name.first.c_str(), name.second.c_str(), after.size() * 2 + 2) == value);
   }
   return 0;
 }

@@ -95,6 +95,72 @@ TEST_F(IniFileTest, ByteOrderMarkIsNotPartOfTheFirstLine) {
   EXPECT_EQ(Content(), "\xEF\xBB\xBF[MAV_RIN]\r\nk=w\r\n");
 }
 
+// UTF-16 as an editor on Windows writes it: the text as UTF-8 to the program, the file in the
+// encoding it came in.
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+TEST_F(IniFileTest, Utf16FilesAreReadAndWrittenBackInTheirEncoding) {
+  for (bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
+    Put(Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n", bigEndian));
+    IniFile file(path());
+    EXPECT_EQ(Get(file, "MAV_RIN", "001_process_path"), "C:\\\xE3\x83\x84\xE3\x83\xBC\xE3\x83\xAB\\App.exe");
+    ASSERT_TRUE(file.Write("MAV_RIN", "001_affinity_mask", "3"));
+    ASSERT_TRUE(file.Write("MAV_RIN", "002_process_path", "/\xE9\x9F\xB3"));
+    EXPECT_FALSE(file.Write("MAV_RIN", "003_process_path", "/\xFF\xFE no UTF-8")) << "UTF-16 cannot carry it";
+    EXPECT_EQ(Content(), Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n"
+                               u"001_affinity_mask=3\r\n002_process_path=/\u97F3\r\n",
+                               bigEndian));
+  }
+
+  // Text that claims to be UTF-16 and is not: read as nothing, never written over.
+  // An odd length, a high surrogate without its low one, a low one alone.
+  for (const std::string& broken : {std::string("\xFF\xFE[\0M\0A", 7), std::string("\xFF\xFE\x00\xD8[\0", 6),
+                                    std::string("\xFF\xFE\x00\xDC", 4)}) {
+    Put(broken);
+    IniFile file(path());
+    EXPECT_FALSE(file.BeginBatch());
+    EXPECT_EQ(file.LastError(), "not valid UTF-16");
+    EXPECT_EQ(file.Fingerprint(), "");
+    file.DiscardBatch();
+    EXPECT_FALSE(file.Write("MAV_RIN", "k", "v"));
+    EXPECT_EQ(Content(), broken);
+  }
+}
+
+TEST_F(IniFileTest, FingerprintFollowsTheBytesOfTheLastLookOrCommit) {
+  IniFile file(path());
+  ASSERT_TRUE(file.BeginBatch());
+  EXPECT_EQ(file.Fingerprint(), ProfileFile::kMissingFile);
+  ASSERT_TRUE(file.Write("MAV_RIN", "k", "v"));
+  ASSERT_TRUE(file.CommitBatch());
+  EXPECT_EQ(file.Fingerprint(), FingerprintOf(Content())) << "what the commit left";
+  EXPECT_EQ(file.Fingerprint(), FingerprintOf("[MAV_RIN]\nk=v\n"));
+
+  Put("[MAV_RIN]\nk=w\n");  // someone else's edit, seen at the next look only
+  EXPECT_EQ(file.Fingerprint(), FingerprintOf("[MAV_RIN]\nk=v\n"));
+  ASSERT_TRUE(file.BeginBatch());
+  EXPECT_EQ(file.Fingerprint(), FingerprintOf("[MAV_RIN]\nk=w\n"));
+  file.DiscardBatch();
+  EXPECT_NE(FingerprintOf("[MAV_RIN]\nk=v\n"), FingerprintOf("[MAV_RIN]\nk=w\n"));
+
+  std::filesystem::remove(path());
+  ASSERT_TRUE(std::filesystem::create_directory(path()));
+  EXPECT_FALSE(file.BeginBatch());
+  EXPECT_EQ(file.Fingerprint(), "");
+  EXPECT_EQ(file.LastError(), "not a regular file");
+  file.DiscardBatch();
+}
+
 TEST_F(IniFileTest, MissingOrUnusableFileReadsDefaults) {
   IniFile missing(path());
   EXPECT_EQ(Get(missing, "MAV_RIN", "001_process_path", "dflt"), "dflt");
