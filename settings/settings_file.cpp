@@ -1,6 +1,6 @@
 #include "settings/settings_file.h"
 
-#include <climits>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -37,115 +37,215 @@ int SlotOfKey(const std::string& key) {
   return slot;
 }
 
-// What one slot's writes came to, reported once the commit has told whether they reached the disk.
-struct SlotReport {
-  std::string line;         // the entry's "%03d : %s, %d" line; empty for a blanked slot
+// Every slot the section has a key of, ascending.
+std::vector<int> SlotsOf(ProfileFile& file) {
+  std::vector<std::string> keys;
+  file.ReadKeys(kSettingsSection, keys);
+  std::vector<int> slots;
+  slots.reserve(keys.size() / 2 + 1);
+  for (const std::string& key : keys) {
+    if (const int slot = SlotOfKey(key)) slots.push_back(slot);
+  }
+  std::sort(slots.begin(), slots.end());
+  slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
+  return slots;
+}
+
+// A text from the file inside a one-line message: control bytes as \xNN, at most `room` bytes.
+std::string Quoted(const std::string& text, std::size_t room) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : CutToBytes(text, room)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return text.size() > room ? out + "..." : out;
+}
+
+enum class SlotState { kEmpty, kEntry, kUnholdable };
+
+// One slot as the loader takes it. kUnholdable: a value the list could not hold as written, so the
+// slot is neither watched nor ever written over; `why` says what is wrong.
+class SlotReader {
+ public:
+  explicit SlotReader(ProfileFile& file) : file_(file), path_(kMaxPathBytes + 2, '\0') {}
+
+  SlotState Read(int slot, WatchEntry& entry, std::string& why) {
+    const std::size_t length =
+        file_.Read(kSettingsSection, SlotKey(slot, kPathSuffix).c_str(), "", path_.data(), path_.size());
+    if (length == 0) return SlotState::kEmpty;
+    entry.exePath.assign(path_.data(), length);
+    if (length > kMaxPathBytes) {
+      why = "its path is longer than " + std::to_string(kMaxPathBytes) + " bytes";
+      return SlotState::kUnholdable;
+    }
+    ToLowerAscii(entry.exePath);
+    char mask[64];
+    const std::size_t maskLength = file_.Read(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), "", mask, sizeof mask);
+    if (maskLength + 1 >= sizeof mask || !ParseAffinityMask(mask, entry.affinityMask)) {
+      why = "its mask \"" + Quoted(std::string(mask, maskLength), 40) + "\" is no number from -2147483648 to 4294967295";
+      return SlotState::kUnholdable;
+    }
+    return SlotState::kEntry;
+  }
+
+ private:
+  ProfileFile& file_;
+  std::string path_;
+};
+
+// Visits the slots a load takes, in slot order: every one up to slot 100, gaps or not; above it
+// only those that go on without an empty slot, because older saves blanked only the first hundred
+// and left the deleted entries of a longer list behind above an empty slot there.
+template <class Visit>
+void ForEachSlot(ProfileFile& file, Visit visit) {
+  SlotReader reader(file);
+  WatchEntry entry;
+  std::string why;
+  int next = kSlotsAlwaysWritten + 1;
+  for (int slot : SlotsOf(file)) {
+    if (slot > kSlotsAlwaysWritten && slot != next) break;
+    const SlotState state = reader.Read(slot, entry, why);
+    if (slot > kSlotsAlwaysWritten) {
+      if (state == SlotState::kEmpty) break;
+      next = slot + 1;
+    }
+    visit(slot, state, entry, why);
+  }
+}
+
+// What one entry's writes came to, reported once the commit has told whether they reached the disk.
+struct EntryReport {
+  std::string line;  // the entry's "%03d : %s, %d" line
   bool pathRefused = false;
   bool maskRefused = false;
   bool pathQueued = false;
   bool maskQueued = false;
 };
 
-void LoadWatchList(WatchList& list, ProfileFile& file) {
-  list.Clear();
-  file.BeginBatch();  // one look at the file for all the reads
-  char buffer[1024];
-  for (int slot = 1; slot < INT_MAX; ++slot) {
-    std::size_t length = file.Read(kSettingsSection, SlotKey(slot, kPathSuffix).c_str(), "", buffer, sizeof buffer);
-    if (length == 0) break;
-    WatchEntry entry;
-    entry.exePath.assign(buffer, length);
-    ToLowerAscii(entry.exePath);
-    file.Read(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), "", buffer, sizeof buffer);
-    entry.affinityMask = ParseAffinityMask(buffer);
-    list.Append(entry);
+std::string MaskText(AffinityMask mask) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<std::int32_t>(mask)));
+  return text;
+}
+
+bool WriteBlankSlot(ProfileFile& file, int slot) {
+  const bool path = file.Write(kSettingsSection, SlotKey(slot, kPathSuffix).c_str(), "");
+  const bool mask = file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), "0");
+  return path && mask;
+}
+
+}  // namespace
+
+bool ParseAffinityMask(const char* text, AffinityMask& mask) {
+  if (text == nullptr) return false;
+  auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (blank(*text)) ++text;
+  if (*text == '\0') {  // no value at all, as for a missing key
+    mask = 0;
+    return true;
   }
-  file.DiscardBatch();
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  if (*text < '0' || *text > '9') return false;
+  std::uint64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10u + static_cast<std::uint64_t>(*text - '0');
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  while (blank(*text)) ++text;
+  if (*text != '\0' || (negative && value > 0x80000000ull)) return false;
+  mask = negative ? 0u - static_cast<AffinityMask>(value) : static_cast<AffinityMask>(value);
+  return true;
 }
 
-void WriteSlot(ProfileFile& file, int slot, const char* path, AffinityMask mask, SlotReport& report) {
-  char maskText[16];
-  std::snprintf(maskText, sizeof maskText, "%d", static_cast<int>(static_cast<std::int32_t>(mask)));
-  report.pathQueued = file.Write(kSettingsSection, SlotKey(slot, kPathSuffix).c_str(), path);
-  report.pathRefused = !report.pathQueued;
-  report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), maskText);
-  report.maskRefused = !report.maskQueued;
+void ReadWatchList(WatchList& list, ProfileFile& file, std::FILE* errors) {
+  list.Clear();
+  ForEachSlot(file, [&](int slot, SlotState state, const WatchEntry& entry, const std::string& why) {
+    if (state == SlotState::kEntry) {
+      list.Append(entry);
+    } else if (state == SlotState::kUnholdable && errors != nullptr) {
+      std::fprintf(errors, "mavrin: %s: slot %03d (%s) is not watched and stays as it is: %s\n", file.Path().c_str(), slot,
+                   Quoted(entry.exePath, 80).c_str(), why.c_str());
+    }
+  });
 }
 
-void SaveWatchList(const WatchList& list, ProfileFile& file, std::FILE* diag) {
-  file.BeginBatch();
-  std::vector<SlotReport> reports;
-  reports.reserve(list.Count() + kSlotsAlwaysWritten);
+bool WriteWatchList(const WatchList& list, ProfileFile& file, std::FILE* diag, std::FILE* errors) {
+  // A file that cannot be read is never written over: what we could not read would be lost.
+  const bool readable = file.BeginBatch();
+  // The slots a load leaves out keep what the user wrote there; everything else is ours.
+  std::set<int> kept;
+  ForEachSlot(file, [&kept](int slot, SlotState state, const WatchEntry&, const std::string&) {
+    if (state == SlotState::kUnholdable) kept.insert(slot);
+  });
+  auto nextSlot = [&kept](int slot) {
+    do ++slot;
+    while (kept.count(slot) != 0);
+    return slot;
+  };
 
-  // Entries take the slots in list order. An entry whose path the file cannot hold gives up its
-  // slot to the next one: a blank or partial slot would end the next load early and lose every
-  // entry after it.
+  // Entries take the free slots in list order. An entry whose path the file cannot hold gives up
+  // its slot to the next one, so that no slot is left partly written.
+  std::vector<EntryReport> reports;
+  reports.reserve(list.Count());
   int slot = 0;
   for (std::size_t i = 0; i < list.Count(); ++i) {
     const WatchEntry& entry = list.At(i);
-    SlotReport& report = reports.emplace_back();
+    EntryReport& report = reports.emplace_back();
     char head[64];
     std::snprintf(head, sizeof head, "%03d : ", static_cast<int>(i + 1));
-    char tail[24];
-    std::snprintf(tail, sizeof tail, ", %d\n", static_cast<int>(static_cast<std::int32_t>(entry.affinityMask)));
-    report.line = std::string(head) + entry.exePath + tail;
-
+    report.line = std::string(head) + entry.exePath + ", " + MaskText(entry.affinityMask) + "\n";
     if (entry.exePath.empty() || entry.exePath.find('\0') != std::string::npos) {
       report.pathRefused = true;
       continue;
     }
-    report.pathQueued = file.Write(kSettingsSection, SlotKey(slot + 1, kPathSuffix).c_str(), entry.exePath.c_str());
+    const int candidate = nextSlot(slot);
+    report.pathQueued = file.Write(kSettingsSection, SlotKey(candidate, kPathSuffix).c_str(), entry.exePath.c_str());
     if (!report.pathQueued) {
       report.pathRefused = true;
       continue;
     }
-    ++slot;
-    char maskText[16];
-    std::snprintf(maskText, sizeof maskText, "%d", static_cast<int>(static_cast<std::int32_t>(entry.affinityMask)));
-    report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), maskText);
+    slot = candidate;
+    report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), MaskText(entry.affinityMask).c_str());
     report.maskRefused = !report.maskQueued;
   }
 
   // Blank the rest of the first hundred slots, as every saved file has them, and every higher slot
   // an earlier, longer list left behind, so that no deleted entry comes back.
-  int lastBlank = list.Count() > static_cast<std::size_t>(kSlotsAlwaysWritten) ? static_cast<int>(list.Count())
-                                                                                : kSlotsAlwaysWritten;
-  for (int n = slot + 1; n <= lastBlank; ++n) WriteSlot(file, n, "", 0, reports.emplace_back());
-  std::vector<std::string> keys;
-  file.ReadKeys(kSettingsSection, keys);
-  std::set<int> stale;
-  for (const std::string& key : keys) {
-    int n = SlotOfKey(key);
-    if (n > lastBlank) stale.insert(n);
+  const int lastBlank = std::max(slot, kSlotsAlwaysWritten);
+  for (int n = nextSlot(slot); n <= lastBlank; n = nextSlot(n)) WriteBlankSlot(file, n);
+  for (int n : SlotsOf(file)) {
+    if (n > lastBlank && kept.count(n) == 0) WriteBlankSlot(file, n);
   }
-  for (int n : stale) WriteSlot(file, n, "", 0, reports.emplace_back());
 
-  const bool committed = file.CommitBatch();
-  if (diag == nullptr) return;
-  for (const SlotReport& report : reports) {
-    std::fputs(report.line.c_str(), diag);
-    if (report.pathRefused || (report.pathQueued && !committed)) std::fputs(" failed. (process)\n", diag);
-    if (report.maskRefused || (report.maskQueued && !committed)) std::fputs(" failed. (mask)\n", diag);
+  const bool committed = file.CommitBatch() && readable;
+  if (diag != nullptr) {
+    for (const EntryReport& report : reports) {
+      std::fputs(report.line.c_str(), diag);
+      if (report.pathRefused || (report.pathQueued && !committed)) std::fputs(" failed. (process)\n", diag);
+      if (report.maskRefused || (report.maskQueued && !committed)) std::fputs(" failed. (mask)\n", diag);
+    }
   }
+  if (!committed && errors != nullptr) {
+    const std::string why = readable ? file.LastError() : "it cannot be read: " + file.LastError();
+    std::fprintf(errors, "mavrin: the watch list could not be saved to %s%s%s%s; the file keeps what it held\n",
+                 file.Path().c_str(), why.empty() ? "" : " (", why.c_str(), why.empty() ? "" : ")");
+    std::fflush(errors);
+  }
+  return committed;
 }
 
-}  // namespace
-
-AffinityMask ParseAffinityMask(const char* text) {
-  if (text == nullptr) return 0;
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  AffinityMask value = 0;  // unsigned, so it wraps modulo 2^32 by itself
-  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + static_cast<AffinityMask>(*text - '0');
-  return negative ? 0u - value : value;
-}
-
-bool SerializeWatchList(WatchList& list, ProfileFile& file, bool save, std::FILE* diag) {
-  if (save) {
-    SaveWatchList(list, file, diag);
-  } else {
-    LoadWatchList(list, file);
-  }
-  return true;
+bool SerializeWatchList(WatchList& list, ProfileFile& file, bool save, std::FILE* diag, std::FILE* errors) {
+  if (save) return WriteWatchList(list, file, diag, errors);
+  const bool readable = file.BeginBatch();  // one look at the file for all the reads
+  ReadWatchList(list, file, errors);
+  file.DiscardBatch();
+  return readable;
 }

@@ -23,7 +23,7 @@ std::string Save(WatchList& list, IniFile& file) {
   std::size_t size = 0;
   std::FILE* diag = open_memstream(&text, &size);
   FUZZ_CHECK(diag != nullptr);
-  FUZZ_CHECK(SerializeWatchList(list, file, true, diag));
+  SerializeWatchList(list, file, true, diag, nullptr);
   std::fclose(diag);
   std::string lines(text, size);
   std::free(text);
@@ -40,13 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IniFile file(path);
   WatchList loaded;
   loaded.Append({"left over", 1});
-  FUZZ_CHECK(SerializeWatchList(loaded, file, false, nullptr));
+  SerializeWatchList(loaded, file, false, nullptr, nullptr);
 
   WatchList storable;
   std::size_t refused = 0;
   for (const WatchEntry& entry : loaded) {
     FUZZ_CHECK(!entry.exePath.empty());
-    FUZZ_CHECK(entry.exePath.size() <= 1023);
+    FUZZ_CHECK(entry.exePath.size() <= kMaxPathBytes);
     FUZZ_CHECK(entry.exePath.find('\0') == std::string::npos);
     for (char c : entry.exePath) FUZZ_CHECK(!(c >= 'A' && c <= 'Z'));
     if (fuzz::HasLineBreak(entry.exePath)) {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(Count(lines, " failed. (mask)\n") == 0);
 
   WatchList reloaded;
-  FUZZ_CHECK(SerializeWatchList(reloaded, file, false, nullptr));
+  SerializeWatchList(reloaded, file, false, nullptr, nullptr);
   FUZZ_CHECK(reloaded == storable);
 
   // Saved again, the file does not change any more.

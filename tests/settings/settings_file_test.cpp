@@ -35,20 +35,20 @@ class SettingsFileTest : public ::testing::Test {
     IniFile file(path());
     WatchList list;
     list.Append({"/left/over", 9});  // loading replaces, never adds
-    EXPECT_TRUE(SerializeWatchList(list, file, false, nullptr));
+    SerializeWatchList(list, file, false, nullptr, errors.get());
     return list;
   }
   std::string Save(const WatchList& list) {
     IniFile file(path());
     WatchList copy = list;
     Diag diag;
-    EXPECT_TRUE(SerializeWatchList(copy, file, true, diag.get()));
+    SerializeWatchList(copy, file, true, diag.get(), errors.get());
     EXPECT_EQ(copy, list) << "saving leaves the list alone";
     return diag.Text();
   }
   std::string Value(const std::string& key) {
     IniFile file(path());
-    char buffer[1024];
+    char buffer[8192];
     std::size_t n = file.Read(kSettingsSection, key.c_str(), "<missing>", buffer, sizeof buffer);
     return std::string(buffer, n);
   }
@@ -60,23 +60,31 @@ class SettingsFileTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  CapturedStream errors;  // what the user is told
 };
 
-TEST(ParseAffinityMask, FollowsTheNumberRules) {
+TEST(ParseAffinityMask, TakesOnlyNumbersTheFileFormatHolds) {
   struct Case {
     const char* text;
     AffinityMask mask;
   };
-  for (const Case& c : {Case{"", 0u}, Case{"0", 0u}, Case{"15", 15u}, Case{"-1", 0xFFFFFFFFu},
-                        Case{"4294967295", 0xFFFFFFFFu}, Case{"4294967296", 0u}, Case{"99999999999", 1215752191u},
-                        Case{"-2147483648", 0x80000000u}, Case{"2147483648", 0x80000000u}, Case{"0x10", 0u},
-                        Case{" +7abc", 7u}, Case{"\t\n\v\f\r 12", 12u}, Case{"abc", 0u}, Case{"+", 0u}, Case{"-", 0u},
-                        Case{"--1", 0u}, Case{"+-1", 0u}, Case{"- 1", 0u}, Case{"3 4", 3u}, Case{"007", 7u},
-                        Case{"-0", 0u}, Case{"1e3", 1u}}) {
-    EXPECT_EQ(ParseAffinityMask(c.text), c.mask) << '"' << c.text << '"';
+  for (const Case& c : {Case{"", 0u}, Case{"  ", 0u}, Case{"0", 0u}, Case{"15", 15u}, Case{"-1", 0xFFFFFFFFu},
+                        Case{"4294967295", 0xFFFFFFFFu}, Case{"-2147483648", 0x80000000u}, Case{"2147483648", 0x80000000u},
+                        Case{" +7 ", 7u}, Case{"\t12\t", 12u}, Case{"007", 7u}, Case{"-0", 0u},
+                        Case{"00000000000000000000001", 1u}}) {
+    AffinityMask mask = 12345;
+    EXPECT_TRUE(ParseAffinityMask(c.text, mask)) << '"' << c.text << '"';
+    EXPECT_EQ(mask, c.mask) << '"' << c.text << '"';
   }
-  EXPECT_EQ(ParseAffinityMask(nullptr), 0u);
-  EXPECT_EQ(ParseAffinityMask(std::string(100000, '9').c_str()), ParseAffinityMask(std::string(100000, '9').c_str()));
+  for (const char* text : {"4294967296", "99999999999", "-2147483649", "-4294967295", "0x10", "abc", "+", "-", "--1",
+                           "+-1", "- 1", "3 4", "1e3", " +7abc", "7 cpus", "1.0"}) {
+    AffinityMask mask = 12345;
+    EXPECT_FALSE(ParseAffinityMask(text, mask)) << '"' << text << '"';
+    EXPECT_EQ(mask, 12345u) << "left alone";
+  }
+  AffinityMask mask = 0;
+  EXPECT_FALSE(ParseAffinityMask(nullptr, mask));
+  EXPECT_FALSE(ParseAffinityMask(std::string(100000, '9').c_str(), mask));
 }
 
 TEST_F(SettingsFileTest, RoundTripKeepsEveryEntryAndMask) {
@@ -153,37 +161,59 @@ TEST_F(SettingsFileTest, StaleSlotsBeyondAGapDoNotComeBack) {
 }
 
 TEST_F(SettingsFileTest, LoadingRules) {
-  std::string path1023 = "/" + std::string(1022, 'p');
-  std::string path1024 = "/" + std::string(1023, 'q');
+  const std::string path4095 = "/" + std::string(4094, 'p');
+  const std::string path4096 = "/" + std::string(4095, 'q');
   Put("[other]\n001_process_path=/not/ours\n"
       "[MAV_RIN]\n"
       "001_process_path=C:\\Program Files\\APP.EXE\n001_affinity_mask=-1\n"
       "001_process_path=/duplicate/key\n"
       "002_process_path=/NoMask\n"
-      "003_process_path=" + path1023 + "\n003_affinity_mask=4294967295\n"
-      "004_process_path=" + path1024 + "\n004_affinity_mask=99999999999\n"
-      "005_process_path=/hex\n005_affinity_mask=0x10\n"
+      "003_process_path=" + path4095 + "\n003_affinity_mask=4294967295\n"
+      "004_process_path=" + path4096 + "\n004_affinity_mask=1\n"
+      "005_process_path=/Hex\n005_affinity_mask=0x10\n"
       "006_process_path=/trailing junk\n006_affinity_mask= +7abc\n"
       "007_process_path\n"
-      "008_process_path=/after/a/gap\n");
+      "009_process_path=/after/a/gap\n009_affinity_mask= 9 \n");
   WatchList expected;
   expected.Append({"c:\\program files\\app.exe", 0xFFFFFFFFu});
   expected.Append({"/nomask", 0});
-  expected.Append({path1023, 0xFFFFFFFFu});
-  expected.Append({"/" + std::string(1022, 'q'), 1215752191u});
-  expected.Append({"/hex", 0});
-  expected.Append({"/trailing junk", 7});
-  EXPECT_EQ(Load(), expected);
+  expected.Append({path4095, 0xFFFFFFFFu});
+  expected.Append({"/after/a/gap", 9});
+  EXPECT_EQ(Load(), expected) << "every slot with a path, gaps or not; long paths whole";
+  const std::string said = errors.Text();
+  EXPECT_NE(said.find(": slot 004 (/qqqqq"), std::string::npos) << said;
+  EXPECT_NE(said.find("its path is longer than 4095 bytes\n"), std::string::npos) << said;
+  EXPECT_NE(said.find(": slot 005 (/hex) is not watched and stays as it is: its mask \"0x10\" is no number"),
+            std::string::npos) << said;
+  EXPECT_NE(said.find(": slot 006 (/trailing junk) is not watched and stays as it is: its mask \"+7abc\""),
+            std::string::npos) << said;
 
-  // Saved back lower-cased, with -1 as -1.
+  // Saved back lower-cased, with -1 as -1; the slots the list cannot hold keep the user's text and
+  // the entries go round them.
   Save(Load());
   EXPECT_EQ(Value("001_process_path"), "c:\\program files\\app.exe");
   EXPECT_EQ(Value("001_affinity_mask"), "-1");
+  EXPECT_EQ(Value("003_process_path"), path4095);
   EXPECT_EQ(Value("003_affinity_mask"), "-1");
+  EXPECT_EQ(Value("004_process_path"), path4096);
+  EXPECT_EQ(Value("005_affinity_mask"), "0x10");
+  EXPECT_EQ(Value("006_affinity_mask"), "+7abc");
+  EXPECT_EQ(Value("007_process_path"), "/after/a/gap");
+  EXPECT_EQ(Value("009_process_path"), "");
   EXPECT_EQ(Load(), expected);
 
+  Put("[MAV_RIN]\n001_process_path=/a\n001_affinity_mask=1\n003_process_path=/c\n003_affinity_mask=3\n");
+  WatchList both;
+  both.Append({"/a", 1});
+  both.Append({"/c", 3});
+  EXPECT_EQ(Load(), both);
+  Save(Load());
+  EXPECT_EQ(Value("002_process_path"), "/c") << "a hand-made gap loses nothing";
+  EXPECT_EQ(Value("003_process_path"), "");
+  EXPECT_EQ(Load(), both);
   Put("[MAV_RIN]\n001_process_path=\n002_process_path=/x\n");
-  EXPECT_EQ(Load(), WatchList()) << "an empty first slot ends the list";
+  ASSERT_EQ(Load().Count(), 1u);
+  EXPECT_EQ(Load().At(0).exePath, "/x");
   Put("[other]\n001_process_path=/x\n");
   EXPECT_EQ(Load(), WatchList());
 }
@@ -214,15 +244,16 @@ TEST_F(SettingsFileTest, FailedCommitKeepsTheOldFileAndSaysSo) {
   file.SetFaultsForTesting(faults);
   WatchList list = Numbered(3, "/new");
   Diag diag;
-  EXPECT_TRUE(SerializeWatchList(list, file, true, diag.get()));
+  EXPECT_FALSE(SerializeWatchList(list, file, true, diag.get(), errors.get()));
   EXPECT_EQ(Content(), old);
   EXPECT_EQ(dir_.Listing(), "mavrin.ini\n");
 
-  std::string expected = "001 : /new0, 1\n failed. (process)\n failed. (mask)\n"
+  // Each entry says it failed; the blank slots do not; the user hears once why.
+  EXPECT_EQ(diag.Text(), "001 : /new0, 1\n failed. (process)\n failed. (mask)\n"
                          "002 : /new1, 2\n failed. (process)\n failed. (mask)\n"
-                         "003 : /new2, 3\n failed. (process)\n failed. (mask)\n";
-  for (int n = 4; n <= 100; ++n) expected += " failed. (process)\n failed. (mask)\n";
-  EXPECT_EQ(diag.Text(), expected);
+                         "003 : /new2, 3\n failed. (process)\n failed. (mask)\n");
+  EXPECT_EQ(errors.Text(), "mavrin: the watch list could not be saved to " + path() +
+                               " (No space left on device); the file keeps what it held\n");
   EXPECT_EQ(Load(), Numbered(2));
 }
 
