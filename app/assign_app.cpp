@@ -14,6 +14,7 @@ void SetTheApp(CAssignApp* app) { g_theApp = app; }
 CAssignApp::CAssignApp(Services services)
     : services_(services),
       snapshot_(services.system, services.messageBoxes),
+      store_(services.settingsFile, services.diagnostics, services.errors),
       log_(services.system, services.logPath, services.diagnostics, services.errors) {}
 
 CAssignApp::~CAssignApp() {
@@ -21,7 +22,15 @@ CAssignApp::~CAssignApp() {
 }
 
 bool CAssignApp::SerializeWatchList(bool save) {
-  return ::SerializeWatchList(watchList_, services_.settingsFile, save, services_.diagnostics);
+  if (save) return store_.Save(watchList_);
+  store_.Load(watchList_);
+  return true;
+}
+
+void CAssignApp::ReloadWatchListIfChanged() {
+  if (services_.settingsMonitor == nullptr || services_.settingsMonitor->MayHaveChanged()) {
+    store_.ReloadIfChanged(watchList_);
+  }
 }
 
 void CAssignApp::RunObservationCycle() {
@@ -50,8 +59,12 @@ bool CAssignApp::InitInstance() {
 namespace {
 
 WatchListEditing EditingOf(CAssignApp& app) {
-  return WatchListEditing{app.GetWatchList(), app.MessageBoxes(),
-                          [&app] { return app.System().GetProcessorCount(); }, [&app] { app.SaveWatchList(); }};
+  return WatchListEditing{app.GetWatchList(), app.MessageBoxes(), [&app] { return app.System().GetProcessorCount(); },
+                          [&app](const WatchListChange& change, std::string& why) {
+                            const bool saved = app.SaveChange(change);
+                            if (!saved) why = app.SaveError();
+                            return saved;
+                          }};
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include "engine/observation_cycle.h"
 #include "engine/system_snapshot.h"
 #include "framework/message_box.h"
+#include "platform/file_change_monitor.h"
 #include "platform/instance_guard.h"
 #include "platform/system.h"
 #include "settings/profile_file.h"
 #include "settings/watch_list.h"
 #include "settings/watch_list_editing.h"
+#include "settings/watch_list_store.h"
 
 // The single-instance marker's name; the settings file's section has the same name.
 inline constexpr char kInstanceName[] = "MAV_RIN";
@@ -26,6 +28,8 @@ class CAssignApp {
     framework::IMessageBoxes& messageBoxes;
     platform::IInstanceGuard& instanceGuard;
     ProfileFile& settingsFile;
+    // Tells when the settings file may have been edited; nullptr: look at it on every tick.
+    platform::IFileChangeMonitor* settingsMonitor = nullptr;
     std::string logPath = kActivityLogPath;
     std::FILE* diagnostics = stdout;  // the diagnostic lines; nullptr: none
     std::FILE* errors = stderr;       // what the user must hear of (a log or a settings file that fails)
@@ -42,11 +46,19 @@ class CAssignApp {
   // Whether the last InitInstance ran the program (false: another instance was running).
   bool Ran() const { return ran_; }
 
-  // save = false: replaces the watch list by the settings file's content; true: writes it.
+  // save = false: replaces the watch list by the settings file's content; true: writes it. True
+  // when the file could be read, or the list reached it.
   bool SerializeWatchList(bool save);
   // Writes the watch list now (after an accepted change, at session end, on a stop signal), so a
-  // program that is killed later loses nothing. Saves stay atomic.
-  void SaveWatchList() { SerializeWatchList(true); }
+  // program that is killed later loses nothing. Saves stay atomic, and take in a hand edit of the
+  // file made meanwhile first.
+  bool SaveWatchList() { return store_.Save(watchList_); }
+  // Saves after a confirmed change; if the file was edited meanwhile, only this change (and any
+  // other not saved yet) is made on what the file holds now.
+  bool SaveChange(const WatchListChange& change) { return store_.Save(watchList_, &change); }
+  std::string SaveError() const { return store_.LastError(); }
+  // Takes in a hand edit of the settings file, if the monitor says there may be one.
+  void ReloadWatchListIfChanged();
 
   SystemSnapshot& Snapshot() { return snapshot_; }
   std::vector<ProcessInfo>& Processes() { return snapshot_.processes; }
@@ -65,6 +77,7 @@ class CAssignApp {
   Services services_;
   SystemSnapshot snapshot_;
   WatchList watchList_;
+  WatchListStore store_;
   QuickChangedPaths quickChangedPaths_;
   ActivityLog log_;
   bool ran_ = false;

@@ -81,9 +81,12 @@ void CDummyDlg::OnTimer(std::uintptr_t id) {
     Default();
     return;
   }
-  // The timer runs on while paused or while the settings dialog is open; those ticks do nothing.
-  if (m_bPaused) return;
+  // The timer runs on while paused or while the settings dialog is open. A hand edit of the settings
+  // file waits for the dialog to close (its management dialog's rows stand for the list as it is),
+  // and is taken in while paused.
   if (IsSettingsOpen()) return;
+  TheApp().ReloadWatchListIfChanged();
+  if (m_bPaused) return;
   TheApp().RunObservationCycle();
 }
 

@@ -12,6 +12,7 @@
 #include "framework/backend.h"
 #include "framework/dialog.h"
 #include "framework/headless/headless_backend.h"
+#include "platform/linux/inotify_file_monitor.h"
 #include "platform/linux/linux_instance_guard.h"
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
   platform::LinuxSystem system;
   platform::LinuxInstanceGuard instanceGuard;
   IniFile settingsFile(kSettingsFileName);
-  CAssignApp app(CAssignApp::Services{system, *backend, instanceGuard, settingsFile});
+  platform::InotifyFileMonitor settingsMonitor(kSettingsFileName);
+  CAssignApp app(CAssignApp::Services{system, *backend, instanceGuard, settingsFile, &settingsMonitor});
   SetTheApp(&app);
 #ifdef MAVRIN_WITH_QT
   if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get())) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "framework/defs.h"
 #include "res/texts.h"
 
 namespace {
@@ -14,9 +15,19 @@ void Tell(WatchListEditing& editing, res::TextId text) {
   editing.boxes.ShowMessageBox(0, res::Text(text), res::Text(res::TextId::kEditingCaption), MB_OK);
 }
 
-void NotifyChanged(WatchListEditing& editing) {
-  if (editing.changed) editing.changed();
+// Saves the change; a change that did not reach the disk is told instead of `done` (if any).
+void NotifyChanged(WatchListEditing& editing, const WatchListChange& change, const res::TextId* done) {
+  std::string why;
+  if (!editing.changed || editing.changed(change, why)) {
+    if (done != nullptr) Tell(editing, *done);
+    return;
+  }
+  editing.boxes.ShowMessageBox(0, res::Fill(res::TextId::kWatchListNotSaved, {why}),
+                               res::Text(res::TextId::kEditingCaption), MB_OK | MB_ICONWARNING);
 }
+
+constexpr res::TextId kChanged = res::TextId::kWatchListChanged;
+constexpr res::TextId kAdded = res::TextId::kWatchListAdded;
 
 }  // namespace
 
@@ -47,8 +58,7 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
     const int now = editing.list.FindWatchEntry(proposed.exePath.c_str());
     if (now < 0) return false;
     editing.list.Replace(static_cast<std::size_t>(now), proposed);
-    NotifyChanged(editing);
-    Tell(editing, res::TextId::kWatchListChanged);
+    NotifyChanged(editing, WatchListChange{WatchListChange::Kind::kPut, proposed}, &kChanged);
     return true;
   }
 
@@ -62,8 +72,7 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
   } else {
     editing.list.Append(proposed);
   }
-  NotifyChanged(editing);
-  Tell(editing, res::TextId::kWatchListAdded);
+  NotifyChanged(editing, WatchListChange{WatchListChange::Kind::kPut, proposed}, &kAdded);
   return true;
 }
 
@@ -85,6 +94,6 @@ bool DeleteWatchEntry(int index, WatchListEditing& editing) {
   }
   if (target >= editing.list.Count()) return false;
   editing.list.Remove(target);
-  NotifyChanged(editing);
+  NotifyChanged(editing, WatchListChange{WatchListChange::Kind::kRemove, WatchEntry{path, 0}}, nullptr);
   return true;
 }

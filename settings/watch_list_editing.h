@@ -3,9 +3,11 @@
 // user first, in message boxes without an owner window, captioned with the program's name in lower
 // case as the confirmations have always been.
 #include <functional>
+#include <string>
 
 #include "framework/message_box.h"
 #include "settings/watch_list.h"
+#include "settings/watch_list_store.h"
 
 // What the commands need around the list.
 struct WatchListEditing {
@@ -13,9 +15,10 @@ struct WatchListEditing {
   framework::IMessageBoxes& boxes;
   // The processor count the system reports, asked afresh at every use.
   std::function<unsigned()> processorCount;
-  // Runs after every accepted change (the program saves the list there, so a killed program loses
-  // nothing); may be empty.
-  std::function<void()> changed;
+  // Runs after every accepted change with what changed (the program saves the list there, so a
+  // killed program loses nothing). False when the change could not be saved, `why` then says why
+  // in the system's words. May be empty.
+  std::function<bool(const WatchListChange& change, std::string& why)> changed;
 };
 
 // Puts candidate (exePath already lower-cased) on the list: asks to overwrite the entry with the

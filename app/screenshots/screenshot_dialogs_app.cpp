@@ -46,7 +46,7 @@ struct DemoMachine {
   platform::FakeInstanceGuard guard{registry};
   IniFile settings{"/nonexistent/mavrin-screenshots/mavrin.ini"};
   platform::LinuxShell shell;
-  CAssignApp app{CAssignApp::Services{system, boxes, guard, settings, "/dev/null", nullptr}};
+  CAssignApp app{CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr}};
 
   DemoMachine() {
     system.processorCount = 4;

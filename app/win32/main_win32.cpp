@@ -18,6 +18,7 @@
 #include "framework/win32/win32_backend.h"
 #include "platform/win32/win32_instance_guard.h"
 #include "platform/win32/win32_profile_file.h"
+#include "platform/win32/timestamp_file_monitor.h"
 #include "platform/win32/win32_system.h"
 #include "res/texts.h"
 #include "settings/settings_file.h"
@@ -64,7 +65,8 @@ int main() {
   platform::Win32System system;
   platform::Win32InstanceGuard instanceGuard;
   platform::Win32ProfileFile settingsFile(kSettingsFileName);
-  CAssignApp app(CAssignApp::Services{system, backend, instanceGuard, settingsFile});
+  platform::TimestampFileMonitor settingsMonitor(kSettingsFileName);
+  CAssignApp app(CAssignApp::Services{system, backend, instanceGuard, settingsFile, &settingsMonitor});
   SetTheApp(&app);
   InstallStopSignals(backend);
 

@@ -170,6 +170,48 @@ TEST_F(ProgramTest, AFifoInTheLogsPlaceStopsNothingAndIsReportedOnce) {
   EXPECT_TRUE(fs::is_fifo(dir / "mavrin.log"));
 }
 
+TEST_F(ProgramTest, HandEditsOfTheSettingsFileAreTakenInAndSurviveTheSave) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  fs::copy_file("/bin/sleep", dir / "Other");
+  const std::string sleeper = lower((dir / "Sleeper").string());
+  const std::string other = lower((dir / "Other").string());
+  const fs::path ini = dir / "mavrin.ini";
+  std::ofstream(ini) << "[MAV_RIN]\n001_process_path=" << sleeper << "\n001_affinity_mask=1\n";
+  Child watched(dir, {(dir / "Sleeper").string(), "60"}, runtime);
+  Child program(dir, {MAVRIN_PROGRAM}, runtime);
+  ASSERT_TRUE(WaitFor([&] { return AllowedCpus(watched.Pid()) == "0"; }, std::chrono::seconds(10)));
+
+  // sed -i writes a new file and renames it over.
+  ASSERT_EQ(0, std::system(("sed -i 's/^001_affinity_mask=1$/001_affinity_mask=2/' '" + ini.string() + "'").c_str()));
+  EXPECT_TRUE(WaitFor([&] { return AllowedCpus(watched.Pid()) == "1"; }, std::chrono::seconds(10)));
+  // An editor's save: the whole text beside it, renamed over; with a second entry.
+  std::ofstream(dir / ".mavrin.ini.swp") << "[MAV_RIN]\r\n001_process_path=" << sleeper << "\r\n001_affinity_mask=1\r\n"
+                                         << "002_process_path=" << other << "\r\n002_affinity_mask=2\r\n";
+  fs::rename(dir / ".mavrin.ini.swp", ini);
+  Child second(dir, {(dir / "Other").string(), "60"}, runtime);
+  EXPECT_TRUE(WaitFor([&] { return AllowedCpus(watched.Pid()) == "0" && AllowedCpus(second.Pid()) == "1"; },
+                      std::chrono::seconds(10)));
+  // Truncated and written in place.
+  std::ofstream(ini, std::ios::trunc) << "[MAV_RIN]\r\n001_process_path=" << sleeper << "\r\n001_affinity_mask=3\r\n"
+                                      << "002_process_path=" << other << "\r\n002_affinity_mask=2\r\n";
+  EXPECT_TRUE(WaitFor([&] { return AllowedCpus(watched.Pid()) == "0-1"; }, std::chrono::seconds(10)));
+
+  kill(program.Pid(), SIGTERM);
+  EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
+  const std::string saved = ReadFile(ini);
+  EXPECT_NE(saved.find("001_process_path=" + sleeper + "\r\n001_affinity_mask=3\r\n002_process_path=" + other +
+                       "\r\n002_affinity_mask=2\r\n"),
+            std::string::npos)
+      << saved;
+  const std::string out = ReadFile(dir / ("out-" + std::to_string(program.Pid())));
+  EXPECT_NE(out.find("reloaded ./mavrin.ini: 1 entries\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("reloaded ./mavrin.ini: 2 entries\n"), std::string::npos) << out;
+}
+
 TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSavesOnEachStopSignal) {
   if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
   const std::string upperPath = (dir / "SLEEPER").string();

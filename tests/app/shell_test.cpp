@@ -115,6 +115,46 @@ TEST_F(AppTest, TicksObserveOnlyWhileNotPausedAndSettingsClosed) {
   EXPECT_TRUE(ui.Errors().empty()) << ui.Errors().front();
 }
 
+// A hand edit of the settings file is taken in at the next tick, also while paused, but not while the
+// settings dialog (whose management dialog shows the list row by row) is open.
+TEST_F(AppTest, HandEditsAreTakenInAtTheNextTickAlsoWhilePausedButNotUnderTheSettingsDialog) {
+  WriteIni(kWatchedIni);
+  system.AddProcess(10, "/opt/tool/tool", 0xF);
+  auto edit = [&](int mask) {
+    Check([&, mask] {
+      WriteIni("[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=" + std::to_string(mask) + "\n");
+      settingsMonitor.changed = true;
+    });
+  };
+  auto expectMasks = [&](AffinityMask listed, AffinityMask process) {
+    Check([&, listed, process] {
+      ASSERT_EQ(1u, app->GetWatchList().Count());
+      EXPECT_EQ(listed, app->GetWatchList().At(0).affinityMask);
+      EXPECT_EQ(process, system.FindProcess(10)->mask);
+    });
+  };
+  ui.AdvanceTime(1000);
+  expectMasks(1, 1);
+  PostCommand(ID_TRAY_PAUSE);
+  edit(2);
+  ui.AdvanceTime(1000);
+  expectMasks(2, 1);
+  PostCommand(ID_TRAY_OPEN_SETTINGS);
+  edit(4);
+  ui.AdvanceTime(3000);
+  expectMasks(2, 1);
+  ui.PressEscape();
+  ui.AdvanceTime(1000);
+  expectMasks(4, 1);
+  PostCommand(ID_TRAY_PAUSE);
+  ui.AdvanceTime(1000);
+  expectMasks(4, 4);
+  ExitProgram();
+  RunProgram();
+  EXPECT_EQ(2u, Count(Diagnostics(), "reloaded " + IniPath() + ": 1 entries\n"));
+  EXPECT_NE(ReadText(IniPath()).find("001_affinity_mask=4\n"), std::string::npos);
+}
+
 TEST_F(AppTest, TooltipFollowsThePauseStateAtEachMouseMove) {
   ui.TrayNotify(WM_MOUSEMOVE);
   Check([&] {

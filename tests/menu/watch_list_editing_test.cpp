@@ -1,5 +1,8 @@
 // The confirmed editing commands on the application's watch list: their texts byte for byte, the
 // answers, saving after each accepted change, and commands that overlap through an open box.
+#include <filesystem>
+
+#include "framework/defs.h"
 #include "menu_fixture.h"
 #include "settings/watch_list_editing.h"
 
@@ -135,6 +138,59 @@ TEST_F(EditingTest, CommandsFindTheirEntryAgainAfterTheBox) {
   meanwhile = [&] { list.Remove(0); };
   EXPECT_FALSE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/b", 3}));
   EXPECT_EQ((std::vector<WatchEntry>{{"/opt/e", 16}}), Entries());
+}
+
+// The user edits the file while a delete from the tray menu waits for its answer: the tick in the
+// box's loop takes the edit in, and the delete removes the entry the user was asked about.
+TEST_F(EditingTest, AHandEditWhileABoxIsOpenIsKeptAndTheCommandActsOnItsOwnEntry) {
+  StoreEntries({{"/opt/a", 1}, {"/opt/b", 2}, {"/opt/c", 4}});
+  system.AddProcess(7, "/opt/c", 0xF);
+  ui.TrayNotify(WM_LBUTTONDOWN);
+  ui.ChooseMenu(ID_DELETE_ENTRY_BASE + 1);
+  Check([&] {
+    ASSERT_EQ(1u, ui.MessageBoxes().size());
+    ExpectBox(0, std::string(kDeleteText) + "/opt/b", MB_YESNO);
+    WriteIni("[MAV_RIN]\n001_process_path=/opt/new\n001_affinity_mask=2\n002_process_path=/opt/a\n"
+             "002_affinity_mask=1\n003_process_path=/opt/b\n003_affinity_mask=2\n004_process_path=/opt/c\n"
+             "004_affinity_mask=8\n");
+    settingsMonitor.changed = true;
+  });
+  ui.AdvanceTime(1000);
+  Check([&] {
+    EXPECT_EQ(0x8u, system.FindProcess(7)->mask) << "the edit is in force at once";
+    EXPECT_EQ(4u, Entries().size());
+  });
+  ui.AnswerMessageBox(IDYES);
+  ExitProgram();
+  RunProgram();
+  const std::vector<WatchEntry> expected{{"/opt/new", 2}, {"/opt/a", 1}, {"/opt/c", 8}};
+  EXPECT_EQ(expected, Entries());
+  EXPECT_EQ(expected, SavedEntries());
+}
+
+TEST_F(EditingTest, AChangeThatCannotBeSavedIsToldInABoxAndStaysInForce) {
+  Load({{"/opt/a", 1}});
+  std::filesystem::remove(IniPath());
+  std::filesystem::create_directory(IniPath());  // nothing can be written there now
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/b", 2}));
+  ASSERT_EQ(2u, ui.MessageBoxes().size());
+  ExpectBox(1,
+            "監視リストを変更しましたが，設定ファイル（mavrin.ini）に保存できませんでした．\n"
+            "変更はこのまま有効で，次に保存するときにもう一度書き込みます．\n\n理由：not a regular file",
+            MB_OK | MB_ICONWARNING);
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/a", 1}, {"/opt/b", 2}}), Entries());
+  EXPECT_NE(Errors().find("the watch list could not be saved to " + IniPath() + " (it cannot be read: not a regular file)"),
+            std::string::npos)
+      << Errors();
+
+  // Once the file can be written again, the next save puts the change there.
+  std::filesystem::remove(IniPath());
+  ui.AnswerMessageBox(IDYES);
+  EXPECT_TRUE(DeleteWatchEntry(0, *app));
+  EXPECT_EQ(3u, ui.MessageBoxes().size());
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/b", 2}}), SavedEntries());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "settings/ini_file.h"
+#include "settings/watch_list_store.h"
 #include "temp_dir.h"
 #include "tests/support/captured_stream.h"
 
@@ -281,6 +282,104 @@ TEST_F(SettingsFileTest, UnusableFileLoadsEmptyAndIsNotReplaced) {
   std::string diag = Save(Numbered(1));
   const std::string head = "001 : /opt/app0, 1\n failed. (process)\n";
   EXPECT_EQ(diag.substr(0, head.size()), head);
+  EXPECT_TRUE(std::filesystem::is_directory(path()));
+}
+
+// ---- The file shared with the user ----------------------------------------------------------
+
+// An editor's save: the new text in a file beside it, renamed over the old one.
+void RenameOver(const std::string& path, const std::string& text) {
+  ASSERT_TRUE(WriteFileBytes(path + ".swp", text));
+  ASSERT_EQ(0, std::rename((path + ".swp").c_str(), path.c_str()));
+}
+
+class StoreTest : public SettingsFileTest {
+ protected:
+  WatchListChange Put(const std::string& path, AffinityMask mask) {
+    return WatchListChange{WatchListChange::Kind::kPut, WatchEntry{path, mask}};
+  }
+  WatchListChange Removal(const std::string& path) { return WatchListChange{WatchListChange::Kind::kRemove, {path, 0}}; }
+  static WatchList List(std::initializer_list<WatchEntry> entries) {
+    WatchList list;
+    for (const WatchEntry& e : entries) list.Append(e);
+    return list;
+  }
+  // The list the program edits the way a confirmed command does: in memory, then the save.
+  bool Confirm(const WatchListChange& change) {
+    change.ApplyTo(list);
+    return store.Save(list, &change);
+  }
+
+  IniFile file{path()};
+  Diag diag;
+  WatchListStore store{file, diag.get(), errors.get()};
+  WatchList list;
+};
+
+TEST_F(StoreTest, AHandEditSurvivesTheNextSaveAndOnlyTheProgramsChangeIsMadeOnIt) {
+  Save(List({{"/opt/a", 1}, {"/opt/b", 2}}));
+  store.Load(list);
+  // The user changes a's mask and adds c; the program meanwhile deletes b and adds d.
+  RenameOver(path(), "[MAV_RIN]\n001_process_path=/opt/a\n001_affinity_mask=3\n002_process_path=/opt/b\n"
+                     "002_affinity_mask=2\n003_process_path=/opt/c\n003_affinity_mask=4\n");
+  ASSERT_TRUE(Confirm(Removal("/opt/b")));
+  ASSERT_TRUE(Confirm(Put("/opt/d", 8)));
+  const WatchList expected = List({{"/opt/a", 3}, {"/opt/c", 4}, {"/opt/d", 8}});
+  EXPECT_EQ(list, expected);
+  EXPECT_EQ(Load(), expected);
+  EXPECT_NE(diag.Text().find("reloaded " + path() + ": 2 entries\n"), std::string::npos) << diag.Text();
+  // Its own saves are no news to it.
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+  EXPECT_TRUE(store.Save(list));
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+}
+
+TEST_F(StoreTest, EveryKindOfEditIsTakenInAndAFileThatCannotBeReadIsNeverReplaced) {
+  Save(List({{"/opt/a", 1}}));
+  store.Load(list);
+  EXPECT_FALSE(store.ReloadIfChanged(list)) << "nothing changed";
+
+  // Truncated and written in place; then rewritten the way `sed -i` does it.
+  ASSERT_TRUE(WriteFileBytes(path(), "[MAV_RIN]\n001_process_path=/opt/a\n001_affinity_mask=2\n"));
+  EXPECT_TRUE(store.ReloadIfChanged(list));
+  EXPECT_EQ(list, List({{"/opt/a", 2}}));
+  ASSERT_EQ(0, std::system(("sed -i 's/=2$/=6/' '" + path() + "'").c_str()));
+  EXPECT_TRUE(store.ReloadIfChanged(list));
+  EXPECT_EQ(list, List({{"/opt/a", 6}}));
+
+  // Gone, or no longer a file: the list stays, and a change still has nowhere to go but memory.
+  std::filesystem::remove(path());
+  std::filesystem::create_directory(path());
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+  EXPECT_EQ(list, List({{"/opt/a", 6}}));
+  EXPECT_FALSE(Confirm(Put("/opt/b", 1)));
+  EXPECT_TRUE(std::filesystem::is_directory(path()));
+  const std::string said = errors.Text();
+  EXPECT_EQ(said.find("mavrin: cannot read " + path() + " (not a regular file); the watch list stays as it is\n"), 0u)
+      << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << "once for the reloads, once for the save: " << said;
+
+  // Back, edited once more: the change that waited is made on it.
+  std::filesystem::remove(path());
+  ASSERT_TRUE(WriteFileBytes(path(), "[MAV_RIN]\n001_process_path=/opt/a\n001_affinity_mask=7\n"));
+  EXPECT_TRUE(store.ReloadIfChanged(list));
+  EXPECT_EQ(list, List({{"/opt/a", 7}, {"/opt/b", 1}}));
+  EXPECT_TRUE(store.Save(list));
+  EXPECT_EQ(Load(), list);
+  std::filesystem::remove(path());
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+  EXPECT_EQ(list.Count(), 2u) << "a removed file is no order to forget the list";
+}
+
+TEST_F(StoreTest, AnUnreadableFileAtStartIsSaidOnceAndNotWrittenOver) {
+  ASSERT_TRUE(std::filesystem::create_directory(path()));
+  store.Load(list);
+  EXPECT_TRUE(list.Empty());
+  EXPECT_EQ(errors.Text(), "mavrin: cannot read " + path() +
+                               " (not a regular file); starting with an empty watch list, and the file is not written over\n");
+  EXPECT_FALSE(store.ReloadIfChanged(list));
+  EXPECT_FALSE(store.Save(list));
   EXPECT_TRUE(std::filesystem::is_directory(path()));
 }
 

@@ -16,6 +16,7 @@
 #include "app/dummy_dlg.h"
 #include "framework/dialog.h"
 #include "framework/headless/headless_backend.h"
+#include "platform/fake/fake_file_monitor.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
 #include "res/resource.h"
@@ -37,7 +38,8 @@ class ProgramFixture : public ::testing::Test {
     framework::SetShell(&shell);
     framework::SetApplicationName("mavrin");
     ini = std::make_unique<IniFile>(IniPath());
-    app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), LogPath(), diag});
+    app = std::make_unique<CAssignApp>(
+        CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor, LogPath(), diag, errorsStream.get()});
     SetTheApp(app.get());
   }
 
@@ -93,8 +95,9 @@ class ProgramFixture : public ::testing::Test {
     return std::vector<WatchEntry>(app->GetWatchList().begin(), app->GetWatchList().end());
   }
 
-  // Everything written to the diagnostics stream so far.
+  // Everything written to the diagnostics stream, and to the one for the user, so far.
   std::string Diagnostics() const { return diagStream.Text(); }
+  std::string Errors() const { return errorsStream.Text(); }
 
   // ---- script steps for a run of the whole program ----
   // Runs check from inside whichever loop is innermost at that point of the script.
@@ -120,6 +123,8 @@ class ProgramFixture : public ::testing::Test {
   std::string dir;
   CapturedStream diagStream;
   std::FILE* diag = nullptr;
+  CapturedStream errorsStream;
+  platform::FakeFileMonitor settingsMonitor;
   platform::FakeSystem system;
   Backend ui;
   framework::headless::RecordingShell shell;
