@@ -1,20 +1,22 @@
 // Soak run of the real Linux edition under process churn. The program runs without a display in a
-// scratch directory with a watch list of 20 programs, while this harness starts and ends about 50
+// scratch directory with a watched list of 20 programs, while this harness starts and ends about 50
 // processes a second, half of them from watched files. Afterwards:
-//   - every watched process that lived past a tick ran on its entry's processor when it ended,
-//   - the log holds exactly one success record per process whose mask the program changed,
+//   - every watched process that provably ran its file through a whole tick of the program ended on
+//     its entry's processor,
+//   - a watched process ended on its entry's processor or on every processor, nothing else,
 //   - no process of an unwatched file was touched,
+//   - the log holds exactly one change record per process the program changed, none for others,
 //   - resident memory after warm-up did not grow (slope in KiB/min, with a generous limit),
 //   - and the program ended cleanly on SIGTERM.
+// The verdicts do not depend on how busy the machine is: a process is judged by the program's own
+// ticks (the "observing..." lines it prints), never by wall-clock time. Each failure names its
+// check and says why; the end lists every check with how many cases it judged.
 // It reports the processes handled, the memory slope and the program's processor time per second.
 // Exit 0: passed; 1: failed; 77: this machine cannot run it (one processor).
 //
 // Usage: mavrin_soak --program PATH --child PATH [--minutes N] [--rate PER_SECOND] [--max-slope KIB]
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,23 +24,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
+
+#include "bench/program_harness.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using harness::ReadFile;
+using harness::StatusField;
 
 namespace {
 
 constexpr int kWatched = 20;
-// A process that lived this long saw at least one whole tick after it started running its file.
-constexpr double kPastATickSeconds = 2.5;
 
 struct Options {
   std::string program;
@@ -52,9 +51,14 @@ struct Child {
   pid_t pid = -1;
   bool watched = false;
   int file = 0;  // index of its executable among the watched or the other files
-  Clock::time_point started;
-  double lifetime = 0;     // seconds from start to its exit being seen
-  std::string finalCpus;   // Cpus_allowed_list as it ended
+  // The program's tick count read just after the child was seen running its file: the next tick
+  // began later, so its snapshot found the child.
+  long tickAtExec = -1;
+  // Alive at a moment when the tick after tickAtExec had already ended.
+  bool livedThroughTick = false;
+  long tickAtEnd = -1;    // the count when its end was seen; it is judged once that tick is over
+  bool reaped = false;
+  std::string finalCpus;  // Cpus_allowed_list as it ended
 };
 
 std::vector<pid_t> g_running;  // everything started and not yet reaped, for the cleanup
@@ -79,25 +83,6 @@ extern "C" void OnFatalSignal(int sig) {
   raise(sig);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string StatusField(pid_t pid, const char* field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  const std::string prefix = std::string(field) + ":";
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(prefix, 0) == 0) {
-      const std::size_t start = line.find_first_not_of(" \t", prefix.size());
-      return start == std::string::npos ? std::string() : line.substr(start);
-    }
-  }
-  return {};
-}
-
 long RssKiB(pid_t pid) { return std::atol(StatusField(pid, "VmRSS").c_str()); }
 
 // utime + stime of the process, in seconds.
@@ -111,31 +96,6 @@ double CpuSeconds(pid_t pid) {
   unsigned long long utime = 0, stime = 0;
   fields >> utime >> stime;
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-pid_t Start(const std::vector<std::string>& argv, const fs::path& cwd, const fs::path& runtime, const fs::path& out) {
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-  if (!cwd.empty()) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-  }
-  const int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd >= 0) {
-    dup2(fd, 1);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execv(args[0], args.data());
-  _exit(127);
 }
 
 // Least-squares slope of (minutes, KiB) samples.
@@ -171,6 +131,34 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   }
   return !options.program.empty() && !options.child.empty() && options.minutes > 0;
 }
+
+// The verdicts: each check counts the cases it judged and the ones that failed, and says why.
+class Checks {
+ public:
+  void Judge(const std::string& check, bool ok, const std::string& why = {}) {
+    Tally& tally = tallies_[check];
+    ++tally.judged;
+    if (ok) return;
+    ++tally.failed;
+    if (++shown_ <= 20) std::printf("FAIL [%s]: %s\n", check.c_str(), why.c_str());
+  }
+  bool Passed() const {
+    return std::all_of(tallies_.begin(), tallies_.end(), [](const auto& t) { return t.second.failed == 0; });
+  }
+  void Summary() const {
+    for (const auto& [check, tally] : tallies_) {
+      std::printf("soak: check [%s]: %zu judged, %zu failed\n", check.c_str(), tally.judged, tally.failed);
+    }
+  }
+
+ private:
+  struct Tally {
+    std::size_t judged = 0;
+    std::size_t failed = 0;
+  };
+  std::map<std::string, Tally> tallies_;
+  int shown_ = 0;
+};
 
 int Run(const Options& options) {
   cpu_set_t own;
@@ -222,19 +210,23 @@ int Run(const Options& options) {
   }
   ini.close();
 
-  g_program = Start({options.program}, work, runtime, work / "out.txt");
-  const auto ready = Clock::now() + std::chrono::seconds(15);
-  while (ReadFile(work / "out.txt").find("observing...") == std::string::npos) {
+  const fs::path out = work / "out.txt";
+  g_program = harness::Start({options.program}, work, runtime, out);
+  harness::TickCounter ticks(out);
+  const auto ready = Clock::now() + std::chrono::seconds(30);
+  while (ticks.Update() == 0) {
     if (Clock::now() > ready || waitpid(g_program, nullptr, WNOHANG) != 0) {
-      std::printf("soak: the program did not start observing\n%s", ReadFile(work / "out.txt").c_str());
+      std::printf("soak: the program did not start observing\n%s", ReadFile(out).c_str());
       return 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
+  Checks checks;
   std::mt19937 random(12345);
   std::vector<Child> children;
-  std::map<pid_t, std::size_t> byPid;
+  std::vector<std::size_t> live;   // started and not yet seen ending
+  std::vector<std::size_t> ended;  // seen ending, waiting for the tick of their end to be over
   std::vector<std::pair<double, double>> rss;  // (minutes since start, KiB) after warm-up
   long firstRss = 0, peakRss = 0;
   const double seconds = options.minutes * 60.0;
@@ -242,33 +234,56 @@ int Run(const Options& options) {
   const auto begin = Clock::now();
   const auto end = begin + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   const double cpuAtBegin = CpuSeconds(g_program);
+  const long ticksAtBegin = ticks.Ticks();
   const auto interval = std::chrono::microseconds(1000000 / options.rate);
   auto nextStart = begin;
   auto nextSample = begin;
   bool programDied = false;
 
-  auto reap = [&] {
-    siginfo_t info;
-    for (;;) {
-      std::memset(&info, 0, sizeof info);
-      if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
-      const pid_t pid = info.si_pid;
-      if (pid == g_program) {
-        programDied = true;
-        return;
-      }
-      // The ended process is a zombie now: its processor set can still be read, and nobody can
-      // change it any more.
-      auto it = byPid.find(pid);
-      if (it != byPid.end()) {
-        Child& child = children[it->second];
-        child.finalCpus = StatusField(pid, "Cpus_allowed_list");
-        child.lifetime = std::chrono::duration<double>(Clock::now() - child.started).count();
-        byPid.erase(it);
-      }
-      waitpid(pid, nullptr, 0);
-      g_running.erase(std::remove(g_running.begin(), g_running.end(), pid), g_running.end());
+  // One look at everything: which children run their file by now, the program's tick count, which
+  // children ended, and which ended ones can be judged and collected.
+  auto look = [&] {
+    std::vector<std::size_t> confirmed;
+    for (std::size_t i : live) {
+      Child& child = children[i];
+      if (child.tickAtExec >= 0) continue;
+      std::error_code error;
+      const fs::path exe = fs::read_symlink("/proc/" + std::to_string(child.pid) + "/exe", error);
+      const std::string& path = child.watched ? watchedPaths[child.file] : otherPaths[child.file];
+      if (!error && exe == path) confirmed.push_back(i);
     }
+    const long now = ticks.Update();
+    for (std::size_t i : confirmed) children[i].tickAtExec = now;
+    // Read after the count: a child still running now was running when that count was reached.
+    for (auto it = live.begin(); it != live.end();) {
+      Child& child = children[*it];
+      siginfo_t info;
+      std::memset(&info, 0, sizeof info);
+      const bool gone = waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                        info.si_pid == child.pid;
+      if (!gone) {
+        if (child.tickAtExec >= 0 && now >= child.tickAtExec + 2) child.livedThroughTick = true;
+        ++it;
+        continue;
+      }
+      child.tickAtEnd = now;
+      ended.push_back(*it);
+      it = live.erase(it);
+    }
+    // A tick that ran while a child ended may still set it; once that tick is over, nothing will.
+    for (auto it = ended.begin(); it != ended.end();) {
+      Child& child = children[*it];
+      if (now < child.tickAtEnd + 2) {
+        ++it;
+        continue;
+      }
+      child.finalCpus = StatusField(child.pid, "Cpus_allowed_list");  // a zombie's, still readable
+      waitpid(child.pid, nullptr, 0);
+      child.reaped = true;
+      g_running.erase(std::remove(g_running.begin(), g_running.end(), child.pid), g_running.end());
+      it = ended.erase(it);
+    }
+    if (waitpid(g_program, nullptr, WNOHANG) != 0) programDied = true;
   };
 
   while (Clock::now() < end && !programDied) {
@@ -279,11 +294,10 @@ int Run(const Options& options) {
       child.file = static_cast<int>(random() % kWatched);
       const int lifetimeMs = 100 + static_cast<int>(random() % 3900);
       const std::string& exe = child.watched ? watchedPaths[child.file] : otherPaths[child.file];
-      child.started = now;
-      child.pid = Start({exe, std::to_string(lifetimeMs)}, {}, {}, {});
+      child.pid = harness::Start({exe, std::to_string(lifetimeMs)}, {}, {}, {});
       if (child.pid > 0) {
         g_running.push_back(child.pid);
-        byPid[child.pid] = children.size();
+        live.push_back(children.size());
         children.push_back(child);
       }
       nextStart += interval;
@@ -299,31 +313,35 @@ int Run(const Options& options) {
       }
       nextSample += std::chrono::seconds(1);
     }
-    reap();
+    look();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   const double churnSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
   const double cpuPerSecond = (CpuSeconds(g_program) - cpuAtBegin) / churnSeconds;
+  const long ticksDuringChurn = ticks.Ticks() - ticksAtBegin;
   const long lastRss = RssKiB(g_program);
 
-  // Let every child run out, then give the program one more tick before it is stopped.
-  const auto drain = Clock::now() + std::chrono::seconds(10);
-  while (!byPid.empty() && Clock::now() < drain && !programDied) {
-    reap();
+  // Every child runs out and is judged once the program has ticked past its end. A program that
+  // stops ticking is a failure of its own, not a reason to wait for ever.
+  long lastTicks = ticks.Ticks();
+  auto lastProgress = Clock::now();
+  while ((!live.empty() || !ended.empty()) && !programDied) {
+    look();
+    if (ticks.Ticks() != lastTicks) {
+      lastTicks = ticks.Ticks();
+      lastProgress = Clock::now();
+    } else if (Clock::now() - lastProgress > std::chrono::seconds(30)) {
+      break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-
-  int failures = 0;
-  auto fail = [&](const std::string& what) {
-    if (failures++ < 20) std::printf("FAIL: %s\n", what.c_str());
-  };
-  if (programDied) fail("the program ended during the run");
-  if (!byPid.empty()) fail(std::to_string(byPid.size()) + " children did not end");
+  checks.Judge("program keeps running", !programDied, "the program ended during the run");
+  checks.Judge("program keeps ticking", live.empty() && ended.empty(),
+               std::to_string(live.size() + ended.size()) + " children not judged: no tick for 30 s");
 
   kill(g_program, SIGTERM);
   int status = -1;
-  const auto stopBy = Clock::now() + std::chrono::seconds(15);
+  const auto stopBy = Clock::now() + std::chrono::seconds(30);
   while (Clock::now() < stopBy) {
     if (waitpid(g_program, &status, WNOHANG) == g_program) {
       g_program = -1;
@@ -331,8 +349,8 @@ int Run(const Options& options) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (g_program > 0) fail("the program did not end on SIGTERM");
-  else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("the program ended with status " + std::to_string(status));
+  checks.Judge("ends on SIGTERM", g_program < 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+               g_program > 0 ? "no end within 30 s" : "ended with status " + std::to_string(status));
 
   // The log, counted per path: records of changes and of refusals.
   std::map<std::string, int> records, refusals;
@@ -341,10 +359,8 @@ int Run(const Options& options) {
     std::ifstream log(work / "mavrin.log");
     for (std::string line; std::getline(log, line);) {
       const std::size_t quote = line.find('"');
-      if (quote == std::string::npos || line.size() < quote + 2) {
-        fail("a log line without a path: " + line);
-        continue;
-      }
+      checks.Judge("log lines well formed", quote != std::string::npos && line.size() >= quote + 2, line);
+      if (quote == std::string::npos || line.size() < quote + 2) continue;
       const std::string path = line.substr(quote + 1, line.size() - quote - 2);
       if (line.find(") set affinity mask ") != std::string::npos) ++records[path];
       else ++refusals[path];
@@ -360,12 +376,13 @@ int Run(const Options& options) {
   };
   const std::string fullSet = StatusField(getpid(), "Cpus_allowed_list");
   std::map<std::string, int> changed;
-  std::size_t watched = 0, pastATick = 0, pinned = 0, others = 0;
+  std::size_t watched = 0, throughTick = 0, pinned = 0, others = 0;
   for (const Child& child : children) {
-    if (child.finalCpus.empty()) continue;  // never seen ending
+    if (!child.reaped) continue;
     if (!child.watched) {
       ++others;
-      if (child.finalCpus != fullSet) fail("an unwatched process ended on " + child.finalCpus);
+      checks.Judge("unwatched untouched", child.finalCpus == fullSet,
+                   "pid " + std::to_string(child.pid) + " of an unwatched file ended on " + child.finalCpus);
       continue;
     }
     ++watched;
@@ -374,44 +391,43 @@ int Run(const Options& options) {
     if (onEntry) {
       ++pinned;
       ++changed[lower(watchedPaths[child.file])];
-    } else if (child.finalCpus != fullSet) {
-      fail("a watched process ended on " + child.finalCpus + " instead of " + want);
     }
-    if (child.lifetime >= kPastATickSeconds) {
-      ++pastATick;
-      if (!onEntry) {
-        char text[160];
-        std::snprintf(text, sizeof text, "pid %d lived %.2f s and ended on %s, not %s", child.pid, child.lifetime,
-                      child.finalCpus.c_str(), want.c_str());
-        fail(text);
-      }
+    checks.Judge("watched end on their entry or untouched", onEntry || child.finalCpus == fullSet,
+                 "pid " + std::to_string(child.pid) + " ended on " + child.finalCpus + ", neither " + want + " nor " + fullSet);
+    if (child.livedThroughTick) {
+      ++throughTick;
+      char text[200];
+      std::snprintf(text, sizeof text, "pid %d ran its file through tick %ld (ticks %ld to %ld) and ended on %s, not %s",
+                    child.pid, child.tickAtExec + 1, child.tickAtExec, child.tickAtEnd, child.finalCpus.c_str(),
+                    want.c_str());
+      checks.Judge("pinned through a tick", onEntry, text);
     }
   }
   for (int i = 0; i < kWatched; ++i) {
     const std::string path = lower(watchedPaths[i]);
-    if (records[path] != changed[path]) {
-      fail(path + ": " + std::to_string(records[path]) + " change records for " + std::to_string(changed[path]) +
-           " changed processes");
-    }
+    checks.Judge("one record per change", records[path] == changed[path],
+                 path + ": " + std::to_string(records[path]) + " change records for " + std::to_string(changed[path]) +
+                     " changed processes");
   }
-  if (otherRecords != 0) fail(std::to_string(otherRecords) + " records name unwatched files");
+  checks.Judge("no records of unwatched files", otherRecords == 0, std::to_string(otherRecords) + " records");
 
   int refusalCount = 0;
   for (const auto& [path, n] : refusals) refusalCount += n;
   const double slope = Slope(rss);
-  std::printf("soak: %.1f min, %zu processes started (%zu watched, %zu unwatched seen ending)\n", churnSeconds / 60,
-              children.size(), watched, others);
-  std::printf("soak: %zu watched processes pinned, %zu of them lived past a tick; %d refusal records "
-              "(processes that ended while being set)\n",
-              pinned, pastATick, refusalCount);
+  std::printf("soak: %.1f min, %ld ticks, %zu processes started (%zu watched and %zu unwatched judged)\n",
+              churnSeconds / 60, ticksDuringChurn, children.size(), watched, others);
+  std::printf("soak: %zu watched processes pinned, %zu of them ran through a whole tick; %d refusal records\n", pinned,
+              throughTick, refusalCount);
   std::printf("soak: resident memory %ld KiB after warm-up, %ld KiB at the end, peak %ld KiB; slope %.1f KiB/min "
               "(limit %.0f)\n",
               firstRss, lastRss, peakRss, slope, options.maxSlopeKiBPerMinute);
   std::printf("soak: processor time %.4f s per second (%.2f %%)\n", cpuPerSecond, cpuPerSecond * 100);
-  if (slope > options.maxSlopeKiBPerMinute) fail("resident memory grows");
-  if (pastATick == 0) fail("no watched process lived past a tick");
-  std::printf("soak: %s\n", failures == 0 ? "passed" : "FAILED");
-  return failures == 0 ? 0 : 1;
+  checks.Judge("memory flat", slope <= options.maxSlopeKiBPerMinute,
+               "resident memory grows by " + std::to_string(slope) + " KiB/min");
+  checks.Judge("something to judge", throughTick > 0, "no watched process ran through a whole tick");
+  checks.Summary();
+  std::printf("soak: %s\n", checks.Passed() ? "passed" : "FAILED");
+  return checks.Passed() ? 0 : 1;
 }
 
 }  // namespace
