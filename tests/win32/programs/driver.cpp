@@ -574,6 +574,16 @@ int main(int argc, char** argv) {
            check.firstBad.c_str());
   }
 
+  // A hand edit of the settings file is in force without a restart, and so is the edit back.
+  for (int mask : {2, 1}) {
+    {
+      std::ofstream out(ini, std::ios::binary | std::ios::trunc);
+      out << "[MAV_RIN]\r\n001_process_path=" << watched << "\r\n001_affinity_mask=" << mask << "\r\n";
+    }
+    const long editMs = WaitFor([&] { return MaskOf(before) == static_cast<DWORD_PTR>(mask) && MaskOf(after) == static_cast<DWORD_PTR>(mask); }, 6000);
+    Report(editMs >= 0, "mavrin.ini edited to mask %d while the program runs: both programs get it (after %ld ms)", mask, editMs);
+  }
+
   // ---- 3. The tray ----
   // The tip is set at the first mouse movement over the icon and follows the pause state.
   PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
