@@ -5,23 +5,6 @@
 
 #include "platform/append_file.h"
 
-std::string EscapeForLog(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(path.size());
-  for (char c : path) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 bool ActivityLog::Write(const char* what, AffinityMask mask, const std::string& exePath) {
   const std::tm now = clock_.LocalNow();
   char stamp[64];

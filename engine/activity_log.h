@@ -11,12 +11,13 @@
 
 #include "engine/system_snapshot.h"
 #include "platform/system.h"
+#include "settings/text.h"
 
 inline constexpr char kActivityLogPath[] = "./mavrin.log";
 
 // The path as it may appear inside one log line: control bytes (CR, LF, ...) become \xNN so that
 // no path can start a record of its own. Other bytes, backslashes included, stay as they are.
-std::string EscapeForLog(const std::string& path);
+inline std::string EscapeForLog(const std::string& path) { return EscapeControlBytes(path); }
 
 class ActivityLog {
  public:

@@ -53,19 +53,8 @@ std::vector<int> SlotsOf(ProfileFile& file) {
 
 // A text from the file inside a one-line message: control bytes as \xNN, at most `room` bytes.
 std::string Quoted(const std::string& text, std::size_t room) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : CutToBytes(text, room)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return text.size() > room ? out + "..." : out;
+  const std::string shown = EscapeControlBytes(CutToBytes(text, room));
+  return text.size() > room ? shown + "..." : shown;
 }
 
 enum class SlotState { kEmpty, kEntry, kUnholdable };

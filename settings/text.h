@@ -13,6 +13,26 @@ inline std::string& ToLowerAscii(std::string& text) {
 
 inline std::string ToLowerAsciiCopy(std::string text) { return ToLowerAscii(text); }
 
+// The text as it may appear inside one line of a log or a message: control bytes (CR, LF, ...)
+// become \xNN, so that no text can start a line of its own. Other bytes, backslashes included,
+// stay as they are.
+inline std::string EscapeControlBytes(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // Cuts text to at most maxBytes bytes without splitting a character: the cut goes before a
 // character that would not fit whole. Texts are UTF-8 in the Linux edition and code page 932 in the
 // Windows edition (built with MAVRIN_TEXT_CP932).

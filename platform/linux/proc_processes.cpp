@@ -55,10 +55,11 @@ bool ReadLink(int dirFd, const char* name, std::string& out) {
   return false;
 }
 
-// Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
-bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
-  tids.clear();
-  int taskFd = openat(dirFd, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Calls visit(tid, taskFd) for each thread listed in the task directory `task` below dirFd, until
+// visit returns false. False when the directory cannot be read (the process has ended).
+template <class Visit>
+bool ForEachThread(int dirFd, const char* task, Visit visit) {
+  const int taskFd = openat(dirFd, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (taskFd < 0) return false;
   DIR* dir = fdopendir(taskFd);
   if (dir == nullptr) {
@@ -67,9 +68,19 @@ bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   }
   while (const dirent* entry = readdir(dir)) {
     ProcessId tid = 0;
-    if (ParseProcessId(entry->d_name, tid)) tids.push_back(static_cast<pid_t>(tid));
+    if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), dirfd(dir))) break;
   }
   closedir(dir);
+  return true;
+}
+
+// Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
+bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
+  tids.clear();
+  ForEachThread(dirFd, "task", [&tids](pid_t tid, int) {
+    tids.push_back(tid);
+    return true;
+  });
   return !tids.empty();
 }
 
@@ -77,30 +88,19 @@ bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
 // link reads as nothing, but every live thread's does. `tid` is the thread it came from. Only a
 // process with more threads than its ended leader is looked into, which no kernel thread is.
 bool ReadExeOfLiveThread(int procFd, ProcessId pid, std::string& link, pid_t& tid) {
-  char name[48];
-  std::snprintf(name, sizeof(name), "%u/task", static_cast<unsigned>(pid));
-  struct stat task {};
+  char task[32];
+  std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
+  struct stat st {};
   // The task directory has a link for each thread besides its own two.
-  if (fstatat(procFd, name, &task, 0) != 0 || task.st_nlink <= 3) return false;
-  const int taskFd = openat(procFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (taskFd < 0) return false;
-  DIR* dir = fdopendir(taskFd);
-  if (dir == nullptr) {
-    close(taskFd);
-    return false;
-  }
+  if (fstatat(procFd, task, &st, 0) != 0 || st.st_nlink <= 3) return false;
   bool found = false;
-  while (const dirent* entry = readdir(dir)) {
-    ProcessId thread = 0;
-    if (!ParseProcessId(entry->d_name, thread) || thread == pid) continue;
-    std::snprintf(name, sizeof(name), "%u/exe", static_cast<unsigned>(thread));
-    if (ReadLink(dirfd(dir), name, link) && !link.empty()) {
-      tid = static_cast<pid_t>(thread);
-      found = true;
-      break;
-    }
-  }
-  closedir(dir);
+  ForEachThread(procFd, task, [&](pid_t thread, int taskFd) {
+    char exe[32];
+    std::snprintf(exe, sizeof(exe), "%d/exe", thread);
+    found = static_cast<ProcessId>(thread) != pid && ReadLink(taskFd, exe, link) && !link.empty();
+    if (found) tid = thread;
+    return !found;
+  });
   return found;
 }
 
@@ -407,36 +407,23 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask ma
 bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
   ProcessId pid = 0;
   if (!Find(handle, pid) || procFd_ < 0) return false;
-  char name[32];
-  std::snprintf(name, sizeof(name), "%u/task", static_cast<unsigned>(pid));
-  const int taskFd = openat(procFd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (taskFd < 0) return false;
-  DIR* dir = fdopendir(taskFd);
-  if (dir == nullptr) {
-    close(taskFd);
-    return false;
-  }
+  char task[32];
+  std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   CpuSet target(cpuSetBytes_);
   target.SetLow32(mask);
   CpuSet thread(cpuSetBytes_);
   bool every = true;
   bool any = false;
-  while (const dirent* entry = readdir(dir)) {
-    ProcessId tid = 0;
-    if (!ParseProcessId(entry->d_name, tid)) continue;
-    if (!thread.Read(static_cast<pid_t>(tid))) {
-      if (errno == ESRCH) continue;  // ended meanwhile
-      every = false;
-      break;
+  const bool listed = ForEachThread(procFd_, task, [&](pid_t tid, int) {
+    if (!thread.Read(tid)) {
+      every = errno == ESRCH;  // a thread that ended meanwhile has no say
+    } else {
+      any = true;
+      every = thread == target;
     }
-    any = true;
-    if (!(thread == target)) {
-      every = false;
-      break;
-    }
-  }
-  closedir(dir);
-  return every && any;
+    return every;
+  });
+  return listed && every && any;
 }
 
 bool ProcProcesses::IsProcessRunning(ProcessId pid) {

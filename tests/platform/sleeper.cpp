@@ -18,9 +18,9 @@
 
 namespace {
 
-void EscapeOnce() {
-  cpu_set_t start;
-  if (sched_getaffinity(0, sizeof start, &start) != 0) return;
+// `start` is the set the program started with, read before any thread was made: a test may narrow
+// the threads before this one gets to run.
+void EscapeOnce(cpu_set_t start) {
   for (;;) {
     cpu_set_t now;
     if (sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &start)) {
@@ -39,11 +39,14 @@ int main(int argc, char** argv) {
   if (getppid() == 1) return 1;
   int threads = argc > 1 ? std::atoi(argv[1]) : 0;
   const char* mode = argc > 2 ? argv[2] : "";
+  cpu_set_t start;
+  CPU_ZERO(&start);
+  sched_getaffinity(0, sizeof start, &start);
   std::vector<std::thread> sleepers;
   for (int i = 0; i < threads; ++i) {
     const bool escapes = i == 0 && std::strcmp(mode, "escape-once") == 0;
-    sleepers.emplace_back([escapes] {
-      if (escapes) EscapeOnce();
+    sleepers.emplace_back([escapes, start] {
+      if (escapes) EscapeOnce(start);
       for (;;) pause();
     });
   }
