@@ -21,6 +21,7 @@ class NullBackend final : public IBackend {
   void SetWindowStyleEx(WindowId, std::uint32_t) override {}
   void HideWindow(WindowId) override {}
   bool SetForeground(WindowId) override { return false; }
+  bool BringToFront(WindowId) override { return false; }
   bool IsMinimized(WindowId) override { return false; }
   Size ClientSize(WindowId) override { return {}; }
   std::string WindowCaption(WindowId) override { return {}; }
@@ -54,7 +55,10 @@ class NullBackend final : public IBackend {
   unsigned TrackPopup(WindowId, const Menu&, unsigned, int, int) override { return 0; }
   bool ShowFileOpen(WindowId, const FileOpenRequest&, std::string&) override { return false; }
   bool ShellNotifyIcon(unsigned, const TrayIconData&) override { return false; }
+  NotificationArea NotificationAreaKind() override { return NotificationArea::kNone; }
   Point CursorPos() override { return {}; }
+  void DismissPopupMenus() override {}
+  void CancelTransientLoops() override {}
 };
 
 class NullShell final : public IShell {
@@ -85,6 +89,15 @@ bool SendCommandIfEnabled(CDialog& dialog, int id) {
 }
 
 }  // namespace
+
+int SafeMessageBoxAnswer(unsigned type) {
+  switch (type & 0xFu) {
+    case MB_OK: return IDOK;
+    case MB_YESNO: return IDNO;
+    case 2u: return IDABORT;  // MB_ABORTRETRYIGNORE
+    default: return IDCANCEL;
+  }
+}
 
 void SetBackend(IBackend* backend) { g_backend = backend != nullptr ? backend : &g_nullBackend; }
 IBackend& Backend() { return *g_backend; }

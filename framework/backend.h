@@ -35,6 +35,13 @@ struct TrayIconData {
   std::string szTip;
 };
 
+// What the desktop offers the notification-area icon.
+enum class NotificationArea {
+  kNone,         // nothing: an icon would not be seen
+  kMouse,        // the icon reports the mouse as the system does: hover, clicks and double clicks
+  kActivations,  // one activation per click (left, middle, right) and no hover, so never a double click
+};
+
 // The file-open dialog's question.
 struct FileOpenRequest {
   std::string title;
@@ -69,6 +76,8 @@ class IBackend : public IMessageBoxes {
   virtual void SetWindowStyleEx(WindowId window, std::uint32_t exStyle) = 0;
   virtual void HideWindow(WindowId window) = 0;
   virtual bool SetForeground(WindowId window) = 0;
+  // Restores the window when it is minimised, brings it to the front and gives it the input.
+  virtual bool BringToFront(WindowId window) = 0;
   virtual bool IsMinimized(WindowId window) = 0;
   virtual Size ClientSize(WindowId window) = 0;
   virtual std::string WindowCaption(WindowId window) = 0;
@@ -118,8 +127,20 @@ class IBackend : public IMessageBoxes {
   // The notification-area icon: NIM_ADD, NIM_MODIFY, NIM_DELETE. Mouse events over it reach
   // data.hWnd as data.uCallbackMessage.
   virtual bool ShellNotifyIcon(unsigned action, const TrayIconData& data) = 0;
+  // Asked afresh each time: a notification area may come and go while the program runs.
+  virtual NotificationArea NotificationAreaKind() = 0;
   virtual Point CursorPos() = 0;
+
+  // ---- ending nested loops from outside ----
+  // Closes every popup menu being tracked; each TrackPopup returns 0.
+  virtual void DismissPopupMenus() = 0;
+  // Closes every open message box, file-open dialog and popup menu: boxes answer as
+  // SafeMessageBoxAnswer, the file dialog is cancelled, menus choose nothing.
+  virtual void CancelTransientLoops() = 0;
 };
+
+// The answer that agrees to nothing: what a box gets that nobody answered.
+int SafeMessageBoxAnswer(unsigned type);
 
 // Selects the backend for everything that follows; nullptr restores the built-in one, which makes
 // no windows (DoModal returns -1) and answers every box with IDCANCEL.

@@ -73,6 +73,8 @@ struct ListViewNotify {
 #define WM_RBUTTONDOWN 0x0204u
 #define WM_RBUTTONUP 0x0205u
 #define WM_RBUTTONDBLCLK 0x0206u
+#define WM_MBUTTONDOWN 0x0207u
+#define WM_MBUTTONUP 0x0208u
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 #endif

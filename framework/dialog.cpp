@@ -1,5 +1,9 @@
 #include "framework/dialog.h"
 
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 #include "framework/backend.h"
 #include "framework/resource_types.h"
 #include "res/resources.h"
@@ -8,6 +12,15 @@ namespace framework {
 namespace {
 
 CDialog* g_mainWindow = nullptr;
+bool g_quitting = false;
+// Dialogs whose modal run is going on, outermost first, and the dialogs handling a message now,
+// innermost last.
+std::vector<CDialog*> g_running;
+std::vector<CDialog*> g_dispatching;
+
+WindowId WindowOf(CDialog* dialog) {
+  return dialog != nullptr && dialog->HasWindow() && !dialog->IsEnding() ? dialog->GetSafeHwnd() : kNoWindowId;
+}
 
 std::string& AppNameStorage() {
   static std::string name;
@@ -20,6 +33,8 @@ CDialog::CDialog(int templateId) : templateId_(templateId) {}
 
 CDialog::~CDialog() {
   if (g_mainWindow == this) g_mainWindow = nullptr;
+  std::erase(g_running, this);
+  std::erase(g_dispatching, this);
 }
 
 const DialogTemplate* CDialog::Template() const { return res::FindDialogTemplate(templateId_); }
@@ -34,18 +49,22 @@ const MessageMap* CDialog::GetThisMessageMap() {
 }
 
 int CDialog::DoModal() {
-  if (HasWindow()) return -1;
+  if (HasWindow() || g_quitting) return -1;
   const DialogTemplate* tpl = Template();
   if (tpl == nullptr) return -1;
   ending_ = false;
   result_ = -1;
+  owner_ = this != g_mainWindow ? DefaultOwner() : kNoWindowId;
   const WindowId window = Backend().CreateDialogWindow(*this, *tpl);
   if (window == kNoWindowId) return -1;
   window_ = window;
+  g_running.push_back(this);
   Dispatch(WM_INITDIALOG, 0, 0);
   if (!ending_) Backend().RunModalLoop(window);
   Backend().DestroyDialogWindow(window);
+  std::erase(g_running, this);
   window_ = kNoWindowId;
+  owner_ = kNoWindowId;
   ending_ = false;
   return result_;
 }
@@ -65,6 +84,7 @@ LResult CDialog::Dispatch(unsigned message, WParam wParam, LParam lParam) {
   currentMessage_ = message;
   currentWParam_ = wParam;
   currentLParam_ = lParam;
+  g_dispatching.push_back(this);
 
   LResult result = 0;
   if (message == WM_INITDIALOG) {
@@ -84,6 +104,10 @@ LResult CDialog::Dispatch(unsigned message, WParam wParam, LParam lParam) {
     result = DefaultHandling(message, wParam, lParam);
   }
 
+  // Handlers may have run nested loops that ended other dialogs; this one is the last pushed.
+  if (auto it = std::find(g_dispatching.rbegin(), g_dispatching.rend(), this); it != g_dispatching.rend()) {
+    g_dispatching.erase(std::next(it).base());
+  }
   currentMessage_ = savedMessage;
   currentWParam_ = savedWParam;
   currentLParam_ = savedLParam;
@@ -152,6 +176,8 @@ void CDialog::HideWindow() {
 
 bool CDialog::SetForeground() { return HasWindow() && Backend().SetForeground(window_); }
 
+bool CDialog::BringToFront() { return HasWindow() && Backend().BringToFront(window_); }
+
 bool CDialog::SetTimer(std::uintptr_t id, unsigned milliseconds) {
   return HasWindow() && Backend().SetTimer(window_, id, milliseconds);
 }
@@ -177,7 +203,7 @@ void CDialog::AppendSystemMenuItem(unsigned id, const std::string& text) {
 }
 
 void CDialog::TrackPopup(const Menu& popup, unsigned flags, int x, int y) {
-  if (!HasWindow()) return;
+  if (!HasWindow() || g_quitting) return;
   const WindowId window = window_;
   const unsigned chosen = Backend().TrackPopup(window, popup, flags, x, y);
   // The choice arrives like any other command, after the tracking loop has returned.
@@ -191,6 +217,31 @@ int CDialog::ShowMessageBox(const std::string& text, const char* caption, unsign
 }
 
 void SetMainWindow(CDialog* dialog) { g_mainWindow = dialog; }
+
+WindowId DefaultOwner() {
+  for (auto it = g_dispatching.rbegin(); it != g_dispatching.rend(); ++it) {
+    if (const WindowId window = WindowOf(*it)) return window;
+  }
+  return WindowOf(g_mainWindow);
+}
+
+void BeginQuit() {
+  if (g_quitting) return;
+  g_quitting = true;
+  // Innermost first, each as its own Cancel would end it; their loops return as the stack unwinds.
+  const std::vector<CDialog*> running = g_running;
+  for (auto it = running.rbegin(); it != running.rend(); ++it) {
+    if (*it != g_mainWindow && std::find(g_running.begin(), g_running.end(), *it) != g_running.end() &&
+        (*it)->HasWindow() && !(*it)->IsEnding()) {
+      (*it)->EndDialog(IDCANCEL);
+    }
+  }
+  Backend().CancelTransientLoops();
+}
+
+bool Quitting() { return g_quitting; }
+
+void EndQuit() { g_quitting = false; }
 CDialog* MainWindow() { return g_mainWindow; }
 
 void SetApplicationName(const std::string& name) { AppNameStorage() = name; }

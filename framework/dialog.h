@@ -34,6 +34,9 @@ class CDialog {
   // True between EndDialog and the end of the run.
   bool IsEnding() const { return ending_; }
   WindowId GetSafeHwnd() const { return window_; }
+  // The window this dialog's modal run belongs to (its input waits while the run lasts): the dialog
+  // whose handler started the run, else the main window; 0 when there is neither.
+  WindowId ModalOwner() const { return owner_; }
   int TemplateId() const { return templateId_; }
   // The template this dialog is built from, or nullptr.
   const DialogTemplate* Template() const;
@@ -54,6 +57,8 @@ class CDialog {
   // Hides the window for good: the modal loop will not show it.
   void HideWindow();
   bool SetForeground();
+  // Restores a minimised window, then brings it to the front with the input.
+  bool BringToFront();
   bool SetTimer(std::uintptr_t id, unsigned milliseconds);
   bool KillTimer(std::uintptr_t id);
   Size ClientSize() const;
@@ -105,6 +110,7 @@ class CDialog {
 
   int templateId_;
   WindowId window_ = kNoWindowId;
+  WindowId owner_ = kNoWindowId;
   bool ending_ = false;
   int result_ = -1;
   // The message being dispatched, for Default().
@@ -116,6 +122,19 @@ class CDialog {
 // The application's main window (the owner of dialogs made without a parent); nullptr when none.
 void SetMainWindow(CDialog* dialog);
 CDialog* MainWindow();
+
+// The window a box or dialog opened now belongs to when its caller names none: the innermost dialog
+// that is handling a message (the one whose command opened it), else the main window.
+WindowId DefaultOwner();
+
+// The program is ending: every running dialog but the main window ends with IDCANCEL, every box,
+// file dialog and popup menu closes (Backend().CancelTransientLoops()), and from now on none opens:
+// DoModal returns -1, boxes give their safe answer at once, popups choose nothing. The main
+// window's own run is ended by its caller.
+void BeginQuit();
+bool Quitting();
+// The main loop has returned: a later run of the program starts afresh.
+void EndQuit();
 
 // The program's name as default caption of its own boxes (the executable's name without extension).
 void SetApplicationName(const std::string& name);

@@ -45,6 +45,7 @@ Menu& Menu::operator=(const Menu& other) {
     c.id = item.id;
     c.flags = item.flags;
     c.state = item.state;
+    c.tip = item.tip;
     if (item.popup) c.popup = std::make_unique<Menu>(*item.popup);
     copy.push_back(std::move(c));
   }
@@ -81,9 +82,10 @@ bool Menu::RemoveAt(int position) {
   return true;
 }
 
-void Menu::AppendString(unsigned id, const std::string& text, unsigned flags) {
+void Menu::AppendString(unsigned id, const std::string& text, unsigned flags, const std::string& tip) {
   MenuItem item;
   item.text = text;
+  item.tip = tip;
   item.id = id;
   item.flags = MF_STRING;
   item.state = StateOf(flags);

@@ -15,6 +15,7 @@ struct MenuItem {
   unsigned flags = 0;           // MF_SEPARATOR or MF_POPUP
   unsigned state = 0;           // MFS_CHECKED, MFS_DEFAULT, MFS_GRAYED (a template's MF_GRAYED lands here)
   std::unique_ptr<Menu> popup;  // set exactly when flags has MF_POPUP
+  std::string tip;              // what the item stands for in detail, shown on hover where menus can
 
   bool IsSeparator() const;
   bool IsPopup() const { return popup != nullptr; }
@@ -46,8 +47,9 @@ class Menu {
 
   // Removes the item at position (a popup goes with its contents). False when out of range.
   bool RemoveAt(int position);
-  // flags: MF_STRING, optionally with MF_GRAYED or MF_CHECKED (kept as the item's state).
-  void AppendString(unsigned id, const std::string& text, unsigned flags = 0);
+  // flags: MF_STRING, optionally with MF_GRAYED or MF_CHECKED (kept as the item's state). tip: the
+  // item's tool tip (backends without menu tips leave it out).
+  void AppendString(unsigned id, const std::string& text, unsigned flags = 0, const std::string& tip = {});
   void AppendSeparator();
   void AppendPopup(const std::string& text, Menu popup);
 

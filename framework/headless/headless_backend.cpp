@@ -38,15 +38,7 @@ bool AnswerAllowed(unsigned type, int answer) {
   }
 }
 
-// The answer that agrees to nothing: what an unattended box gets.
-int SafeAnswer(unsigned type) {
-  switch (type & 0xFu) {
-    case MB_OK: return IDOK;
-    case MB_YESNO: return IDNO;
-    case 2u: return IDABORT;
-    default: return IDCANCEL;
-  }
-}
+int SafeAnswer(unsigned type) { return SafeMessageBoxAnswer(type); }
 
 }  // namespace
 
@@ -556,6 +548,8 @@ void HeadlessBackend::RunModalLoop(WindowId window) {
 }
 
 void HeadlessBackend::EndModalLoop(WindowId window) {
+  // The window goes out of sight at once, even while a loop started later still runs above its own.
+  if (WindowState* w = Window(window)) w->shown = false;
   for (auto& frame : frames_) {
     if (frame->kind == FrameKind::Dialog && frame->window == window) frame->done = true;
   }
@@ -602,6 +596,14 @@ void HeadlessBackend::HideWindow(WindowId window) {
 
 bool HeadlessBackend::SetForeground(WindowId window) {
   if (Window(window) == nullptr) return false;
+  foreground_.push_back(window);
+  return true;
+}
+
+bool HeadlessBackend::BringToFront(WindowId window) {
+  WindowState* w = Window(window);
+  if (w == nullptr) return false;
+  w->minimized = false;
   foreground_.push_back(window);
   return true;
 }
@@ -870,6 +872,7 @@ void HeadlessBackend::LvSetSmallImages(WindowId window, int id, const std::vecto
 // Boxes, menus, the file dialog, the tray
 
 int HeadlessBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) {
+  if (Quitting()) return SafeAnswer(type);
   MessageBoxRecord record;
   record.owner = owner;
   record.text = text;
@@ -901,7 +904,7 @@ int HeadlessBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, 
 }
 
 unsigned HeadlessBackend::TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) {
-  if (Window(window) == nullptr) return 0;
+  if (Window(window) == nullptr || Quitting()) return 0;
   MenuRecord record;
   record.owner = window;
   record.menu = popup;
@@ -922,6 +925,7 @@ unsigned HeadlessBackend::TrackPopup(WindowId window, const Menu& popup, unsigne
 }
 
 bool HeadlessBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) {
+  if (Quitting()) return false;
   FileDialogRecord record;
   record.owner = owner;
   record.request = request;
@@ -984,6 +988,21 @@ bool HeadlessBackend::ShellNotifyIcon(unsigned action, const TrayIconData& data)
   }
   trayCalls_.push_back(std::move(call));
   return trayCalls_.back().succeeded;
+}
+
+void HeadlessBackend::DismissPopupMenus() {
+  for (auto& frame : frames_) {
+    if (frame->kind == FrameKind::Menu && !frame->done) {
+      frame->chosen = 0;
+      frame->done = true;
+    }
+  }
+}
+
+void HeadlessBackend::CancelTransientLoops() {
+  for (auto& frame : frames_) {
+    if (frame->kind != FrameKind::Dialog && !frame->done) Abandon(*frame);
+  }
 }
 
 Icon RecordingShell::FileIcon(const std::string& path) {

@@ -62,7 +62,7 @@ struct WindowState {
   std::string caption;
   Size clientSize;
   bool hidden = false;     // HideWindow was called
-  bool shown = false;      // the modal loop has shown it
+  bool shown = false;      // the modal loop has shown it (and it has not ended since)
   bool minimized = false;
   Icon bigIcon;
   Icon smallIcon;
@@ -176,6 +176,8 @@ class HeadlessBackend final : public IBackend {
   int LoopDepth() const { return static_cast<int>(frames_.size()); }
   void SetCursorPos(Point p) { cursor_ = p; }
   void SetMinimized(WindowId window, bool minimized);
+  // What NotificationAreaKind answers; a notification area that reports the mouse until told.
+  void SetNotificationArea(NotificationArea kind) { notificationArea_ = kind; }
 
   // ---- asynchronous requests (signal handlers, other threads) ----
   // Registers action to run on the loop's thread when slot is triggered; returns the slot (0..255)
@@ -197,6 +199,7 @@ class HeadlessBackend final : public IBackend {
   void SetWindowStyleEx(WindowId window, std::uint32_t exStyle) override;
   void HideWindow(WindowId window) override;
   bool SetForeground(WindowId window) override;
+  bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
   std::string WindowCaption(WindowId window) override;
@@ -230,7 +233,10 @@ class HeadlessBackend final : public IBackend {
   unsigned TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) override;
   bool ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) override;
   bool ShellNotifyIcon(unsigned action, const TrayIconData& data) override;
+  NotificationArea NotificationAreaKind() override { return notificationArea_; }
   Point CursorPos() override { return cursor_; }
+  void DismissPopupMenus() override;
+  void CancelTransientLoops() override;
 
   // Rows a list view shows whole, and whether one more shows in part (from its template height).
   static int FullRows(const ControlState& list);
@@ -293,6 +299,7 @@ class HeadlessBackend final : public IBackend {
   std::vector<TrayIconState> trayIcons_;
   std::vector<TrayCall> trayCalls_;
   std::vector<WindowId> foreground_;
+  NotificationArea notificationArea_ = NotificationArea::kMouse;
   std::vector<std::string> errors_;
   std::function<int(const MessageBoxRecord&)> boxHandler_;
   std::function<std::optional<std::string>(const FileOpenRequest&)> fileHandler_;

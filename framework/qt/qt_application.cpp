@@ -16,10 +16,15 @@
 namespace framework::qt {
 namespace {
 
-bool X11Reachable() {
+// A connection of our own to the X server, or nullptr.
+Display* OpenX11() {
   const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return false;
-  Display* connection = XOpenDisplay(nullptr);
+  if (display == nullptr || *display == '\0') return nullptr;
+  return XOpenDisplay(nullptr);
+}
+
+bool X11Reachable() {
+  Display* connection = OpenX11();
   if (connection == nullptr) return false;
   XCloseDisplay(connection);
   return true;
@@ -90,11 +95,32 @@ bool DisplayAvailable() {
 }
 
 std::unique_ptr<QApplication> TryCreateQtApplication(int& argc, char** argv) {
-  if (QCoreApplication::instance() != nullptr || !DisplayAvailable()) return nullptr;
-  // Prefer X11 when it is there: the tray icon and the window list of the program are X11's.
+  if (QCoreApplication::instance() != nullptr) return nullptr;
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform == nullptr || *platform == '\0') qputenv("QT_QPA_PLATFORM", X11Reachable() ? "xcb" : "wayland");
-  return std::make_unique<QApplication>(argc, argv);
+  const std::string name = platform != nullptr ? platform : "";
+  // The display is probed once, and the probe's connection is held until Qt has made its own: a
+  // bare X server resets when its last client leaves, and a second probe (or Qt) would then find
+  // it gone for a moment and pick another platform, which ends the process.
+  Display* probe = name.empty() || name.rfind("xcb", 0) == 0 ? OpenX11() : nullptr;
+  bool usable = false;
+  if (name.rfind("offscreen", 0) == 0 || name.rfind("minimal", 0) == 0) {
+    usable = true;
+  } else if (name.rfind("xcb", 0) == 0) {
+    usable = probe != nullptr;
+  } else if (name.rfind("wayland", 0) == 0) {
+    usable = WaylandReachable();
+  } else {
+    usable = probe != nullptr || WaylandReachable();
+  }
+  if (!usable) {
+    if (probe != nullptr) XCloseDisplay(probe);
+    return nullptr;
+  }
+  // Prefer X11 when it is there: the tray icon and the window list of the program are X11's.
+  if (name.empty()) qputenv("QT_QPA_PLATFORM", probe != nullptr ? "xcb" : "wayland");
+  auto app = std::make_unique<QApplication>(argc, argv);
+  if (probe != nullptr) XCloseDisplay(probe);
+  return app;
 }
 
 }  // namespace framework::qt

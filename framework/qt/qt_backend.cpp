@@ -6,6 +6,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -19,6 +22,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QSortFilterProxyModel>
@@ -26,7 +30,9 @@
 #include <QStyleOptionViewItem>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
@@ -52,7 +58,21 @@ constexpr int kMaxAsyncSlots = 256;
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
-void BuildMenu(QMenu& target, const Menu& source) {
+// Menus taller than the screen scroll instead of spreading into columns: with hundreds of processes
+// the columns ran off the screen's side and their far items could not be reached.
+class ScrollingMenuStyle final : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_Menu_Scrollable) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+void BuildMenu(QMenu& target, const Menu& source, QStyle* style) {
+  if (style != nullptr) target.setStyle(style);
+  // Items that share a text (two processes of one program) tell their difference on hover.
+  target.setToolTipsVisible(true);
   for (int i = 0; i < source.ItemCount(); ++i) {
     const MenuItem* item = source.ItemAt(i);
     if (item->IsSeparator()) {
@@ -64,11 +84,12 @@ void BuildMenu(QMenu& target, const Menu& source) {
     if (item->IsPopup()) {
       QMenu* sub = target.addMenu(text);
       sub->setEnabled(!item->IsGrayed());
-      BuildMenu(*sub, *item->popup);
+      BuildMenu(*sub, *item->popup, style);
       continue;
     }
     QAction* action = target.addAction(text);
     action->setData(item->id);
+    if (!item->tip.empty()) action->setToolTip(FromUtf8(item->tip));
     action->setEnabled(!item->IsGrayed());
     if (item->IsChecked()) {
       action->setCheckable(true);
@@ -148,6 +169,16 @@ void RaiseAndActivate(QWidget& widget) {
   widget.activateWindow();
 }
 
+// Whether a StatusNotifierItem host shows tray icons on this session bus: Qt then hands its icons to
+// the host over D-Bus, and the host reports one activation per click instead of the mouse.
+bool AskStatusNotifierHost() {
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || bus.interface() == nullptr || !bus.interface()->isServiceRegistered(watcher)) return false;
+  QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+  return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+}
+
 }  // namespace
 
 struct QtBackend::Tray {
@@ -156,6 +187,9 @@ struct QtBackend::Tray {
   unsigned callbackMessage = 0;
   std::unique_ptr<QSystemTrayIcon> icon;
   bool hasIcon = false;
+  // A single click waits here for the double-click interval: a double click must not be preceded
+  // by the single click that would open the menu (which then takes the second click).
+  std::unique_ptr<QTimer> pendingClick;
 };
 
 // The owner of a modal run takes no input, as a disabled window on the system: its controls keep
@@ -188,7 +222,7 @@ class InputBlocker final : public QObject {
     if (event->type() == QEvent::Close) {
       event->ignore();
     } else if (event->type() == QEvent::MouseButtonPress) {
-      backend_.RaiseModal();
+      backend_.RaiseBlocker(window->Id());
     }
     return true;
   }
@@ -223,6 +257,7 @@ QtBackend::QtBackend() : QtBackend(nullptr) {}
 
 QtBackend::QtBackend(std::unique_ptr<QApplication> app)
     : ownedApp_(std::move(app)),
+      menuStyle_(std::make_unique<ScrollingMenuStyle>()),
       hoverFilter_(std::make_unique<TrayHoverFilter>(*this)),
       inputBlocker_(std::make_unique<InputBlocker>(*this)),
       sessionHook_(std::make_unique<QObject>()) {
@@ -282,7 +317,12 @@ std::vector<QWidget*> QtBackend::ControlWidgets(WindowId window) const {
   return out;
 }
 
-QWidget* QtBackend::OpenPopup() const { return openPopup_.data(); }
+QWidget* QtBackend::OpenPopup() const {
+  for (auto it = openMenus_.rbegin(); it != openMenus_.rend(); ++it) {
+    if (!it->isNull()) return it->data();
+  }
+  return nullptr;
+}
 QWidget* QtBackend::OpenMessageBox() const { return openBox_.data(); }
 QWidget* QtBackend::OpenFileDialog() const { return openFileDialog_.data(); }
 
@@ -302,21 +342,21 @@ void QtBackend::ShowSystemMenu(WindowId window) {
   if (DialogWindow* w = Window(window)) w->ShowSystemMenu(w->mapToGlobal(QPoint(0, 0)));
 }
 
-void QtBackend::RaiseModal() {
-  if (QWidget* top = openBox_.data() != nullptr ? openBox_.data() : openFileDialog_.data()) {
-    RaiseAndActivate(*top);
+void QtBackend::RaiseBlocker(WindowId blocked) {
+  for (auto it = nested_.rbegin(); it != nested_.rend(); ++it) {
+    if (it->owner != blocked || it->widget.isNull() || !it->widget->isVisible()) continue;
+    if (auto* dialog = dynamic_cast<DialogWindow*>(it->widget.data()); dialog != nullptr && dialog->blocked > 0) {
+      RaiseBlocker(dialog->Id());
+      return;
+    }
+    RaiseAndActivate(*it->widget);
     return;
-  }
-  if (!modalStack_.empty()) {
-    if (DialogWindow* w = Window(modalStack_.back()); w != nullptr && w->isVisible()) RaiseAndActivate(*w);
   }
 }
 
 DialogWindow* QtBackend::CurrentOwner(WindowId preferred) const {
   if (DialogWindow* w = Window(preferred)) return w;
-  if (!modalStack_.empty()) return Window(modalStack_.back());
-  CDialog* main = MainWindow();
-  return main != nullptr ? Window(main->GetSafeHwnd()) : nullptr;
+  return Window(DefaultOwner());
 }
 
 // ---- dialog windows ----
@@ -331,14 +371,14 @@ void QtBackend::RunModalLoop(WindowId window) {
   DialogWindow* w = Window(window);
   if (w == nullptr || w->endRequested) return;
   // The owner is disabled for the run, as the system does it; other windows and the tray stay live.
-  DialogWindow* owner = modalStack_.empty() ? nullptr : Window(modalStack_.back());
-  if (owner == nullptr) {
-    CDialog* main = MainWindow();
-    if (main != nullptr && main->GetSafeHwnd() != window) owner = Window(main->GetSafeHwnd());
-  }
+  // The owner is the dialog that opened this one (the main window for the tray's dialogs), so an
+  // About box from the tray stays usable while a settings dialog from the tray is open.
+  DialogWindow* owner = w->Dialog() != nullptr ? Window(w->Dialog()->ModalOwner()) : nullptr;
+  if (owner == w) owner = nullptr;
   const WindowId ownerId = owner != nullptr ? owner->Id() : kNoWindowId;
   if (owner != nullptr) ++owner->blocked;
   modalStack_.push_back(window);
+  nested_.push_back(Nested{w, ownerId});
 
   const bool show = (w->Template().style & WS_VISIBLE) != 0 || !w->hidden;
   if (show) {
@@ -365,6 +405,7 @@ void QtBackend::RunModalLoop(WindowId window) {
   }
 
   modalStack_.erase(std::remove(modalStack_.begin(), modalStack_.end(), window), modalStack_.end());
+  std::erase_if(nested_, [w](const Nested& n) { return n.widget == w; });
   w->hide();
   if (DialogWindow* stillThere = Window(ownerId)) --stillThere->blocked;
 }
@@ -373,6 +414,9 @@ void QtBackend::EndModalLoop(WindowId window) {
   DialogWindow* w = Window(window);
   if (w == nullptr) return;
   w->endRequested = true;
+  // Gone from the screen now, as the system's EndDialog hides it, even when a loop started later
+  // runs above its own and its run returns only once that one has.
+  w->hide();
   if (w->loop != nullptr) w->loop->exit(0);
 }
 
@@ -424,6 +468,15 @@ void QtBackend::HideWindow(WindowId window) {
 bool QtBackend::SetForeground(WindowId window) {
   DialogWindow* w = Window(window);
   if (w == nullptr || !w->isVisible()) return false;
+  RaiseAndActivate(*w);
+  return true;
+}
+
+bool QtBackend::BringToFront(WindowId window) {
+  DialogWindow* w = Window(window);
+  if (w == nullptr || w->endRequested || (!w->isVisible() && !w->isMinimized())) return false;
+  // Raising alone leaves a minimised window where it is: the tray had no way to bring it back.
+  if (w->isMinimized()) w->showNormal();
   RaiseAndActivate(*w);
   return true;
 }
@@ -703,6 +756,9 @@ bool QtBackend::LvDeleteAllItems(WindowId window, int id) {
   // Deleting rows is not a state change of theirs: no LVN_ITEMCHANGED.
   list->ClearMirror();
   list->clear();
+  // An emptied list starts at its top again, as the system's does; otherwise the refilled list
+  // would show rows far from the one it selects.
+  list->scrollToTop();
   return true;
 }
 
@@ -753,26 +809,42 @@ void QtBackend::LvSetSmallImages(WindowId window, int id, const std::vector<Icon
 
 unsigned QtBackend::TrackPopup(WindowId window, const Menu& popup, unsigned, int x, int y) {
   DialogWindow* owner = Window(window);
-  if (owner == nullptr) return 0;
+  if (owner == nullptr || Quitting()) return 0;
   QMenu menu;
-  BuildMenu(menu, popup);
+  BuildMenu(menu, popup, menuStyle_.get());
   if (menu.actions().isEmpty()) return 0;
-  openPopup_ = &menu;
+  openMenus_.emplace_back(&menu);
   QPointer<DialogWindow> guard(owner);
   QAction* chosen = nullptr;
   {
     const LoopScope scope(*this);
     chosen = menu.exec(QPoint(x, y));
   }
-  openPopup_ = nullptr;
+  std::erase(openMenus_, QPointer<QMenu>(&menu));
   if (chosen == nullptr || guard.isNull()) return 0;
   return chosen->data().toUInt();
+}
+
+void QtBackend::DismissPopupMenus() {
+  // Hiding a menu ends its exec with nothing chosen.
+  for (auto it = openMenus_.rbegin(); it != openMenus_.rend(); ++it) {
+    if (!it->isNull()) (*it)->hide();
+  }
+}
+
+void QtBackend::CancelTransientLoops() {
+  DismissPopupMenus();
+  for (auto it = nested_.rbegin(); it != nested_.rend(); ++it) {
+    if (it->widget.isNull() || dynamic_cast<DialogWindow*>(it->widget.data()) != nullptr) continue;
+    if (auto* dialog = qobject_cast<QDialog*>(it->widget.data())) dialog->done(QDialog::Rejected);
+  }
 }
 
 void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
   DialogWindow* owner = CurrentOwner(ownerWindow);
   const WindowId ownerId = owner != nullptr ? owner->Id() : kNoWindowId;
   if (owner != nullptr) ++owner->blocked;
+  nested_.push_back(Nested{&widget, ownerId});
   if (owner != nullptr && owner->isVisible()) {
     widget.winId();
     if (widget.windowHandle() != nullptr && owner->windowHandle() != nullptr) {
@@ -780,6 +852,9 @@ void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
     }
   }
   auto* dialog = qobject_cast<QDialog*>(&widget);
+  // Qt makes boxes modal to the whole program, which would leave the tray icon dead while one is
+  // open; only the owner waits, as on the system.
+  widget.setWindowModality(Qt::NonModal);
   QEventLoop loop;
   // Showing may already run events (a file dialog reads its folder), and a dialog may be finished
   // by them before the loop starts: then there is nothing to wait for.
@@ -797,10 +872,12 @@ void QtBackend::RunNested(QWidget& widget, WindowId ownerWindow) {
     loop.exec(QEventLoop::DialogExec);
   }
   widget.hide();
+  std::erase_if(nested_, [&widget](const Nested& n) { return n.widget == &widget; });
   if (DialogWindow* stillThere = Window(ownerId)) --stillThere->blocked;
 }
 
 int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) {
+  if (Quitting()) return SafeMessageBoxAnswer(type);
   QMessageBox box;
   box.setIcon(QMessageBox::NoIcon);
   box.setTextFormat(Qt::PlainText);
@@ -842,9 +919,10 @@ int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const 
     if (answer == escapeAnswer) box.setEscapeButton(button);
   }
 
+  const QPointer<QWidget> outerBox = openBox_;
   openBox_ = &box;
   RunNested(box, owner);
-  openBox_ = nullptr;
+  openBox_ = outerBox;
   for (const auto& [button, answer] : buttons) {
     if (box.clickedButton() == button) return answer;
   }
@@ -852,6 +930,7 @@ int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const 
 }
 
 bool QtBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) {
+  if (Quitting()) return false;
   QFileDialog dialog;
   dialog.setWindowTitle(FromUtf8(request.title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -892,9 +971,10 @@ bool QtBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std
   }
   WidenPlaces(dialog);
   // The process's current directory is never changed: the settings and log files live there.
+  const QPointer<QWidget> outerDialog = openFileDialog_;
   openFileDialog_ = &dialog;
   RunNested(dialog, owner);
-  openFileDialog_ = nullptr;
+  openFileDialog_ = outerDialog;
   if (dialog.result() != QDialog::Accepted) return false;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return false;
@@ -929,32 +1009,17 @@ bool QtBackend::ShellNotifyIcon(unsigned action, const TrayIconData& data) {
     auto created = std::make_unique<Tray>();
     created->owner = data.hWnd;
     created->id = data.uID;
+    // Decided before Qt makes its icon, the moment Qt decides the same for the process.
+    StatusNotifierHost();
     created->icon = std::make_unique<QSystemTrayIcon>();
     created->icon->installEventFilter(hoverFilter_.get());
     Tray* raw = created.get();
+    created->pendingClick = std::make_unique<QTimer>();
+    created->pendingClick->setSingleShot(true);
+    QObject::connect(created->pendingClick.get(), &QTimer::timeout, created->icon.get(),
+                     [this, raw] { TrayClick(*raw, WM_LBUTTONDOWN, WM_LBUTTONUP); });
     QObject::connect(created->icon.get(), &QSystemTrayIcon::activated, created->icon.get(),
-                     [this, raw](QSystemTrayIcon::ActivationReason reason) {
-                       // The pointer crossed the icon before it was clicked: the program hears of it
-                       // first, as it would from the system.
-                       switch (reason) {
-                         case QSystemTrayIcon::Trigger:
-                           TrayMouse(*raw, WM_MOUSEMOVE, false);
-                           TrayMouse(*raw, WM_LBUTTONDOWN, false);
-                           TrayMouse(*raw, WM_LBUTTONUP, false);
-                           break;
-                         case QSystemTrayIcon::Context:
-                           TrayMouse(*raw, WM_MOUSEMOVE, false);
-                           TrayMouse(*raw, WM_RBUTTONDOWN, false);
-                           TrayMouse(*raw, WM_RBUTTONUP, false);
-                           break;
-                         case QSystemTrayIcon::DoubleClick:
-                           TrayMouse(*raw, WM_LBUTTONDBLCLK, false);
-                           TrayMouse(*raw, WM_LBUTTONUP, false);
-                           break;
-                         default:
-                           break;
-                       }
-                     });
+                     [this, raw](QSystemTrayIcon::ActivationReason reason) { TrayActivated(*raw, reason); });
     trays_.push_back(std::move(created));
     tray = raw;
   } else if (action == NIM_MODIFY) {
@@ -972,6 +1037,57 @@ bool QtBackend::ShellNotifyIcon(unsigned action, const TrayIconData& data) {
   // Qt shows no icon without a picture; one added without it appears once it gets one.
   if (tray->hasIcon && !tray->icon->isVisible()) tray->icon->show();
   return true;
+}
+
+void QtBackend::TrayActivated(Tray& tray, int reason) {
+  // The pointer crossed the icon before it was clicked: the program hears of it first, as it would
+  // from the system.
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+      if (StatusNotifierHost()) {
+        // One activation per click: no double click can follow, so nothing is held back.
+        TrayClick(tray, WM_LBUTTONDOWN, WM_LBUTTONUP);
+        break;
+      }
+      // A click that was still waiting is a click of its own (the second was too far away to make a
+      // double click): it goes now, and this one waits in its place.
+      if (tray.pendingClick->isActive()) {
+        tray.pendingClick->stop();
+        TrayClick(tray, WM_LBUTTONDOWN, WM_LBUTTONUP);
+      }
+      tray.pendingClick->start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      tray.pendingClick->stop();
+      TrayMouse(tray, WM_LBUTTONDBLCLK, false);
+      TrayMouse(tray, WM_LBUTTONUP, false);
+      break;
+    case QSystemTrayIcon::Context:
+      TrayClick(tray, WM_RBUTTONDOWN, WM_RBUTTONUP);
+      break;
+    case QSystemTrayIcon::MiddleClick:
+      TrayClick(tray, WM_MBUTTONDOWN, WM_MBUTTONUP);
+      break;
+    default:
+      break;
+  }
+}
+
+void QtBackend::TrayClick(Tray& tray, unsigned down, unsigned up) {
+  TrayMouse(tray, WM_MOUSEMOVE, false);
+  TrayMouse(tray, down, false);
+  TrayMouse(tray, up, false);
+}
+
+bool QtBackend::StatusNotifierHost() {
+  if (!statusNotifierHost_) statusNotifierHost_ = AskStatusNotifierHost();
+  return *statusNotifierHost_;
+}
+
+NotificationArea QtBackend::NotificationAreaKind() {
+  const bool host = StatusNotifierHost();
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return NotificationArea::kNone;
+  return host ? NotificationArea::kActivations : NotificationArea::kMouse;
 }
 
 Point QtBackend::CursorPos() {

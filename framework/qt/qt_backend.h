@@ -13,6 +13,7 @@
 //   Alt+Space (the system's own key for it) or a right click on the dialog's background.
 #include <QIcon>
 #include <QPointer>
+#include <optional>
 #include <QRect>
 #include <QString>
 #include <cstdint>
@@ -30,6 +31,8 @@ class QApplication;
 class QFont;
 class QObject;
 class QWidget;
+class QMenu;
+class QStyle;
 class QSystemTrayIcon;
 class QSocketNotifier;
 
@@ -84,8 +87,8 @@ class QtBackend final : public IBackend {
   std::vector<QWidget*> ControlWidgets(WindowId window) const;
   // Called once each time a dialog enters its modal loop, after it is shown (if it is shown).
   void SetModalStartHandler(std::function<void(CDialog&, QWidget&)> handler) { modalStartHandler_ = std::move(handler); }
-  // The menu of TrackPopup while it is open (nullptr otherwise), and the message box or file dialog
-  // being shown, so that a test can answer them.
+  // The innermost menu of TrackPopup while one is open (nullptr otherwise), and the innermost message
+  // box or file dialog being shown, so that a test can answer them.
   QWidget* OpenPopup() const;
   QWidget* OpenMessageBox() const;
   QWidget* OpenFileDialog() const;
@@ -118,6 +121,7 @@ class QtBackend final : public IBackend {
   void SetWindowStyleEx(WindowId window, std::uint32_t exStyle) override;
   void HideWindow(WindowId window) override;
   bool SetForeground(WindowId window) override;
+  bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
   std::string WindowCaption(WindowId window) override;
@@ -151,7 +155,10 @@ class QtBackend final : public IBackend {
   unsigned TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) override;
   bool ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) override;
   bool ShellNotifyIcon(unsigned action, const TrayIconData& data) override;
+  NotificationArea NotificationAreaKind() override;
   Point CursorPos() override;
+  void DismissPopupMenus() override;
+  void CancelTransientLoops() override;
 
  private:
   friend class DialogWindow;
@@ -175,19 +182,35 @@ class QtBackend final : public IBackend {
   // Runs a box or file dialog until it finishes, with owner disabled meanwhile.
   void RunNested(QWidget& widget, WindowId owner);
   void TrayMouse(Tray& tray, unsigned mouseMessage, bool synchronous);
+  void TrayActivated(Tray& tray, int reason);
+  // A click as the system reports it: the pointer's move, then the button going down and up.
+  void TrayClick(Tray& tray, unsigned down, unsigned up);
+  // Whether Qt shows icons through a StatusNotifierItem host (D-Bus) rather than an XEmbed tray:
+  // asked once, at the moment Qt makes the same decision for the whole process.
+  bool StatusNotifierHost();
   void DrainAsync();
-  // Brings the innermost box, file dialog or modal dialog to the front.
-  void RaiseModal();
+  // Brings to the front whatever keeps blocked from taking input: its innermost box, file dialog or
+  // modal dialog (or, when that is blocked in turn, what blocks it).
+  void RaiseBlocker(WindowId blocked);
 
   WindowId nextWindow_ = 0x1000;
   int loopDepth_ = 0;
   std::map<WindowId, DialogWindow*> windows_;
   std::vector<WindowId> modalStack_;
+  // Every modal thing running now (dialogs, boxes, file dialogs), innermost last, with the window
+  // whose input it blocks.
+  struct Nested {
+    QPointer<QWidget> widget;
+    WindowId owner = kNoWindowId;
+  };
+  std::vector<Nested> nested_;
   std::vector<std::unique_ptr<Tray>> trays_;
   std::function<void(CDialog&, QWidget&)> modalStartHandler_;
-  QPointer<QWidget> openPopup_;
+  std::vector<QPointer<QMenu>> openMenus_;
   QPointer<QWidget> openBox_;
   QPointer<QWidget> openFileDialog_;
+  std::unique_ptr<QStyle> menuStyle_;
+  std::optional<bool> statusNotifierHost_;
   std::unique_ptr<TrayHoverFilter> hoverFilter_;
   std::unique_ptr<InputBlocker> inputBlocker_;
   bool sessionEnded_ = false;

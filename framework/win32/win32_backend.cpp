@@ -237,9 +237,11 @@ std::vector<std::uint16_t> Win32Backend::BuildTemplate(const DialogTemplate& tpl
 
 WindowId Win32Backend::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl) {
   const std::vector<std::uint16_t> words = BuildTemplate(tpl);
-  // Dialogs made without a parent belong to the main window, as the system's modal dialogs do.
-  HWND owner = nullptr;
-  if (CDialog* main = MainWindow(); main != nullptr && main != &dialog) owner = AsWindow(main->GetSafeHwnd());
+  // Dialogs made without a parent belong to the dialog that opened them, else to the main window.
+  HWND owner = AsWindow(dialog.ModalOwner());
+  if (owner == nullptr) {
+    if (CDialog* main = MainWindow(); main != nullptr && main != &dialog) owner = AsWindow(main->GetSafeHwnd());
+  }
   HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(words.data()),
                                          owner, DialogProc, reinterpret_cast<LPARAM>(&dialog));
   if (hwnd == nullptr) return kNoWindowId;
@@ -281,6 +283,8 @@ void Win32Backend::EndModalLoop(WindowId window) {
   WindowRecord* record = Record(window);
   if (record == nullptr) return;
   record->ended = true;
+  // Out of sight at once, as EndDialog does, even while a loop started later still runs above ours.
+  ShowWindow(AsWindow(window), SW_HIDE);
   PostMessageA(AsWindow(window), WM_NULL, 0, 0);  // wakes the loop if it waits
 }
 
@@ -301,6 +305,10 @@ std::intptr_t Win32Backend::HandleMessage(std::uintptr_t hwnd, unsigned message,
   }
   auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrA(AsWindow(hwnd), DWLP_USER));
   if (dialog == nullptr) return 0;
+  if (routedRegistered_ != 0 && message == routedRegistered_) {
+    handled = true;
+    return dialog == MainWindow() ? dialog->Dispatch(routedMessage_, wParam, lParam) : 0;
+  }
   // Only messages the framework has a meaning for go to the dialog; everything else keeps the
   // system's dialog handling (painting, focus, the window menu's own commands, ...).
   switch (message) {
@@ -406,6 +414,13 @@ void Win32Backend::HideWindow(WindowId window) {
 }
 
 bool Win32Backend::SetForeground(WindowId window) { return SetForegroundWindow(AsWindow(window)) != FALSE; }
+
+bool Win32Backend::BringToFront(WindowId window) {
+  if (Record(window) == nullptr) return false;
+  HWND hwnd = AsWindow(window);
+  if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
+  return SetForegroundWindow(hwnd) != FALSE;
+}
 
 bool Win32Backend::IsMinimized(WindowId window) { return IsIconic(AsWindow(window)) != FALSE; }
 
@@ -632,6 +647,7 @@ void Win32Backend::LvSetSmallImages(WindowId window, int id, const std::vector<I
 // ---- menus, boxes, shell ----
 
 unsigned Win32Backend::TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) {
+  if (Quitting()) return 0;
   HMENU menu = BuildMenu(popup);
   if (menu == nullptr) return 0;
   HWND owner = AsWindow(window);
@@ -645,7 +661,10 @@ unsigned Win32Backend::TrackPopup(WindowId window, const Menu& popup, unsigned f
 }
 
 int Win32Backend::ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) {
-  return MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption, type);
+  if (Quitting()) return SafeMessageBoxAnswer(type);
+  const int answer = MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption, type);
+  // A box closed because the program ends agreed to nothing, whichever button closed it.
+  return Quitting() ? SafeMessageBoxAnswer(type) : answer;
 }
 
 bool Win32Backend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) {
@@ -669,7 +688,7 @@ bool Win32Backend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, 
   ofn.lpstrTitle = request.title.empty() ? nullptr : request.title.c_str();
   ofn.lpstrDefExt = request.defaultExtension.empty() ? nullptr : request.defaultExtension.c_str();
   ofn.Flags = request.flags | OFN_EXPLORER;
-  if (!GetOpenFileNameA(&ofn)) return false;
+  if (Quitting() || !GetOpenFileNameA(&ofn) || Quitting()) return false;
   path.assign(file.data());
   return true;
 }
@@ -687,6 +706,7 @@ bool Win32Backend::ShellNotifyIcon(unsigned action, const TrayIconData& data) {
   std::memcpy(nid.szTip, data.szTip.data(), tip);
   nid.szTip[tip] = '\0';
   const bool ok = Shell_NotifyIconA(action, &nid) != FALSE;
+  if (action == NIM_ADD) trayAddFailed_ = !ok;
 
   auto same = [&data](const TrayIconData& d) { return d.hWnd == data.hWnd && d.uID == data.uID; };
   auto known = std::find_if(trayIcons_.begin(), trayIcons_.end(), same);
@@ -710,6 +730,41 @@ void Win32Backend::ReAddTrayIcons() {
     data.uFlags = NIF_MESSAGE | NIF_ICON | (data.szTip.empty() ? 0u : NIF_TIP);
     ShellNotifyIcon(NIM_ADD, data);
   }
+}
+
+NotificationArea Win32Backend::NotificationAreaKind() {
+  return trayAddFailed_ ? NotificationArea::kNone : NotificationArea::kMouse;
+}
+
+void Win32Backend::DismissPopupMenus() { EndMenu(); }
+
+void Win32Backend::CancelTransientLoops() {
+  EndMenu();
+  // The system's boxes and the file dialog are dialogs of this thread that are not ours: each is
+  // asked to end with every answer a box may have; the first it knows ends it, and the program's
+  // side reads the end of the program as the safe answer anyway.
+  struct Search {
+    Win32Backend* backend;
+    std::vector<HWND> found;
+  } search{this, {}};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        char name[16] = {};
+        GetClassNameA(hwnd, name, sizeof name);
+        if (std::strcmp(name, "#32770") == 0 && s->backend->Record(AsId(hwnd)) == nullptr) s->found.push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  for (HWND hwnd : search.found) {
+    for (WPARAM answer : {IDCANCEL, IDNO, IDOK}) PostMessageA(hwnd, WM_COMMAND, answer, 0);
+  }
+}
+
+void Win32Backend::RouteRegisteredMessage(const char* name, unsigned message) {
+  routedRegistered_ = RegisterWindowMessageA(name);
+  routedMessage_ = message;
 }
 
 Point Win32Backend::CursorPos() {

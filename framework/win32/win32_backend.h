@@ -36,6 +36,7 @@ class Win32Backend final : public IBackend {
   void SetWindowStyleEx(WindowId window, std::uint32_t exStyle) override;
   void HideWindow(WindowId window) override;
   bool SetForeground(WindowId window) override;
+  bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
   std::string WindowCaption(WindowId window) override;
@@ -69,7 +70,14 @@ class Win32Backend final : public IBackend {
   unsigned TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) override;
   bool ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) override;
   bool ShellNotifyIcon(unsigned action, const TrayIconData& data) override;
+  NotificationArea NotificationAreaKind() override;
   Point CursorPos() override;
+  void DismissPopupMenus() override;
+  void CancelTransientLoops() override;
+
+  // A message registered under name (RegisterWindowMessage) that reaches the main window is
+  // dispatched to it as message: how another process of the program can ask something of it.
+  void RouteRegisteredMessage(const char* name, unsigned message);
 
   // The system icon for icon: a handle icon's own handle, or one made once from a pixel icon and
   // kept while the backend lives. 0 for a null icon.
@@ -96,6 +104,10 @@ class Win32Backend final : public IBackend {
   // Icons added and not deleted, as last added or modified: the shell forgets them when it restarts.
   std::vector<TrayIconData> trayIcons_;
   unsigned taskbarCreated_ = 0;
+  // The last icon add failed: there is no notification area until the shell says it has started.
+  bool trayAddFailed_ = false;
+  unsigned routedRegistered_ = 0;
+  unsigned routedMessage_ = 0;
 };
 
 // The shell services: ShellExecuteA "open" and the small icons of SHGetFileInfoA.
