@@ -2,6 +2,7 @@
 // The system services the observation engine needs, shaped after the Windows calls they stand for so
 // that the Win32 layer maps one to one. platform/linux/ is the real Linux implementation,
 // platform/fake/ an in-memory one for tests, platform/win32/ the Windows one.
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ class IWindowApi {
   virtual WindowHandle WindowOwner(WindowHandle window) = 0;
   // GetWindowThreadProcessId; 0 when the system gives none.
   virtual ProcessId WindowProcessId(WindowHandle window) = 0;
+  // The window's own icon (the picture it hands the window manager) scaled to size by size pixels,
+  // RGBA, rows top first; empty when it brings none (then the program's file icon stands in).
+  virtual std::vector<std::uint8_t> WindowIcon(WindowHandle window, int size) = 0;
+  // True when the desktop has windows this list can never show (a Wayland session lists only its
+  // X11 windows): an empty list then says nothing about the desktop.
+  virtual bool ListsOnlySomeWindows() = 0;
 };
 
 class IClock {

@@ -208,3 +208,12 @@ std::tm FakeSystem::LocalNow() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::vector<std::uint8_t> FakeSystem::WindowIcon(WindowHandle window, int) {
+  const FakeWindow* w = FindWindow(window);
+  return w != nullptr ? w->icon : std::vector<std::uint8_t>{};
+}
+
+}  // namespace platform

@@ -69,12 +69,15 @@ struct FakeWindow {
   bool failVisible = false;
   bool failOwner = false;
   bool failProcessId = false;
+  std::vector<std::uint8_t> icon;  // what WindowIcon answers (at any size asked)
 };
 
 class FakeSystem final : public ISystem {
  public:
   // dwNumberOfProcessors; masks naming a processor at or above it are refused.
   std::uint32_t processorCount = 4;
+  // What ListsOnlySomeWindows answers: a Wayland session, say.
+  bool onlySomeWindows = false;
   bool failSnapshot = false;
   std::tm now{};
   // Called before every call with the record of that call; may change the fake (remove a
@@ -114,6 +117,8 @@ class FakeSystem final : public ISystem {
   bool IsWindowVisible(WindowHandle window) override;
   WindowHandle WindowOwner(WindowHandle window) override;
   ProcessId WindowProcessId(WindowHandle window) override;
+  std::vector<std::uint8_t> WindowIcon(WindowHandle window, int size) override;
+  bool ListsOnlySomeWindows() override { return onlySomeWindows; }
 
   std::tm LocalNow() override;
 

@@ -26,7 +26,11 @@ constexpr int kSmallIconSize = 16;
 constexpr int kMaxScanDepth = 3;
 // A desktop entry is a few kilobytes; anything far larger is not one.
 constexpr std::uintmax_t kMaxDesktopFileBytes = 256 * 1024;
-constexpr const char* kIconSizeDirs[] = {"16x16", "22x22", "24x24", "32x32", "48x48"};
+// Smallest first: the list shows 16 pixels, and a larger picture only has to be scaled down.
+constexpr const char* kIconSizeDirs[] = {"16x16",   "22x22",   "24x24",   "32x32",  "48x48",
+                                         "64x64",   "96x96",   "128x128", "256x256", "512x512"};
+// Loose pictures often carry their size in the name: mini.xterm_32x32.xpm, pstree16.xpm.
+constexpr const char* kIconSizeSuffixes[] = {"_16x16", "16", "_22x22", "_24x24", "_32x32", "32", "_48x48", "48"};
 constexpr const char* kGenericIconName = "application-x-executable";
 // File systems stamp changes with a coarse clock; two changes this close may look like one.
 constexpr std::int64_t kRacyWindowNs = 2'000'000'000;
@@ -425,25 +429,30 @@ std::string LinuxShell::ResolveIconName(const std::string& name) {
     }
   }
   if (base.find('/') == std::string::npos) {
+    auto firstFile = [&found](const std::vector<std::string>& candidates) {
+      for (const std::string& candidate : candidates) {
+        if (IsRegularFile(candidate)) {
+          found = candidate;
+          return true;
+        }
+      }
+      return false;
+    };
+    // Pictures in pixels first; a scalable one needs the toolkit's SVG support, so it comes last.
+    std::vector<std::string> raster;
     for (const std::string& theme : paths_.iconThemeDirs) {
-      for (const char* size : kIconSizeDirs) {
-        const std::string candidate = theme + "/" + size + "/apps/" + base + ".png";
-        if (IsRegularFile(candidate)) {
-          found = candidate;
-          break;
-        }
-      }
-      if (!found.empty()) break;
+      for (const char* size : kIconSizeDirs) raster.push_back(theme + "/" + size + "/apps/" + base + ".png");
     }
-    for (std::size_t i = 0; found.empty() && i < paths_.pixmapDirs.size(); ++i) {
-      for (const char* ext : {".png", ".xpm"}) {
-        const std::string candidate = paths_.pixmapDirs[i] + "/" + base + ext;
-        if (IsRegularFile(candidate)) {
-          found = candidate;
-          break;
-        }
+    for (const std::string& dir : paths_.pixmapDirs) {
+      for (const char* ext : {".png", ".xpm"}) raster.push_back(dir + "/" + base + ext);
+      for (const char* suffix : kIconSizeSuffixes) {
+        for (const char* ext : {".png", ".xpm"}) raster.push_back(dir + "/" + base + suffix + ext);
       }
     }
+    std::vector<std::string> scalable;
+    for (const std::string& theme : paths_.iconThemeDirs) scalable.push_back(theme + "/scalable/apps/" + base + ".svg");
+    for (const std::string& dir : paths_.pixmapDirs) scalable.push_back(dir + "/" + base + ".svg");
+    if (!firstFile(raster)) firstFile(scalable);
   }
   iconFileByName_.emplace(name, found);
   return found;

@@ -41,6 +41,10 @@ class LinuxSystem final : public ISystem {
   bool IsWindowVisible(WindowHandle window) override { return windows_.IsWindowVisible(window); }
   WindowHandle WindowOwner(WindowHandle window) override { return windows_.WindowOwner(window); }
   ProcessId WindowProcessId(WindowHandle window) override { return windows_.WindowProcessId(window); }
+  std::vector<std::uint8_t> WindowIcon(WindowHandle window, int size) override {
+    return windows_.WindowIcon(window, size);
+  }
+  bool ListsOnlySomeWindows() override { return X11Windows::WaylandSession(); }
 
   std::tm LocalNow() override;
 

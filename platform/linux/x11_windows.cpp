@@ -3,8 +3,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -37,6 +39,7 @@ enum AtomIndex {
   kTypeDock,
   kWmState,
   kCompoundText,
+  kNetWmIcon,
   kAtomCount
 };
 
@@ -44,7 +47,12 @@ const char* const kAtomNames[kAtomCount] = {
     "_NET_CLIENT_LIST_STACKING", "_NET_WM_NAME",  "UTF8_STRING",
     "_NET_WM_PID",               "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DESKTOP",
     "_NET_WM_WINDOW_TYPE_DOCK",  "WM_STATE",      "COMPOUND_TEXT",
+    "_NET_WM_ICON",
 };
+
+// _NET_WM_ICON may hold several large images; more than this many longs is not an icon.
+constexpr long kMaxIconLongs = 1L << 20;
+constexpr long kMaxIconEdge = 1024;
 
 constexpr long kNormalState = 1;
 constexpr long kIconicState = 3;
@@ -94,6 +102,8 @@ struct X11Windows::State {
   bool hasDisplayName = false;
   bool tried = false;
   bool broken = false;
+  bool resChecked = false;
+  bool hasClientIds = false;
   Display* display = nullptr;
   Window root = None;
   Atom atoms[kAtomCount] = {};
@@ -139,7 +149,39 @@ struct X11Windows::State {
     int status = XGetWindowProperty(d, window, property, 0, maxLongs, False, type, &out.type, &out.format,
                                     &out.count, &remaining, &out.data);
     if (broken) return false;
-    return status == Success && out.type != None && out.data != nullptr;
+    // A property of another type than asked for comes back with its type and no data: not found.
+    return status == Success && out.type != None && out.data != nullptr && (type == AnyPropertyType || out.type == type);
+  }
+
+  // The X-Resource extension's client ids (1.2), asked of the server once.
+  bool HasClientIds() {
+    if (!resChecked) {
+      resChecked = true;
+      int event = 0;
+      int error = 0;
+      int major = 0;
+      int minor = 0;
+      hasClientIds = XResQueryExtension(display, &event, &error) && XResQueryVersion(display, &major, &minor) &&
+                     !broken && (major > 1 || (major == 1 && minor >= 2));
+    }
+    return hasClientIds && !broken;
+  }
+
+  // A text property as UTF-8: STRING is Latin-1, COMPOUND_TEXT goes through Xlib, UTF8_STRING as is.
+  std::string Decode(const Property& text) {
+    if (text.type == XA_STRING) return Latin1ToUtf8(text.data, text.count);
+    if (text.type == atoms[kCompoundText]) {
+      XTextProperty property{text.data, text.type, text.format, text.count};
+      char** list = nullptr;
+      int listCount = 0;
+      std::string out;
+      if (Xutf8TextPropertyToTextList(display, &property, &list, &listCount) >= Success && list != nullptr) {
+        if (listCount > 0 && list[0] != nullptr) out = list[0];
+        XFreeStringList(list);
+        return out;
+      }
+    }
+    return std::string(reinterpret_cast<const char*>(text.data), text.count);
   }
 
   bool HasWmState(Window window) {
@@ -149,7 +191,7 @@ struct X11Windows::State {
 
   bool HasTitle(Window window) {
     Property name;
-    if (Read(window, atoms[kNetWmName], atoms[kUtf8String], 1, name) && name.format == 8 && name.count > 0) {
+    if (Read(window, atoms[kNetWmName], AnyPropertyType, 1, name) && name.format == 8 && name.count > 0) {
       return true;
     }
     Property legacy;
@@ -233,26 +275,15 @@ std::string X11Windows::WindowTitle(WindowHandle window, std::size_t bufferSize)
   const long maxLongs = static_cast<long>(bufferSize / 4 + 8);
   std::string title;
   Property name;
-  if (s.Read(w, s.atoms[kNetWmName], s.atoms[kUtf8String], maxLongs, name) && name.format == 8) {
+  // Programs also put other text types into _NET_WM_NAME; only UTF-8 is what it promises, and for
+  // anything else WM_NAME says the same in a type that can be read.
+  if (s.Read(w, s.atoms[kNetWmName], AnyPropertyType, maxLongs, name) && name.format == 8 &&
+      name.type == s.atoms[kUtf8String]) {
     title.assign(reinterpret_cast<const char*>(name.data), name.count);
   } else {
     Property legacy;
     if (!s.Read(w, XA_WM_NAME, AnyPropertyType, maxLongs, legacy) || legacy.format != 8) return {};
-    if (legacy.type == XA_STRING) {
-      title = Latin1ToUtf8(legacy.data, legacy.count);
-    } else if (legacy.type == s.atoms[kCompoundText]) {
-      XTextProperty text{legacy.data, legacy.type, legacy.format, legacy.count};
-      char** list = nullptr;
-      int listCount = 0;
-      if (Xutf8TextPropertyToTextList(s.display, &text, &list, &listCount) >= Success && list != nullptr) {
-        if (listCount > 0 && list[0] != nullptr) title = list[0];
-        XFreeStringList(list);
-      } else {
-        title.assign(reinterpret_cast<const char*>(legacy.data), legacy.count);
-      }
-    } else {
-      title.assign(reinterpret_cast<const char*>(legacy.data), legacy.count);
-    }
+    title = s.Decode(legacy);
   }
   // The text ends at the first zero byte, as a C string would.
   title.resize(std::strlen(title.c_str()));
@@ -312,13 +343,100 @@ WindowHandle X11Windows::WindowOwner(WindowHandle window) {
 
 ProcessId X11Windows::WindowProcessId(WindowHandle window) {
   State& s = *state_;
-  if (s.Begin() == nullptr) return 0;
+  if (s.Begin() == nullptr || window == kNoWindow) return 0;
   Property pid;
-  if (!s.Read(static_cast<Window>(window), s.atoms[kNetWmPid], XA_CARDINAL, 1, pid) || pid.format != 32 ||
-      pid.count < 1) {
+  if (s.Read(static_cast<Window>(window), s.atoms[kNetWmPid], XA_CARDINAL, 1, pid) && pid.format == 32 &&
+      pid.count >= 1) {
+    return static_cast<ProcessId>(static_cast<unsigned long>(pid.Longs()[0]) & 0xFFFFFFFFul);
+  }
+  // The hint is the program's own courtesy; the server knows which local client made the window
+  // (by the id's client part, so a window that is gone must not be asked about).
+  XWindowAttributes attributes;
+  if (!s.HasClientIds() || XGetWindowAttributes(s.display, static_cast<Window>(window), &attributes) == 0 || s.broken) {
     return 0;
   }
-  return static_cast<ProcessId>(static_cast<unsigned long>(pid.Longs()[0]) & 0xFFFFFFFFul);
+  XResClientIdSpec spec{static_cast<XID>(window), XRES_CLIENT_ID_PID_MASK};
+  long count = 0;
+  XResClientIdValue* values = nullptr;
+  ProcessId found = 0;
+  if (XResQueryClientIds(s.display, 1, &spec, &count, &values) == Success && !s.broken) {
+    for (long i = 0; i < count && found == 0; ++i) {
+      const pid_t owner = XResGetClientPid(&values[i]);
+      if (owner > 0) found = static_cast<ProcessId>(owner);
+    }
+  }
+  if (values != nullptr) XResClientIdsDestroy(count, values);
+  return found;
+}
+
+std::vector<std::uint8_t> X11Windows::WindowIcon(WindowHandle window, int size) {
+  State& s = *state_;
+  if (s.Begin() == nullptr || window == kNoWindow || size <= 0) return {};
+  Property icon;
+  if (!s.Read(static_cast<Window>(window), s.atoms[kNetWmIcon], XA_CARDINAL, kMaxIconLongs, icon) ||
+      icon.format != 32) {
+    return {};
+  }
+  // Images one after another: width, height, then width * height pixels as 0xAARRGGBB.
+  const long* data = icon.Longs();
+  const unsigned long count = icon.count;
+  unsigned long best = count;
+  long bestWidth = 0;
+  long bestHeight = 0;
+  for (unsigned long at = 0; at + 2 <= count;) {
+    const long width = data[at];
+    const long height = data[at + 1];
+    if (width <= 0 || height <= 0 || width > kMaxIconEdge || height > kMaxIconEdge ||
+        static_cast<unsigned long>(width * height) > count - at - 2) {
+      break;
+    }
+    const bool bigEnough = width >= size && height >= size;
+    const bool bestBigEnough = bestWidth >= size && bestHeight >= size;
+    if (best == count || (bigEnough && (!bestBigEnough || width < bestWidth)) ||
+        (!bigEnough && !bestBigEnough && width > bestWidth)) {
+      best = at;
+      bestWidth = width;
+      bestHeight = height;
+    }
+    at += 2 + static_cast<unsigned long>(width * height);
+  }
+  if (best == count) return {};
+  // Each target pixel averages the source pixels it covers (weighted by alpha, so that transparent
+  // pixels do not darken the edges).
+  const long* pixels = data + best + 2;
+  std::vector<std::uint8_t> rgba(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4u);
+  for (int y = 0; y < size; ++y) {
+    const long y0 = y * bestHeight / size;
+    const long y1 = std::max(y0 + 1, (y + 1) * bestHeight / size);
+    for (int x = 0; x < size; ++x) {
+      const long x0 = x * bestWidth / size;
+      const long x1 = std::max(x0 + 1, (x + 1) * bestWidth / size);
+      unsigned long long r = 0, g = 0, b = 0, a = 0, n = 0;
+      for (long sy = y0; sy < y1; ++sy) {
+        for (long sx = x0; sx < x1; ++sx) {
+          const unsigned long argb = static_cast<unsigned long>(pixels[sy * bestWidth + sx]) & 0xFFFFFFFFul;
+          const unsigned long alpha = argb >> 24;
+          r += ((argb >> 16) & 0xFF) * alpha;
+          g += ((argb >> 8) & 0xFF) * alpha;
+          b += (argb & 0xFF) * alpha;
+          a += alpha;
+          ++n;
+        }
+      }
+      std::uint8_t* out = &rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)) * 4u];
+      out[0] = static_cast<std::uint8_t>(a != 0 ? r / a : 0);
+      out[1] = static_cast<std::uint8_t>(a != 0 ? g / a : 0);
+      out[2] = static_cast<std::uint8_t>(a != 0 ? b / a : 0);
+      out[3] = static_cast<std::uint8_t>(a / n);
+    }
+  }
+  return rgba;
+}
+
+bool X11Windows::WaylandSession() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return (wayland != nullptr && wayland[0] != '\0') || (type != nullptr && std::strcmp(type, "wayland") == 0);
 }
 
 }  // namespace platform

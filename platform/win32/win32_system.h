@@ -25,6 +25,9 @@ class Win32System final : public ISystem {
   bool IsWindowVisible(WindowHandle window) override;
   WindowHandle WindowOwner(WindowHandle window) override;
   ProcessId WindowProcessId(WindowHandle window) override;
+  // The settings dialog shows the executable's icon from the shell here, as the system's lists do.
+  std::vector<std::uint8_t> WindowIcon(WindowHandle, int) override { return {}; }
+  bool ListsOnlySomeWindows() override { return false; }
 
   std::tm LocalNow() override;
 };

@@ -115,6 +115,29 @@ TEST_F(LinuxShellTest, FindsTheIconOfTheEntryThatStartsTheExecutable) {
   EXPECT_TRUE(shell.FileIcon(root + "/bin/editor").SameAs(icon));
 }
 
+// Icons as many programs install them: only large or scalable theme pictures, or loose pictures that
+// carry their size in the name (mini.xterm_32x32.xpm).
+TEST_F(LinuxShellTest, LargeScalableAndSizeNamedPicturesAreFoundPixelsFirst) {
+  for (const char* name : {"term", "draw", "big", "both"}) Write(root + "/bin/" + name, "#!/bin/sh\n", true);
+  fs::create_directories(root + "/data/icons/hicolor/scalable/apps");
+  fs::create_directories(root + "/data/icons/hicolor/256x256/apps");
+  Write(root + "/data/pixmaps/mini.term_48x48.xpm", "xpm");
+  Write(root + "/data/pixmaps/mini.term_32x32.xpm", "xpm");
+  Write(root + "/data/icons/hicolor/scalable/apps/draw.svg", "svg");
+  Write(root + "/data/icons/hicolor/256x256/apps/big.png", "png");
+  Write(root + "/data/icons/hicolor/scalable/apps/both.svg", "svg");
+  Write(root + "/data/icons/hicolor/256x256/apps/both.png", "png");
+  Desktop("data/applications", "term.desktop", "Exec=term\nIcon=mini.term\n");
+  Desktop("data/applications", "draw.desktop", "Exec=draw\nIcon=draw\n");
+  Desktop("data/applications", "big.desktop", "Exec=big\nIcon=big\n");
+  Desktop("data/applications", "both.desktop", "Exec=both\nIcon=both\n");
+  platform::LinuxShell shell(Paths());
+  EXPECT_EQ(root + "/data/pixmaps/mini.term_32x32.xpm", shell.IconFileFor(root + "/bin/term"));
+  EXPECT_EQ(root + "/data/icons/hicolor/scalable/apps/draw.svg", shell.IconFileFor(root + "/bin/draw"));
+  EXPECT_EQ(root + "/data/icons/hicolor/256x256/apps/big.png", shell.IconFileFor(root + "/bin/big"));
+  EXPECT_EQ(root + "/data/icons/hicolor/256x256/apps/both.png", shell.IconFileFor(root + "/bin/both"));
+}
+
 TEST_F(LinuxShellTest, ExecutablesWithoutAnEntryGetAGenericIcon) {
   Write(root + "/bin/plain", "#!/bin/sh\n", true);
   {

@@ -14,14 +14,22 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace platformtest {
 
+// Where and how a child runs, beyond its arguments.
+struct ChildSetup {
+  std::string directory;                                   // empty: the test's own
+  std::vector<std::pair<std::string, std::string>> environment;  // set (empty value: removed)
+  std::string output;                                      // stdout and stderr into this file; empty: inherited
+};
+
 class ChildProcess {
  public:
   // Starts program with arguments; false from Started() if it could not be started.
-  ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const ChildSetup& setup = {}) {
     std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -32,6 +40,18 @@ class ChildProcess {
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(127);
+      if (!setup.directory.empty() && chdir(setup.directory.c_str()) != 0) _exit(127);
+      for (const auto& [name, value] : setup.environment) {
+        if (value.empty()) {
+          unsetenv(name.c_str());
+        } else {
+          setenv(name.c_str(), value.c_str(), 1);
+        }
+      }
+      if (!setup.output.empty() &&
+          (freopen(setup.output.c_str(), "a", stdout) == nullptr || freopen(setup.output.c_str(), "a", stderr) == nullptr)) {
+        _exit(127);
+      }
       execv(program.c_str(), argv.data());
       _exit(127);
     }
@@ -50,6 +70,21 @@ class ChildProcess {
       pid_ = -1;
     }
   }
+  // The exit status (128 + signal for a killed child), or -1 when it has not ended within limit.
+  int WaitExit(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (std::chrono::steady_clock::now() >= end) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+  bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
 
  private:
   pid_t pid_ = -1;

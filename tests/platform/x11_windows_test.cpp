@@ -14,7 +14,7 @@
 #include "engine/console_message_boxes.h"
 #include "engine/system_snapshot.h"
 #include "platform/linux/linux_system.h"
-#include "tests/platform/child_process.h"
+#include "tests/support/private_x_server.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with names in the headers above.
 #include <X11/Xatom.h>
@@ -27,36 +27,8 @@ using platform::WindowHandle;
 using platform::X11Windows;
 using testing::ElementsAre;
 
-constexpr char kXvfb[] = "/usr/bin/Xvfb";
-
-// An Xvfb of our own on a free display number, gone when the object is.
-class PrivateXServer {
- public:
-  PrivateXServer() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    server_ = std::make_unique<platformtest::ChildProcess>(
-        kXvfb, std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                                        "640x480x24"});
-    close(fds[1]);
-    std::string number;
-    pollfd ready{fds[0], POLLIN, 0};
-    while (poll(&ready, 1, 10000) > 0) {
-      char c = 0;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    if (!number.empty()) name_ = ":" + number;
-  }
-  bool Running() const { return !name_.empty(); }
-  const std::string& Name() const { return name_; }
-  void Stop() { server_.reset(); }
-
- private:
-  std::unique_ptr<platformtest::ChildProcess> server_;
-  std::string name_;
-};
+using platformtest::kXvfb;
+using platformtest::PrivateXServer;
 
 class X11WindowsTest : public testing::Test {
  protected:
@@ -150,7 +122,8 @@ TEST_F(X11WindowsTest, WithoutAWindowManagerListsTheRootsTitledChildrenTopFirst)
   EXPECT_EQ(windows.WindowOwner(dialog), main);
   EXPECT_EQ(windows.WindowOwner(main), platform::kNoWindow);
   EXPECT_EQ(windows.WindowProcessId(main), 4242u);
-  EXPECT_EQ(windows.WindowProcessId(latin), 0u);
+  // Without the hint, the server names the client that made the window: this test.
+  EXPECT_EQ(windows.WindowProcessId(latin), static_cast<platform::ProcessId>(getpid()));
 
   // What the snapshot keeps of it.
   platform::LinuxSystem system(server->Name().c_str());
@@ -222,6 +195,62 @@ TEST_F(X11WindowsTest, AVanishedWindowOrServerIsNoWindowAndNoCrash) {
   EXPECT_FALSE(windows.IsWindowVisible(w));
   windows.EnumTopLevelWindows(listed);
   EXPECT_TRUE(listed.empty());
+}
+
+// Windows the usual hints leave out: a process id from the server when the window names none (a real
+// xeyes), a title from WM_NAME when _NET_WM_NAME is no UTF-8 text, the window's own icon.
+TEST_F(X11WindowsTest, ProcessTitleAndIconWhereTheUsualHintsFail) {
+  if (!std::filesystem::exists("/usr/bin/xeyes")) GTEST_SKIP() << "xeyes is not installed";
+  platformtest::ChildProcess xeyes("/usr/bin/xeyes", {}, platformtest::ChildSetup{"", {{"DISPLAY", server->Name()}}, ""});
+  Window odd = Create(true);
+  XChangeProperty(display, odd, Intern("_NET_WM_NAME"), XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>("latin"), 5);
+  char* japanese[] = {const_cast<char*>("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E")};  // 日本語
+  XTextProperty compound{};
+  ASSERT_EQ(Xutf8TextListToTextProperty(display, japanese, 1, XCompoundTextStyle, &compound), Success);
+  XSetWMName(display, odd, &compound);
+  XFree(compound.value);
+  // Two pictures: 8 pixels (too small) and 32 pixels, left half opaque red, right half transparent.
+  std::vector<long> icon{8, 8};
+  icon.insert(icon.end(), 64, 0xFF0000FFL);
+  icon.push_back(32);
+  icon.push_back(32);
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 32; ++x) icon.push_back(x < 16 ? 0xFFFF0000L : 0x00000000L);
+  }
+  XChangeProperty(display, odd, Intern("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(icon.data()), static_cast<int>(icon.size()));
+  Sync();
+
+  X11Windows windows(server->Name().c_str());
+  EXPECT_EQ(windows.WindowTitle(odd, 128), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+  const std::vector<std::uint8_t> pixels = windows.WindowIcon(odd, 16);
+  ASSERT_EQ(pixels.size(), 16u * 16u * 4u);
+  EXPECT_THAT(std::vector<std::uint8_t>(pixels.begin(), pixels.begin() + 4), ElementsAre(255, 0, 0, 255));
+  EXPECT_EQ(pixels[(16 * 8 + 15) * 4 + 3], 0);  // the transparent half stays transparent
+  EXPECT_TRUE(windows.WindowIcon(Create(true), 16).empty());
+
+  ASSERT_TRUE(xeyes.Started());
+  WindowHandle eyes = platform::kNoWindow;
+  for (int i = 0; i < 200 && eyes == platform::kNoWindow; ++i) {
+    std::vector<WindowHandle> listed;
+    windows.EnumTopLevelWindows(listed);
+    for (WindowHandle w : listed) {
+      if (windows.WindowTitle(w, 64) == "xeyes") eyes = w;
+    }
+    if (eyes == platform::kNoWindow) usleep(20000);
+  }
+  ASSERT_NE(eyes, platform::kNoWindow);
+  EXPECT_EQ(windows.WindowProcessId(eyes), static_cast<platform::ProcessId>(xeyes.pid()));
+  // ... so the settings dialog finds its process.
+  platform::LinuxSystem system(server->Name().c_str());
+  ConsoleMessageBoxes boxes;
+  SystemSnapshot snapshot(system, boxes);
+  snapshot.Refresh();
+  const int row = snapshot.FindProcessByWindow(eyes);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(snapshot.processes[static_cast<std::size_t>(row)].entry.th32ProcessID,
+            static_cast<platform::ProcessId>(xeyes.pid()));
 }
 
 TEST(X11WindowsWithoutDisplay, ListsNothing) {
