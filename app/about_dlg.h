@@ -9,6 +9,13 @@ inline constexpr char kVersionText[] = "1.0.1";
 class CAboutDlg : public framework::CDialog {
  public:
   CAboutDlg();
+  ~CAboutDlg() override;
+
+  // One About box at a time, from the tray or the settings dialog: a request while one is shown
+  // brings that one to the front; otherwise a new one runs modally. True when one ran.
+  static bool ShowOrRaise();
+  // The About box being shown now (running and not ending), or nullptr.
+  static CAboutDlg* Shown();
 
   static const framework::MessageMap* GetThisMessageMap();
   const framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }

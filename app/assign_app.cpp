@@ -2,6 +2,7 @@
 
 #include "app/dummy_dlg.h"
 #include "framework/dialog.h"
+#include "res/texts.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -37,12 +38,23 @@ void CAssignApp::RunObservationCycle() {
   ::RunObservationCycle(watchList_, snapshot_, quickChangedPaths_, log_, services_.diagnostics);
 }
 
-bool CAssignApp::InitInstance() {
-  ran_ = false;
+bool ClaimSingleInstance(platform::IInstanceGuard& guard, std::FILE* errors) {
   // Taking the marker and learning whether it existed is one step, so two instances started at the
   // same moment cannot both run.
-  if (!services_.instanceGuard.TryAcquire(kInstanceName)) return false;
+  if (guard.TryAcquire(kInstanceName)) return true;
+  // Ending unseen would leave the user wondering; the running one shows itself instead.
+  const bool asked = guard.AskHolderToComeForward(kInstanceName);
+  if (errors != nullptr) {
+    std::fputs(res::Text(asked ? res::TextId::kAlreadyRunning : res::TextId::kAlreadyRunningUnreachable), errors);
+  }
+  return false;
+}
+
+bool CAssignApp::InitInstance() {
+  ran_ = false;
+  if (!ClaimSingleInstance(services_.instanceGuard, services_.errors)) return false;
   ran_ = true;
+  if (services_.comeForward) services_.instanceGuard.ListenForRequests(services_.comeForward);
 
   SerializeWatchList(false);
   {
@@ -52,6 +64,7 @@ bool CAssignApp::InitInstance() {
     // The tray window has stopped its timer and removed its icon by now; only then is the list saved.
     SerializeWatchList(true);
     framework::SetMainWindow(nullptr);
+    framework::EndQuit();
   }
   return false;
 }
@@ -69,9 +82,13 @@ WatchListEditing EditingOf(CAssignApp& app) {
 
 }  // namespace
 
-bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate) {
+bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate, const std::string& note) {
   WatchListEditing editing = EditingOf(app);
-  return AddOrUpdateWatchEntry(editing, candidate);
+  if (!AddOrUpdateWatchEntry(editing, candidate, note)) return false;
+  // The confirmed entry is what the user wants for this path now (from the settings dialog it is
+  // even the mask the user set by hand): observation must not go on leaving it alone.
+  app.GetQuickChangedPaths().erase(candidate.exePath);
+  return true;
 }
 
 bool DeleteWatchEntry(int index, CAssignApp& app) {

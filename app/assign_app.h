@@ -3,6 +3,7 @@
 // the hand-changed paths) and the place where the program starts and ends. Every dialog reaches the
 // data through TheApp().
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "engine/activity_log.h"
@@ -32,7 +33,11 @@ class CAssignApp {
     platform::IFileChangeMonitor* settingsMonitor = nullptr;
     std::string logPath = kActivityLogPath;
     std::FILE* diagnostics = stdout;  // the diagnostic lines; nullptr: none
-    std::FILE* errors = stderr;       // what the user must hear of (a log or a settings file that fails)
+    std::FILE* errors = stderr;       // what the user must hear of (a log or a settings file that fails,
+                                      // a second start); nullptr: none
+    // Wakes the running program for a later start that asks it to come forward; called from any
+    // thread (see IInstanceGuard::ListenForRequests). Empty: such requests are not listened for.
+    std::function<void()> comeForward = {};
   };
 
   explicit CAssignApp(Services services);
@@ -40,8 +45,9 @@ class CAssignApp {
   CAssignApp(const CAssignApp&) = delete;
   CAssignApp& operator=(const CAssignApp&) = delete;
 
-  // Start-up: refuses a second instance, loads the watch list, runs the tray window as the main
-  // loop and saves the watch list when it ends. Always false: the process is to end afterwards.
+  // Start-up: refuses a second instance (asking the first to come forward), loads the watch list,
+  // runs the tray window as the main loop and saves the watch list when it ends. Always false: the
+  // process is to end afterwards.
   bool InitInstance();
   // Whether the last InitInstance ran the program (false: another instance was running).
   bool Ran() const { return ran_; }
@@ -83,9 +89,14 @@ class CAssignApp {
   bool ran_ = false;
 };
 
+// Takes the single-instance marker. When another instance holds it, asks that one to come forward,
+// says so on errors and gives false.
+bool ClaimSingleInstance(platform::IInstanceGuard& guard, std::FILE* errors);
+
 // The confirmed editing commands on the application's watch list; an accepted change is saved at
-// once.
-bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate);
+// once. An accepted add or overwrite is the user's latest word on that path: a hand change made
+// before no longer exempts it from observation. note: see ::AddOrUpdateWatchEntry.
+bool AddOrUpdateWatchEntry(CAssignApp& app, const WatchEntry& candidate, const std::string& note = {});
 bool DeleteWatchEntry(int index, CAssignApp& app);
 
 // The application object; the program (or a test) registers exactly one.

@@ -25,6 +25,10 @@ std::string TrayTooltipText(bool paused) {
   return CutToBytes(res::Text(paused ? res::TextId::kTrayTipPaused : res::TextId::kTrayTipObserving), kTipBytes);
 }
 
+void PostBringForwardToMainWindow() {
+  if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_BRING_FORWARD);
+}
+
 CDummyDlg::CDummyDlg() : CDialog(IDD_DUMMY), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
 
 const framework::MessageMap* CDummyDlg::GetThisMessageMap() {
@@ -41,6 +45,10 @@ const framework::MessageMap* CDummyDlg::GetThisMessageMap() {
       MapMessage<&CDummyDlg::OnQueryEndSession>(WM_QUERYENDSESSION),
       MapMessage<&CDummyDlg::OnEndSession>(WM_ENDSESSION),
       MapMessage<&CDummyDlg::OnStopRequest>(WM_APP_STOP_REQUEST),
+      MapMessage<&CDummyDlg::OnBringForward>(WM_APP_BRING_FORWARD),
+      MapMessage<&CDummyDlg::OnShowStatusWindow>(WM_APP_SHOW_STATUS),
+      MapCommand<&CDummyDlg::OnStatusDeleteMenu>(ID_STATUS_DELETE_MENU),
+      MapCommand<&CDummyDlg::OnStatusQuickMenu>(ID_STATUS_QUICK_MENU),
   };
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
@@ -60,6 +68,11 @@ bool CDummyDlg::OnInitDialog() {
   g_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
   g_trayIconData.hIcon = framework::LoadIconResource(IDR_MAINFRAME, kTrayIconSize);
   framework::Backend().ShellNotifyIcon(NIM_ADD, g_trayIconData);
+  m_area = framework::Backend().NotificationAreaKind();
+  // A host that reports no hover never asks for the tip: it gets it now and at every change.
+  if (m_area == framework::NotificationArea::kActivations) RefreshTip();
+  // Without a notification area the icon would be all there is of the program, and unseen.
+  if (m_area == framework::NotificationArea::kNone) PostToSelf(WM_APP_SHOW_STATUS);
 
   HideWindow();
   SetTimer(kObservationTimer, kObservationPeriodMs);
@@ -81,6 +94,7 @@ void CDummyDlg::OnTimer(std::uintptr_t id) {
     Default();
     return;
   }
+  FollowNotificationArea();
   // The timer runs on while paused or while the settings dialog is open. A hand edit of the settings
   // file waits for the dialog to close (its management dialog's rows stand for the list as it is),
   // and is taken in while paused.
@@ -94,14 +108,17 @@ framework::LResult CDummyDlg::OnTrayNotify(framework::WParam iconId, framework::
   if (iconId != ID_TRAY_ICON) return 0;
   switch (static_cast<unsigned>(mouseMessage)) {
     case WM_MOUSEMOVE:
-      g_trayIconData.szTip = TrayTooltipText(m_bPaused);
-      g_trayIconData.uFlags = NIF_TIP;
-      framework::Backend().ShellNotifyIcon(NIM_MODIFY, g_trayIconData);
+      RefreshTip();
       break;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
-      if (IsSettingsOpen()) {
-        m_assignListDlg.SetForeground();
+      if (m_bMenuOpen) {
+        // A host that reports activations sends clicks on the icon while the menu is open: the
+        // click closes the menu, as a click beside it would, instead of stacking a second one.
+        framework::Backend().DismissPopupMenus();
+      } else if (IsSettingsOpen()) {
+        // Minimised or hidden behind others, it comes back whole.
+        m_assignListDlg.BringToFront();
       } else {
         ShowTrayMenu();
       }
@@ -109,32 +126,105 @@ framework::LResult CDummyDlg::OnTrayNotify(framework::WParam iconId, framework::
     case WM_LBUTTONDBLCLK:
       OnOpenSettings();
       break;
+    case WM_MBUTTONDOWN:
+      // Where clicks arrive one activation each, a double click cannot happen: the middle click
+      // (the host's secondary activation) opens the settings instead.
+      if (m_area == framework::NotificationArea::kActivations) OnOpenSettings();
+      break;
     default:
       break;
   }
   return 0;
 }
 
+void CDummyDlg::RefreshTip() {
+  g_trayIconData.szTip = TrayTooltipText(m_bPaused);
+  g_trayIconData.uFlags = NIF_TIP;
+  framework::Backend().ShellNotifyIcon(NIM_MODIFY, g_trayIconData);
+}
+
 void CDummyDlg::OnOpenSettings() {
-  if (g_bSettingsOpen) return;
+  if (g_bSettingsOpen) {
+    // One settings dialog: a second request brings the first back.
+    m_assignListDlg.BringToFront();
+    return;
+  }
+  if (framework::Quitting()) return;
   g_bSettingsOpen = true;
   m_assignListDlg.DoModal();
   g_bSettingsOpen = false;
 }
 
-void CDummyDlg::OnPause() { m_bPaused = !m_bPaused; }
-
-void CDummyDlg::OnAbout() {
-  if (g_bAboutOpen) return;
-  g_bAboutOpen = true;
-  {
-    CAboutDlg about;
-    about.DoModal();
-  }
-  g_bAboutOpen = false;
+void CDummyDlg::OnPause() {
+  m_bPaused = !m_bPaused;
+  if (m_area == framework::NotificationArea::kActivations) RefreshTip();
+  m_statusDlg.ShowPaused(m_bPaused);
 }
 
-void CDummyDlg::OnExit() { EndDialog(0); }
+void CDummyDlg::OnAbout() {
+  // One About box at a time: a request while one is shown brings that one forward.
+  if (CAboutDlg* shown = CAboutDlg::Shown()) {
+    shown->BringToFront();
+    return;
+  }
+  const bool outer = g_bAboutOpen;
+  g_bAboutOpen = true;
+  CAboutDlg::ShowOrRaise();
+  g_bAboutOpen = outer;
+}
+
+void CDummyDlg::OnExit() { Quit(); }
+
+void CDummyDlg::Quit() {
+  // Exit must end the program whatever is open: its dialogs, boxes and menus close first (each as
+  // its Cancel would), then this loop ends and the list is saved.
+  framework::BeginQuit();
+  EndDialog(0);
+}
+
+void CDummyDlg::OnBringForward() {
+  if (framework::Quitting()) return;
+  if (IsSettingsOpen()) {
+    m_assignListDlg.BringToFront();
+  } else if (IsStatusWindowShown()) {
+    m_statusDlg.BringToFront();
+  } else {
+    OnOpenSettings();
+  }
+}
+
+void CDummyDlg::OnShowStatusWindow() {
+  if (m_statusDlg.HasWindow() || framework::Quitting()) return;
+  m_statusDlg.ShowPaused(m_bPaused);
+  m_statusDlg.DoModal();
+}
+
+void CDummyDlg::FollowNotificationArea() {
+  if (!IsStatusWindowShown()) return;
+  const framework::NotificationArea area = framework::Backend().NotificationAreaKind();
+  if (area == framework::NotificationArea::kNone) return;
+  // The icon docks by itself once there is somewhere to dock; the window is no longer needed.
+  m_area = area;
+  if (m_area == framework::NotificationArea::kActivations) RefreshTip();
+  m_statusDlg.EndDialog(IDOK);
+}
+
+void CDummyDlg::OnStatusDeleteMenu() {
+  // As a click on the icon: while the settings dialog is open, the lists belong to it.
+  if (IsSettingsOpen()) {
+    m_assignListDlg.BringToFront();
+    return;
+  }
+  ShowTrayMenu(kTrayDeleteSubmenu);
+}
+
+void CDummyDlg::OnStatusQuickMenu() {
+  if (IsSettingsOpen()) {
+    m_assignListDlg.BringToFront();
+    return;
+  }
+  ShowTrayMenu(kTrayQuickSubmenu);
+}
 
 void CDummyDlg::OnDestroy() {
   Default();
@@ -158,5 +248,5 @@ void CDummyDlg::OnEndSession(framework::WParam ending, framework::LParam) {
 
 void CDummyDlg::OnStopRequest() {
   // The same end as Exit: timer and icon go with the window, then the list is saved.
-  EndDialog(0);
+  Quit();
 }

@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/status_dlg.h"
 #include "framework/backend.h"
 #include "framework/dialog.h"
 #include "platform/types.h"
 #include "ui/assign_list_dlg.h"
+
+class CChangeCpuAssignDlg;
 
 class CDummyDlg : public framework::CDialog {
  public:
@@ -22,6 +25,11 @@ class CDummyDlg : public framework::CDialog {
   // The settings dialog counts as open exactly while it has a window.
   bool IsSettingsOpen() const { return m_assignListDlg.HasWindow(); }
   CAssignListDlg& SettingsDialog() { return m_assignListDlg; }
+  // The window that stands in for the icon where there is no notification area; shown while it
+  // runs and has not ended.
+  CStatusDlg& StatusWindow() { return m_statusDlg; }
+  bool IsStatusWindowShown() const { return m_statusDlg.HasWindow() && !m_statusDlg.IsEnding(); }
+  bool IsTrayMenuOpen() const { return m_bMenuOpen; }
 
  protected:
   bool OnInitDialog() override;
@@ -41,9 +49,21 @@ class CDummyDlg : public framework::CDialog {
   framework::LResult OnQueryEndSession(framework::WParam, framework::LParam);
   void OnEndSession(framework::WParam ending, framework::LParam);
   void OnStopRequest();
+  // A later start of the program asks this one to come forward.
+  void OnBringForward();
+  void OnShowStatusWindow();
+  void OnStatusDeleteMenu();
+  void OnStatusQuickMenu();
+  // Ends the program from anywhere: every dialog, box and menu closes, then the main loop ends.
+  void Quit();
+  // Puts the pause state into the icon's tip.
+  void RefreshTip();
+  // While the window stands in for the icon: closes it once a notification area has appeared.
+  void FollowNotificationArea();
 
-  // The tray menu: built from live data at every opening (tray_menu.cpp).
-  void ShowTrayMenu();
+  // The tray menu: built from live data at every opening (tray_menu.cpp). part: -1 for the whole
+  // menu, else the position of the one submenu to show (the status window's buttons).
+  void ShowTrayMenu(int part = -1);
   bool OnDynamicCommand(unsigned id);
 
   // What each dynamic item of the last tray menu stood for, by its offset from its range's base. A
@@ -59,13 +79,26 @@ class CDummyDlg : public framework::CDialog {
   framework::Icon m_hIcon;
   CAssignListDlg m_assignListDlg;
   bool m_bPaused = false;
+  CStatusDlg m_statusDlg;
+  // What the desktop offered the icon when it was added (or when it appeared later).
+  framework::NotificationArea m_area = framework::NotificationArea::kMouse;
+  bool m_bMenuOpen = false;
+  // The quick-change dialog being shown, so that a second request raises it instead of stacking.
+  CChangeCpuAssignDlg* m_quickChange = nullptr;
 };
+
+// Positions of the tray menu's submenus: delete, and quick change (windows, processes).
+inline constexpr int kTrayDeleteSubmenu = 3;
+inline constexpr int kTrayQuickSubmenu = 4;
 
 // The tray icon's data, filled once at initialisation and reused for every modify and the delete.
 extern framework::TrayIconData g_trayIconData;
 // True while the tray window runs the settings dialog / the About box.
 extern bool g_bSettingsOpen;
 extern bool g_bAboutOpen;
+
+// Runs on the main loop's thread: asks the main window to come forward (a later start wants it).
+void PostBringForwardToMainWindow();
 
 // The tooltip for the pause state in the current language, at most 63 bytes.
 std::string TrayTooltipText(bool paused);
@@ -80,3 +113,7 @@ std::string TrayTooltipText(bool paused);
 // A stop request (SIGTERM, SIGINT, SIGHUP) reaches the main window as this message, so the program
 // ends through its normal path and saves.
 #define WM_APP_STOP_REQUEST (WM_APP + 2)
+// Another start of the program found this one running (through the instance guard).
+#define WM_APP_BRING_FORWARD (WM_APP + 3)
+// No notification area: the status window runs once the main loop does.
+#define WM_APP_SHOW_STATUS (WM_APP + 4)

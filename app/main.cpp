@@ -1,11 +1,17 @@
-// The Linux edition's entry: picks the window system (Qt on a desktop, headless without one), wires
-// the real system services to the application object and runs it.
+// The Linux edition's entry: answers --help and --version, refuses a second instance (bringing the
+// first forward), picks the window system (Qt on a desktop, headless without one), wires the real
+// system services to the application object and runs it.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/about_dlg.h"
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
 #include "app/stop_signals.h"
@@ -25,6 +31,10 @@
 #endif
 
 namespace {
+
+// Handed to the program itself when it goes on without its display: the hand-changed paths, which
+// observation must keep leaving alone (the rest is in the settings file).
+constexpr char kLeftAloneOption[] = "--left-alone=";
 
 bool HasDisplay() {
   const char* x11 = std::getenv("DISPLAY");
@@ -52,17 +62,68 @@ void ChooseLanguage() {
                                                 std::getenv("LC_MESSAGES"), std::getenv("LANG")));
 }
 
+#ifdef MAVRIN_WITH_QT
+// ---- going on without the display ----
+// Qt ends the process (exit(1)) when the connection to the X server breaks, from inside whatever loop
+// runs. Observation must not stop with it: the program saves and starts itself again without a
+// display, handing over what only it knows.
+const char* g_executableArgv0 = nullptr;
+bool g_runningOnDisplay = false;
+
+void ContinueWithoutDisplay() {
+  if (!g_runningOnDisplay) return;
+  g_runningOnDisplay = false;
+  CAssignApp& app = TheApp();
+  app.SaveWatchList();
+  std::fputs(res::Text(res::TextId::kDisplayLost), stderr);
+  std::vector<std::string> args{g_executableArgv0 != nullptr ? g_executableArgv0 : "mavrin"};
+  for (const std::string& path : app.GetQuickChangedPaths()) args.push_back(kLeftAloneOption + path);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  std::fflush(nullptr);
+  execv("/proc/self/exe", argv.data());
+  // Could not start again: the process ends as Qt asked.
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // The diagnostic lines are for whoever follows them live; a full buffer would hold them back.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   ChooseLanguage();
+
+  std::vector<std::string> leftAlone;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(res::Text(res::TextId::kUsage), stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("mavrin %s\n", kVersionText);
+      return 0;
+    }
+    if (arg.rfind(kLeftAloneOption, 0) == 0) {
+      leftAlone.push_back(arg.substr(std::strlen(kLeftAloneOption)));
+      continue;
+    }
+    std::fputs(res::Fill(res::TextId::kUnknownOption, {arg}).c_str(), stderr);
+    return 2;
+  }
+
+  // A second start must neither open the display nor say there is none: it finds the first one
+  // and brings it forward before anything else.
+  const char* instanceDir = std::getenv("MAVRIN_INSTANCE_DIR");
+  platform::LinuxInstanceGuard instanceGuard(instanceDir != nullptr ? instanceDir : "");
+  if (!ClaimSingleInstance(instanceGuard, stderr)) return 0;
+
   std::unique_ptr<framework::IBackend> backend;
 #ifdef MAVRIN_WITH_QT
   if (HasDisplay()) backend = framework::qt::CreateQtBackend(argc, argv);
-#else
-  (void)argc;
 #endif
   if (!backend) {
     std::fputs(HasDisplay() ? "mavrin: the display cannot be used; observing without a user interface\n"
@@ -79,14 +140,26 @@ int main(int argc, char** argv) {
   framework::SetShell(&shell);
 
   platform::LinuxSystem system;
-  platform::LinuxInstanceGuard instanceGuard;
   IniFile settingsFile(kSettingsFileName);
   platform::InotifyFileMonitor settingsMonitor(kSettingsFileName);
-  CAssignApp app(CAssignApp::Services{system, *backend, instanceGuard, settingsFile, &settingsMonitor});
+  CAssignApp::Services services{system, *backend, instanceGuard, settingsFile, &settingsMonitor};
+#ifdef MAVRIN_WITH_QT
+  auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get());
+  if (qt != nullptr) {
+    // A later start reaches the desktop instance; without a display there would be nothing to show.
+    const int forward = qt->AddAsyncAction(PostBringForwardToMainWindow);
+    services.comeForward = [forward] { framework::qt::QtBackend::TriggerAsync(forward); };
+  }
+#endif
+  CAssignApp app(services);
+  for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
   SetTheApp(&app);
 #ifdef MAVRIN_WITH_QT
-  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get())) {
+  if (qt != nullptr) {
     InstallStopSignals(*backend, qt->AddAsyncAction(PostStopToMainWindow), &framework::qt::QtBackend::TriggerAsync);
+    g_executableArgv0 = argc > 0 ? argv[0] : nullptr;
+    std::atexit(ContinueWithoutDisplay);
+    g_runningOnDisplay = true;
   } else {
     InstallStopSignals(*backend);
   }
@@ -95,6 +168,7 @@ int main(int argc, char** argv) {
 #endif
 
   app.InitInstance();
+  g_runningOnDisplay = false;
 
   SetTheApp(nullptr);
   framework::SetShell(nullptr);

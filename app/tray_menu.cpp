@@ -44,6 +44,11 @@ void AppendLeftOutNote(framework::Menu& submenu, std::size_t total) {
                        MF_STRING | MF_GRAYED);
 }
 
+// What tells two items of the same text apart: the process id and the full path.
+std::string ProcessTip(const ProcessInfo& process) {
+  return res::Fill(res::TextId::kMenuItemTip, {std::to_string(process.entry.th32ProcessID), process.exePath});
+}
+
 // Index of offset within a remembered list, or -1 when the last menu had no such item.
 template <class List>
 int RememberedIndex(const List& list, unsigned offset) {
@@ -63,7 +68,7 @@ std::string TrayTitleOnlyItemText(std::size_t index, const std::string& title) {
 
 std::string TrayWindowTitle(const std::string& title) { return CutToBytes(title, kTrayTitleBytes); }
 
-void CDummyDlg::ShowTrayMenu() {
+void CDummyDlg::ShowTrayMenu(int part) {
   CAssignApp& app = TheApp();
   app.Snapshot().Refresh();
   // What the items of this menu stand for; they become the ones commands look up once this menu's
@@ -83,11 +88,16 @@ void CDummyDlg::ShowTrayMenu() {
   if (framework::Menu* deleteMenu = tray->SubMenu(3)) {
     deleteMenu->RemoveAt(0);
     const WatchList& list = app.GetWatchList();
+    const QuickChangedPaths& exempt = app.GetQuickChangedPaths();
     for (std::size_t i = 0; i < list.Count() && i < kMaxItems; ++i) {
       const WatchEntry& entry = list.At(i);
+      // An entry whose program the user re-assigned by hand does nothing until the next start.
+      const std::string tip =
+          exempt.count(entry.exePath) != 0 ? std::string(res::Text(res::TextId::kQuickChangedTip)) : std::string();
       deleteMenu->AppendString(
           ID_DELETE_ENTRY_BASE + static_cast<unsigned>(i),
-          TrayItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors));
+          TrayItemText(i, entry.exePath, CountCpus(entry.affinityMask, processors), entry.affinityMask, processors), 0,
+          tip);
       menuEntries.push_back(entry.exePath);
     }
     AppendLeftOutNote(*deleteMenu, list.Count());
@@ -102,13 +112,15 @@ void CDummyDlg::ShowTrayMenu() {
         const std::string title = TrayWindowTitle(system.WindowTitle(window, kTrayTitleBufferBytes));
         const int row = snapshot.FindProcessByWindow(window);
         std::string text;
+        std::string tip;
         if (row >= 0 && static_cast<std::size_t>(row) < snapshot.processes.size()) {
           const ProcessInfo& process = snapshot.processes[static_cast<std::size_t>(row)];
           text = TrayItemText(i, title, process.cpuCount, process.affinityMask, processors);
+          tip = ProcessTip(process);
         } else {
           text = TrayTitleOnlyItemText(i, title);
         }
-        windowMenu->AppendString(ID_QUICK_WINDOW_BASE + static_cast<unsigned>(i), text);
+        windowMenu->AppendString(ID_QUICK_WINDOW_BASE + static_cast<unsigned>(i), text, 0, tip);
         menuWindows.push_back(window);
       }
       AppendLeftOutNote(*windowMenu, snapshot.windows.size());
@@ -119,7 +131,8 @@ void CDummyDlg::ShowTrayMenu() {
         const ProcessInfo& process = snapshot.processes[j];
         processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
                                   TrayItemText(j, ExeFileName(process.entry), process.cpuCount, process.affinityMask,
-                                           processors));
+                                               processors),
+                                  0, ProcessTip(process));
         menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
       }
       AppendLeftOutNote(*processMenu, snapshot.processes.size());
@@ -129,9 +142,14 @@ void CDummyDlg::ShowTrayMenu() {
   tray->SetItemState(ID_TRAY_PAUSE, m_bPaused ? MFS_CHECKED : 0u);
   tray->SetItemState(ID_TRAY_OPEN_SETTINGS, MFS_DEFAULT);
 
+  const framework::Menu* shown = part < 0 ? tray : tray->SubMenu(part);
+  if (shown == nullptr) return;
   const framework::Point cursor = framework::Backend().CursorPos();
   SetForeground();
-  TrackPopup(*tray, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  const bool outer = m_bMenuOpen;
+  m_bMenuOpen = true;
+  TrackPopup(*shown, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  m_bMenuOpen = outer;
   // The choice, if any, is posted and arrives after this: it names an item of this menu.
   m_menuWindows = std::move(menuWindows);
   m_menuProcesses = std::move(menuProcesses);
@@ -184,8 +202,16 @@ bool CDummyDlg::OnDynamicCommand(unsigned id) {
   }
   if (row < 0 || static_cast<std::size_t>(row) >= app.Processes().size()) return false;
 
+  // One quick change at a time: a second one would open exactly on top of the first.
+  if (m_quickChange != nullptr && m_quickChange->HasWindow() && !m_quickChange->IsEnding()) {
+    m_quickChange->BringToFront();
+    return true;
+  }
   CChangeCpuAssignDlg dialog;
   dialog.processIndex = row;
+  CChangeCpuAssignDlg* const outer = m_quickChange;
+  m_quickChange = &dialog;
   dialog.DoModal();
+  m_quickChange = outer;
   return true;
 }

@@ -51,6 +51,7 @@ inline pid_t Start(const std::vector<std::string>& argv, const std::filesystem::
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("MAVRIN_INSTANCE_DIR", runtime.c_str(), 1);
   }
   const int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd >= 0) {

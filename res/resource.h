@@ -10,6 +10,8 @@
 #define IDD_DUMMY 130
 #define IDD_CHANGE_CPU_ASSIGN 131
 #define IDD_MANAGE_ASSIGN 132
+#define IDD_STATUS 133
+
 
 // Controls.
 #define IDC_UPDATE_LIST 1000
@@ -30,6 +32,8 @@
 #define IDC_BUTTON_NEW 1018
 #define IDC_BUTTON_DELETE 1019
 #define IDC_LIST_WATCH 1020
+#define IDC_STATUS_STATE 1021
+#define IDC_STATUS_NOTE 1022
 
 // Commands of menu 129.
 #define ID_TRAY_EXIT 32776
@@ -44,6 +48,10 @@
 #define ID_PROCESSLIST_ADD 32798
 #define ID_WINDOWLIST_ADD 32800
 #define ID_TRAY_DELETE_DUMMY 32803
+
+// Buttons of the window shown where there is no notification area: the tray menu's two submenus.
+#define ID_STATUS_DELETE_MENU 32810
+#define ID_STATUS_QUICK_MENU 32811
 
 // Dynamic items of the tray menu: base + 0-based index, 1000 ids per range.
 #define ID_QUICK_WINDOW_BASE 40000

@@ -110,8 +110,36 @@ template <Language L>
 constexpr DialogTemplate kManage{IDD_MANAGE_ASSIGN, T<L>(TextId::kManageCaption), 415, 270, 0x90CA00C0u,
                                  WS_EX_APPWINDOW, kFixedFace<L>, 9, kManageControls<L>};
 
+// ---- 133: the program's window where the desktop has no notification area ----
+// An ordinary window with a task-bar button, so that it can be minimised and found again.
 template <Language L>
-constexpr const DialogTemplate* kDialogs[] = {&kAbout<L>, &kAssignList<L>, &kDummy<L>, &kChangeCpu<L>, &kManage<L>};
+constexpr ControlTemplate kStatusControls[] = {
+    {-1, ControlKind::StaticIcon, "", 7, 7, 20, 20, kChild | SS_ICON, 0, IDR_MAINFRAME},
+    {IDC_STATUS_STATE, ControlKind::StaticText, T<L>(TextId::kStatusObserving), 34, 8, 172, 9,
+     kChild | SS_LEFT | SS_NOPREFIX, 0, 0},
+    {IDC_STATUS_NOTE, ControlKind::StaticText, T<L>(TextId::kStatusNote), 34, 20, 172, 18, kChild | SS_LEFT | SS_NOPREFIX,
+     0, 0},
+    {ID_TRAY_PAUSE, ControlKind::CheckBox, T<L>(TextId::kTrayPause), 7, 42, 199, 10, kCheck2, 0, 0},
+    {ID_TRAY_OPEN_SETTINGS, ControlKind::PushButton, T<L>(TextId::kTrayOpenSettings), 7, 58, 98, 16, kDefPush, 0, 0},
+    {ID_STATUS_DELETE_MENU, ControlKind::PushButton, T<L>(TextId::kStatusDeleteMenu), 108, 58, 98, 16, kPush, 0, 0},
+    {ID_STATUS_QUICK_MENU, ControlKind::PushButton, T<L>(TextId::kStatusQuickMenu), 7, 78, 199, 16, kPush, 0, 0},
+    {ID_TRAY_ABOUT, ControlKind::PushButton, T<L>(TextId::kTrayAbout), 7, 98, 98, 16, kPush, 0, 0},
+    {ID_TRAY_EXIT, ControlKind::PushButton, T<L>(TextId::kTrayExit), 108, 98, 98, 16, kPush, 0, 0},
+};
+template <Language L>
+constexpr DialogTemplate kStatus{IDD_STATUS,
+                                 T<L>(TextId::kProgramName),
+                                 213,
+                                 121,
+                                 WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT,
+                                 WS_EX_APPWINDOW,
+                                 kUiFace<L>,
+                                 9,
+                                 kStatusControls<L>};
+
+template <Language L>
+constexpr const DialogTemplate* kDialogs[] = {&kAbout<L>,      &kAssignList<L>, &kDummy<L>,
+                                               &kChangeCpu<L>, &kManage<L>,     &kStatus<L>};
 
 // ---- 129: the tray menu and the settings dialog's two list popups ----
 // The placeholders and the information items are replaced before a menu is shown.

@@ -41,7 +41,7 @@ std::string ProcessorLines(AffinityMask mask, unsigned processorCount) {
   return lines;
 }
 
-bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate) {
+bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate, const std::string& note) {
   const unsigned processors = editing.processorCount ? editing.processorCount() : 0;
   const WatchEntry proposed = candidate;  // the caller's entry may change while the box is open
   const int index = editing.list.FindWatchEntry(proposed.exePath.c_str());
@@ -52,6 +52,7 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
     text += ProcessorLines(stored.affinityMask, processors);
     text += res::Text(res::TextId::kConfirmOverwriteWith);
     text += ProcessorLines(proposed.affinityMask, processors);
+    text += note;
     if (!Confirm(editing, text)) return false;
     // Another command may have run while the box was open: overwrite the entry where it is now, and
     // leave the list alone when it is gone.
@@ -64,6 +65,7 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
 
   std::string text = res::Fill(res::TextId::kConfirmAdd, {proposed.exePath});
   text += ProcessorLines(proposed.affinityMask, processors);
+  text += note;
   if (!Confirm(editing, text)) return false;
   // If the same path was added meanwhile, the list keeps one entry for it, with the confirmed mask.
   const int now = editing.list.FindWatchEntry(proposed.exePath.c_str());

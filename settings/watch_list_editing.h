@@ -22,8 +22,9 @@ struct WatchListEditing {
 };
 
 // Puts candidate (exePath already lower-cased) on the list: asks to overwrite the entry with the
-// same path, or to add it. True when the list was changed.
-bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate);
+// same path, or to add it. note (may be empty) ends the question, for what the user should know
+// about the candidate. True when the list was changed.
+bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate, const std::string& note = {});
 // Asks to delete entry index and removes it on Yes. False for an index out of range or a No.
 bool DeleteWatchEntry(int index, WatchListEditing& editing);
 

@@ -284,8 +284,7 @@ void CAssignListDlg::OnBnClickedManage() {
 
 void CAssignListDlg::OnSysCommand(unsigned id, framework::LParam) {
   if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
-    CAboutDlg about;
-    about.DoModal();
+    CAboutDlg::ShowOrRaise();
     return;
   }
   Default();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/assign_app.h"
+#include "app/dummy_dlg.h"
 #include "app/stop_signals.h"
 #include "framework/dialog.h"
 #include "framework/shell.h"
@@ -61,6 +62,11 @@ int main() {
   framework::SetBackend(&backend);
   framework::SetShell(&shell);
   framework::SetApplicationName(ProgramName());
+
+  // A later start finds this one through the mutex and asks it to come forward with a registered
+  // message, which the backend hands to the tray window as WM_APP_BRING_FORWARD.
+  backend.RouteRegisteredMessage(platform::Win32InstanceGuard::ActivationMessageName(kInstanceName).c_str(),
+                                 WM_APP_BRING_FORWARD);
 
   platform::Win32System system;
   platform::Win32InstanceGuard instanceGuard;

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -11,13 +13,19 @@ namespace platform {
 class FakeInstanceRegistry {
  public:
   std::set<std::string> held;
+  // What the holder of a marker listens with; a request runs it at once.
+  std::map<std::string, std::function<void()>> listeners;
+  int requests = 0;
 };
 
 class FakeInstanceGuard : public IInstanceGuard {
  public:
   explicit FakeInstanceGuard(FakeInstanceRegistry& registry) : registry_(registry) {}
   ~FakeInstanceGuard() override {
-    for (const std::string& name : mine_) registry_.held.erase(name);
+    for (const std::string& name : mine_) {
+      registry_.held.erase(name);
+      registry_.listeners.erase(name);
+    }
   }
   bool TryAcquire(const std::string& name) override {
     ++attempts;
@@ -25,6 +33,16 @@ class FakeInstanceGuard : public IInstanceGuard {
     if (!registry_.held.insert(name).second) return false;
     mine_.insert(name);
     return true;
+  }
+  bool AskHolderToComeForward(const std::string& name) override {
+    ++registry_.requests;
+    auto it = registry_.listeners.find(name);
+    if (it == registry_.listeners.end() || !it->second) return false;
+    it->second();
+    return true;
+  }
+  void ListenForRequests(std::function<void()> onRequest) override {
+    for (const std::string& name : mine_) registry_.listeners[name] = onRequest;
   }
   int attempts = 0;
 

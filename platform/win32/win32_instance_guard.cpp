@@ -18,4 +18,14 @@ bool Win32InstanceGuard::TryAcquire(const std::string& name) {
   return true;
 }
 
+std::string Win32InstanceGuard::ActivationMessageName(const std::string& name) { return name + ".ComeForward"; }
+
+bool Win32InstanceGuard::AskHolderToComeForward(const std::string& name) {
+  const UINT message = RegisterWindowMessageA(ActivationMessageName(name).c_str());
+  if (message == 0) return false;
+  // The holder may take the foreground only when the process the user just started lets it.
+  AllowSetForegroundWindow(ASFW_ANY);
+  return PostMessageA(HWND_BROADCAST, message, 0, 0) != FALSE;
+}
+
 }  // namespace platform

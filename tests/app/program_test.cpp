@@ -49,6 +49,8 @@ class Child {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
       }
       setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+      setenv("MAVRIN_INSTANCE_DIR", runtimeDir.c_str(), 1);
+      setenv("MAVRIN_LANG", "ja", 1);
       const std::string out = (cwd / ("out-" + std::to_string(getpid()))).string();
       if (setup.stdoutFd >= 0 ? dup2(setup.stdoutFd, 1) < 0 : !freopen(out.c_str(), "w", stdout)) _exit(127);
       if (!freopen((out + ".err").c_str(), "w", stderr)) _exit(127);
@@ -212,6 +214,28 @@ TEST_F(ProgramTest, HandEditsOfTheSettingsFileAreTakenInAndSurviveTheSave) {
   EXPECT_NE(out.find("reloaded ./mavrin.ini: 2 entries\n"), std::string::npos) << out;
 }
 
+// --help and --version answer and end; anything else is refused. None of them starts the program:
+// no settings file appears and a running instance is not disturbed.
+TEST_F(ProgramTest, OptionsAnswerWithoutStartingTheProgram) {
+  struct Case {
+    const char* option;
+    int status;
+    const char* says;
+  };
+  for (const Case& c : {Case{"--help", 0, "使い方: mavrin [--help | --version]"}, Case{"-h", 0, "--version"},
+                        Case{"--version", 0, "mavrin 1.0.1\n"}, Case{"--verbose", 2, "不明なオプションです：--verbose"}}) {
+    SCOPED_TRACE(c.option);
+    Child program(dir, {MAVRIN_PROGRAM, c.option}, runtime);
+    EXPECT_EQ(c.status, program.WaitExit(std::chrono::seconds(5)));
+    const std::string out = ReadFile(dir / ("out-" + std::to_string(program.Pid())));
+    const std::string err = ReadFile(dir / ("out-" + std::to_string(program.Pid()) + ".err"));
+    EXPECT_NE((c.status == 0 ? out : err).find(c.says), std::string::npos) << out << err;
+    EXPECT_EQ(out.find("observing"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(dir / "mavrin.ini"));
+  EXPECT_FALSE(fs::exists(runtime / "MAV_RIN.lock"));
+}
+
 TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSavesOnEachStopSignal) {
   if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two processors";
   const std::string upperPath = (dir / "SLEEPER").string();
@@ -233,11 +257,15 @@ TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSav
           << ReadFile(dir / "mavrin.log");
       EXPECT_EQ("0", AllowedCpus(sleeper.Pid()));
 
-      // A second start ends at once and leaves the file alone.
+      // A second start ends at once, says why and leaves the file alone. Headless, the running one
+      // has nothing to show.
       const std::string before = ReadFile(dir / "mavrin.ini");
       Child second(dir, {MAVRIN_PROGRAM}, runtime);
       EXPECT_EQ(0, second.WaitExit(std::chrono::seconds(5)));
       EXPECT_EQ(before, ReadFile(dir / "mavrin.ini"));
+      const std::string said = ReadFile(dir / ("out-" + std::to_string(second.Pid()) + ".err"));
+      EXPECT_NE(said.find("mavrin: 既に起動しています．"), std::string::npos) << said;
+      EXPECT_EQ(said.find("no display"), std::string::npos) << said;
     } else {
       // Wait until the program has its loop running before the signal.
       ASSERT_TRUE(WaitFor([&] { return ReadFile(dir / ("out-" + std::to_string(program.Pid()))).find("observing...") != std::string::npos; },

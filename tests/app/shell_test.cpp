@@ -14,18 +14,108 @@ constexpr char kWatchedIni[] =
     "[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=1\n";
 }
 
-TEST_F(AppTest, SecondInstanceEndsAtOnceAndTouchesNothing) {
+TEST_F(AppTest, SecondInstanceAsksTheFirstToComeForwardSaysSoAndTouchesNothing) {
   registry.held.insert("MAV_RIN");  // another instance runs
+  int asked = 0;
+  registry.listeners["MAV_RIN"] = [&asked] { ++asked; };
   WriteIni(kWatchedIni);
   const std::string before = ReadText(IniPath());
 
   EXPECT_FALSE(app->InitInstance());
   EXPECT_FALSE(app->Ran());
+  EXPECT_EQ(1, asked);
+  EXPECT_NE(Errors().find("既に起動しています"), std::string::npos) << Errors();
   EXPECT_TRUE(ui.TrayCalls().empty());
   EXPECT_TRUE(ui.Windows().empty());
   EXPECT_EQ(0, app->GetWatchList().Count());
   EXPECT_EQ(before, ReadText(IniPath()));
   EXPECT_EQ(0, profile->commits);
+}
+
+// Started again, the running program comes forward: its settings dialog, raised when it is open
+// (minimised too), opened when it is not.
+TEST_F(AppTest, AStartWhileRunningBringsTheSettingsDialogForward) {
+  Check([&] { EXPECT_FALSE(StartAgain()); });
+  Check([&] { EXPECT_TRUE(MainDialog()->IsSettingsOpen()); });
+  Check([&] {
+    const framework::WindowId settings = MainDialog()->SettingsDialog().GetSafeHwnd();
+    ui.SetMinimized(settings, true);
+    EXPECT_FALSE(StartAgain());
+  });
+  Check([&] {
+    const framework::WindowId settings = MainDialog()->SettingsDialog().GetSafeHwnd();
+    EXPECT_FALSE(ui.FindWindowState(settings)->minimized);
+    EXPECT_EQ(settings, ui.ForegroundRequests().back());
+    EXPECT_EQ(2, ui.LoopDepth());  // raised, not opened a second time
+  });
+  ui.PressEscape();
+  ExitProgram();
+  RunProgram();
+  EXPECT_EQ(2u, Count(Errors(), "既に起動しています．起動中の Mavrin を前面に出しました．"));
+}
+
+// Without a notification area the icon is all there is and nobody sees it: the program shows its
+// window, which offers the menu's commands and the state, and goes when a notification area appears.
+TEST_F(AppTest, WithoutANotificationAreaTheWindowStandsInForTheIcon) {
+  WriteIni(kWatchedIni);
+  ui.SetNotificationArea(framework::NotificationArea::kNone);
+  auto state = [this] { return ui.FindControl(IDD_STATUS, IDC_STATUS_STATE)->text; };
+  Check([&] {
+    ASSERT_NE(ui.ActiveDialog(), nullptr);
+    EXPECT_EQ(IDD_STATUS, ui.ActiveDialog()->TemplateId());
+    EXPECT_NE(0u, ui.FindWindowByTemplate(IDD_STATUS)->exStyle & WS_EX_APPWINDOW);  // a task-bar button
+    EXPECT_EQ("状態：監視中", state());
+  });
+  ui.Click(ID_TRAY_PAUSE);
+  Check([&] {
+    EXPECT_TRUE(MainDialog()->IsPaused());
+    EXPECT_EQ("状態：一時停止中", state());
+    EXPECT_EQ(BST_CHECKED, ui.FindControl(IDD_STATUS, ID_TRAY_PAUSE)->check);
+  });
+  ui.Click(ID_STATUS_DELETE_MENU);
+  Check([&] { EXPECT_EQ(" 1 : /opt/tool/tool\t1 [o---]", ui.TrackedMenu()->ItemAt(0)->text); });
+  ui.DismissMenu();
+  ui.Click(ID_STATUS_QUICK_MENU);
+  Check([&] { EXPECT_EQ("ウィンドウ(&W)", ui.TrackedMenu()->ItemAt(0)->text); });
+  ui.DismissMenu();
+  ui.PressEscape();  // the program's only window stays
+  ui.Click(ID_TRAY_OPEN_SETTINGS);
+  Check([&] { EXPECT_EQ(IDD_ASSIGN_LIST, ui.ActiveDialog()->TemplateId()); });
+  ui.PressEscape();
+  // A notification area appears: the icon docks by itself and the window goes at the next tick.
+  Check([&] { ui.SetNotificationArea(framework::NotificationArea::kMouse); });
+  ui.AdvanceTime(1000);
+  Check([&] {
+    EXPECT_FALSE(MainDialog()->IsStatusWindowShown());
+    EXPECT_EQ(1, ui.LoopDepth());
+  });
+  ExitProgram();
+  RunProgram();
+}
+
+TEST_F(AppTest, TheWindowsCloseBoxEndsTheProgramAndSaves) {
+  WriteIni(kWatchedIni);
+  ui.SetNotificationArea(framework::NotificationArea::kNone);
+  ui.CloseBox();
+  RunProgram();
+  EXPECT_EQ(1, profile->commits);
+  EXPECT_EQ(NIM_DELETE, ui.TrayCalls().back().action);
+}
+
+// Exit ends the program whatever is open: here a delete confirmation over the tray menu's About
+// box. The confirmation agrees to nothing, the box goes, the list is saved as it was.
+TEST_F(AppTest, ExitClosesEveryDialogAndBoxAndEndsTheProgram) {
+  WriteIni(kWatchedIni);
+  PostCommand(ID_TRAY_ABOUT);
+  ui.TrayNotify(WM_LBUTTONDOWN);
+  ui.ChooseMenu(ID_DELETE_ENTRY_BASE);
+  Check([&] { EXPECT_EQ(3, ui.LoopDepth()); });  // main, About, and the box
+  PostCommand(ID_TRAY_EXIT);
+  RunProgram();
+  ASSERT_EQ(1u, ui.MessageBoxes().size());
+  EXPECT_EQ(IDNO, ui.MessageBoxes()[0].answer);
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/tool/tool", 1}}), SavedEntries());
+  EXPECT_FALSE(g_bAboutOpen);
 }
 
 TEST_F(AppTest, StartLoadsObservesAndExitSavesAfterIconAndTimerAreGone) {
@@ -185,7 +275,9 @@ TEST_F(AppTest, TrayClicksOpenTheMenuOrRaiseTheSettingsDialog) {
   ui.TrayNotify(WM_RBUTTONDOWN);
   ui.DismissMenu();
   ui.TrayNotify(WM_LBUTTONUP);
+  ui.TrayNotify(WM_MBUTTONDOWN);  // where a double click exists, the middle button does nothing
   Check([&] {
+    EXPECT_FALSE(MainDialog()->IsSettingsOpen());
     ASSERT_EQ(2u, ui.Menus().size());
     const framework::Menu& shown = ui.Menus()[0].menu;
     const framework::MenuItem* pause = shown.FindItem(ID_TRAY_PAUSE);
@@ -221,12 +313,13 @@ TEST_F(AppTest, TrayClicksOpenTheMenuOrRaiseTheSettingsDialog) {
 
 TEST_F(AppTest, AboutFromTheTrayOpensOnlyOnce) {
   PostCommand(ID_TRAY_ABOUT);
-  PostCommand(ID_TRAY_ABOUT);  // handled inside the first box's loop
+  PostCommand(ID_TRAY_ABOUT);  // handled inside the first box's loop: it brings that one forward
   Check([&] {
     EXPECT_EQ(2, ui.LoopDepth());
     EXPECT_TRUE(g_bAboutOpen);
     const framework::headless::WindowState* about = ui.FindWindowByTemplate(IDD_ABOUTBOX);
     ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->id, ui.ForegroundRequests().back());
   });
   ui.PressEnter();
   Check([&] { EXPECT_FALSE(g_bAboutOpen); });

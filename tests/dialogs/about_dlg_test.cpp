@@ -1,5 +1,7 @@
 // The About box: its version line, the address that opens the web page each time it is clicked,
-// and who may open a second one.
+// and that one is shown at a time.
+#include <algorithm>
+
 #include "app/about_dlg.h"
 #include "dialogs_fixture.h"
 #include "res/resources.h"
@@ -23,11 +25,13 @@ TEST_F(AboutTest, TheVersionFollowsTheTemplatesTextWithItsBlank) {
   ExpectScriptFit();
 }
 
-TEST_F(AboutTest, EveryClickOnTheAddressOpensThePageAndTheBoxStays) {
-  shell.SetSucceed(false);  // a page that cannot be opened is not reported either
+TEST_F(AboutTest, EveryClickOnTheAddressOpensThePageAndAFailureIsTold) {
   ui.Click(IDC_ABOUT_WEBPAGE);
   ui.Click(IDC_ABOUT_WEBPAGE);
+  // Without a program that opens addresses (xdg-utils) nothing would happen: the box says so.
+  ui.Then([this](Backend&) { shell.SetSucceed(false); });
   ui.Click(IDC_ABOUT_WEBPAGE);
+  ui.AnswerMessageBox(IDOK);
   Check([&] {
     ASSERT_NE(ui.ActiveDialog(), nullptr);
     EXPECT_EQ(kDlg, ui.ActiveDialog()->TemplateId());
@@ -36,49 +40,51 @@ TEST_F(AboutTest, EveryClickOnTheAddressOpensThePageAndTheBoxStays) {
   CAboutDlg about;
   EXPECT_EQ(IDCANCEL, about.DoModal());
   EXPECT_EQ(std::vector<std::string>(3, res::Text(res::TextId::kProductAddress)), shell.Opened());
-  EXPECT_TRUE(ui.MessageBoxes().empty());
+  ASSERT_EQ(1u, ui.MessageBoxes().size());
+  const framework::headless::MessageBoxRecord& box = ui.MessageBoxes()[0];
+  EXPECT_NE(box.text.find(res::Text(res::TextId::kProductAddress)), std::string::npos) << box.text;
+  EXPECT_NE(box.text.find("xdg-open"), std::string::npos) << box.text;
+  EXPECT_EQ(MB_OK, box.type);
   ExpectScriptFit();
 }
 
-TEST_F(AboutTest, TheTrayOpensOneAtATimeTheSettingsDialogAlwaysOpensAnother) {
+// One About box at a time, whoever asks: a later request raises the one shown. While the settings
+// dialog runs above the tray's About box, that box still takes its OK and goes at once.
+TEST_F(AboutTest, OneBoxAtATimeAndItsOkWorksWhileTheSettingsDialogIsOpen) {
   auto postToMain = [this](unsigned id) {
     ui.Then([id](Backend&) { framework::MainWindow()->PostToSelf(WM_COMMAND, id, 0); });
   };
   auto aboutWindows = [this] {
     int n = 0;
     for (framework::WindowId w : ui.Windows()) {
-      if (ui.FindWindowState(w)->templateId == kDlg) ++n;
+      const framework::headless::WindowState* state = ui.FindWindowState(w);
+      if (state->templateId == kDlg && state->shown) ++n;
     }
     return n;
   };
   postToMain(ID_TRAY_ABOUT);
-  Check([&] { EXPECT_EQ(1, aboutWindows()); });
-  // While the tray's box is open: the settings dialog from the tray, and its system menu.
+  framework::CDialog* trayAbout = nullptr;
+  Check([&] {
+    EXPECT_EQ(1, aboutWindows());
+    trayAbout = ui.ActiveDialog();
+  });
   postToMain(ID_TRAY_OPEN_SETTINGS);
   Check([&] { EXPECT_EQ(IDD_ASSIGN_LIST, ui.ActiveDialog()->TemplateId()); });
+  // From the settings dialog's system menu, and again from the tray: the shown box comes forward.
   ui.ChooseSystemMenu(IDM_ABOUTBOX);
-  Check([&] { EXPECT_EQ(2, aboutWindows()); });
-  ui.PressEscape();
-  ui.ChooseSystemMenu(IDM_ABOUTBOX);
-  Check([&] { EXPECT_EQ(2, aboutWindows()); });
-  ui.Then([](Backend& b) {
-    // A further request from inside that box's loop opens a third; the low four bits of a system
-    // command are the system's own and do not matter.
-    framework::CDialog* settings = nullptr;
-    for (framework::WindowId w : b.Windows()) {
-      if (b.FindWindowState(w)->templateId == IDD_ASSIGN_LIST) settings = b.FindWindowState(w)->dialog;
-    }
-    ASSERT_NE(settings, nullptr);
-    settings->PostToSelf(WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3u, 0);
-  });
-  Check([&] { EXPECT_EQ(3, aboutWindows()); });
-  // The tray still refuses: its own box is open.
   postToMain(ID_TRAY_ABOUT);
-  Check([&] { EXPECT_EQ(3, aboutWindows()); });
-  ui.PressEscape();
+  Check([&] {
+    EXPECT_EQ(1, aboutWindows());
+    EXPECT_EQ(2, std::count(ui.ForegroundRequests().begin(), ui.ForegroundRequests().end(), trayAbout->GetSafeHwnd()));
+    // The user clicks OK in the tray's box; its loop is below the settings dialog's.
+    EXPECT_TRUE(framework::DeliverClick(*trayAbout, IDOK));
+    EXPECT_EQ(0, aboutWindows());
+  });
+  // With that box gone, the system menu opens a new one.
+  ui.ChooseSystemMenu(IDM_ABOUTBOX);
+  Check([&] { EXPECT_EQ(1, aboutWindows()); });
   ui.PressEscape();
   ui.PressEscape();  // the settings dialog
-  ui.PressEscape();  // the tray's box
   Check([&] { EXPECT_EQ(0, aboutWindows()); });
   postToMain(ID_TRAY_EXIT);
   app->InitInstance();

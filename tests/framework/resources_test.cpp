@@ -25,11 +25,11 @@ const ControlTemplate* FindControl(int tplId, int id) {
 }
 
 TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
-  for (int id : {IDD_ABOUTBOX, IDD_ASSIGN_LIST, IDD_DUMMY, IDD_CHANGE_CPU_ASSIGN, IDD_MANAGE_ASSIGN}) {
+  for (int id : {IDD_ABOUTBOX, IDD_ASSIGN_LIST, IDD_DUMMY, IDD_CHANGE_CPU_ASSIGN, IDD_MANAGE_ASSIGN, IDD_STATUS}) {
     ASSERT_NE(res::FindDialogTemplate(id), nullptr) << id;
   }
   EXPECT_EQ(res::FindDialogTemplate(101), nullptr);
-  EXPECT_EQ(res::DialogTemplates().size(), 5u);
+  EXPECT_EQ(res::DialogTemplates().size(), 6u);
   const std::pair<int, std::set<int>> expected[] = {
       {IDD_ABOUTBOX, {-1, IDC_ABOUT_VERSION, IDC_ABOUT_WEBPAGE, IDOK}},
       {IDD_ASSIGN_LIST, {IDC_UPDATE_LIST, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4, IDC_CPU5, IDC_CPU6,
@@ -38,6 +38,9 @@ TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
       {IDD_CHANGE_CPU_ASSIGN, {IDC_TARGET_TEXT, IDOK, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4,
                                IDC_CPU5, IDC_CPU6, IDC_CPU7}},
       {IDD_MANAGE_ASSIGN, {IDCANCEL, IDC_LIST_WATCH, IDC_BUTTON_NEW, -1, IDC_BUTTON_DELETE}},
+      // The window without a notification area: every command of the tray menu, under the menu's ids.
+      {IDD_STATUS, {-1, IDC_STATUS_STATE, IDC_STATUS_NOTE, ID_TRAY_PAUSE, ID_TRAY_OPEN_SETTINGS, ID_STATUS_DELETE_MENU,
+                    ID_STATUS_QUICK_MENU, ID_TRAY_ABOUT, ID_TRAY_EXIT}},
   };
   for (const auto& [tplId, ids] : expected) {
     std::set<int> have;

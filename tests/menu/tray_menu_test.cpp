@@ -191,22 +191,51 @@ TEST_F(TrayMenuTest, ATickBetweenMenuAndChoiceDoesNotRedirectTheChoice) {
   EXPECT_EQ((QuickChangedPaths{"/usr/bin/shell"}), app->GetQuickChangedPaths());
 }
 
-// A click on the icon while the menu is tracked builds and dismisses a second menu from newer
-// lists; the first menu's choice still means what the first menu showed.
-TEST_F(TrayMenuTest, AMenuOpenedDuringTrackingDoesNotRedirectTheFirstMenusChoice) {
+// A click on the icon while the menu is open (a host that sends activations reports it) closes
+// that menu, as a click beside it would, rather than stacking a second one on it.
+TEST_F(TrayMenuTest, AClickOnTheIconWhileTheMenuIsOpenClosesIt) {
   AddDesktop();
   OpenTrayMenu();
-  Check([&] { system.AddProcess(103, "/bin/aaa", 0x1); });
+  Check([&] { EXPECT_NE(nullptr, ui.TrackedMenu()); });
+  ui.TrayNotify(WM_LBUTTONDOWN);
+  Check([&] {
+    EXPECT_EQ(nullptr, ui.TrackedMenu());
+    EXPECT_FALSE(static_cast<CDummyDlg*>(framework::MainWindow())->IsTrayMenuOpen());
+  });
+  // The next click opens it again.
   OpenTrayMenu();
-  ui.DismissMenu();                          // the second menu, listing aaa first
-  ui.ChooseMenu(ID_QUICK_PROCESS_BASE + 0);  // "editor" in the first menu
-  Check([&] { EXPECT_EQ("editor (/usr/bin/editor)", ChangeDialogText()); });
-  ui.PressEscape();
+  ui.DismissMenu();
   ExitProgram();
   RunProgram();
   ASSERT_EQ(2u, ui.Menus().size());
-  EXPECT_EQ(" 1 : aaa\t1 [o---]", ProcessMenu(ShownMenu(1))->ItemAt(0)->text);
-  EXPECT_EQ(1, changeDialogs);
+  EXPECT_EQ(0u, ui.Menus()[0].chosen);
+}
+
+// Items of the same name tell their process apart on hover; a second quick change while one is open
+// brings that one forward instead of opening exactly on top of it.
+TEST_F(TrayMenuTest, ItemsTellTheirProcessAndOneQuickChangeIsOpenAtATime) {
+  AddDesktop();
+  system.AddProcess(103, "/opt/other/editor", 0x1);
+  OpenTrayMenu();
+  ui.ChooseMenu(ID_QUICK_PROCESS_BASE + 0);
+  OpenTrayMenu();
+  ui.ChooseMenu(ID_QUICK_WINDOW_BASE + 1);
+  Check([&] {
+    EXPECT_EQ(1, changeDialogs);
+    ASSERT_NE(ui.ActiveDialog(), nullptr);
+    EXPECT_EQ(ui.ActiveDialog()->GetSafeHwnd(), ui.ForegroundRequests().back());
+  });
+  ui.PressEscape();
+  ExitProgram();
+  RunProgram();
+  const framework::Menu* processes = ProcessMenu(ShownMenu(0));
+  ASSERT_NE(processes, nullptr);
+  EXPECT_EQ(" 1 : editor\t2 [oo--]", processes->ItemAt(0)->text);  // the texts stay as they were
+  EXPECT_EQ(" 2 : editor\t1 [o---]", processes->ItemAt(1)->text);
+  EXPECT_EQ("プロセス ID 100：/usr/bin/editor", processes->ItemAt(0)->tip);
+  EXPECT_EQ("プロセス ID 103：/opt/other/editor", processes->ItemAt(1)->tip);
+  EXPECT_EQ("プロセス ID 101：/opt/game/game.bin", WindowMenu(ShownMenu(0))->ItemAt(1)->tip);
+  EXPECT_EQ("", WindowMenu(ShownMenu(0))->ItemAt(2)->tip);  // its process is not listed
 }
 
 TEST_F(TrayMenuTest, AProcessThatExitsWhileTheDialogIsOpenIsNotReplacedByAnother) {

@@ -23,6 +23,7 @@ grep -q '^Package: mavrin$' <<<"$fields" || fail "package name"
 grep -q '^Version: 1.0.1$' <<<"$fields" || fail "version"
 grep -q 'fonts-ipafont-gothic' <<<"$fields" || fail "the Japanese font is not a dependency"
 grep -q 'qt6-translations-l10n' <<<"$fields" || fail "Qt's translations are not a dependency"
+grep -q 'xdg-utils' <<<"$fields" || fail "the opener of the About box's address is not a dependency"
 grep -q 'libc6' <<<"$fields" || fail "dependencies not computed from the binary"
 
 root="$work/root"
@@ -49,7 +50,7 @@ fi
 config="$work/config"
 rundir="$work/run"
 mkdir -p "$rundir"
-env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$config" XDG_RUNTIME_DIR="$rundir" \
+env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$config" XDG_RUNTIME_DIR="$rundir" MAVRIN_INSTANCE_DIR="$rundir" \
   "$root/usr/bin/mavrin-start" >"$work/stdout" 2>"$work/stderr" &
 program_pid=$!
 for _ in $(seq 1 100); do

@@ -147,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Templates, DialogLayoutTest,
                                            Expectation{IDD_ASSIGN_LIST, "IPAGothic", 12},
                                            Expectation{IDD_DUMMY, "IPAPGothic", 11},
                                            Expectation{IDD_CHANGE_CPU_ASSIGN, "IPAPGothic", 11},
-                                           Expectation{IDD_MANAGE_ASSIGN, "IPAGothic", 12}),
+                                           Expectation{IDD_MANAGE_ASSIGN, "IPAGothic", 12},
+                                           Expectation{IDD_STATUS, "IPAPGothic", 12}),
                          [](const ::testing::TestParamInfo<Expectation>& info) {
                            return "Template" + std::to_string(info.param.templateId);
                          });
@@ -162,7 +163,7 @@ TEST_F(QtBackendTest, WindowKindsFollowTheTemplateStyles) {
   };
   for (const Case& c : {Case{IDD_ABOUTBOX, false, false, true, false}, Case{IDD_ASSIGN_LIST, false, true, true, false},
                         Case{IDD_DUMMY, true, false, true, false}, Case{IDD_CHANGE_CPU_ASSIGN, false, false, false, true},
-                        Case{IDD_MANAGE_ASSIGN, false, true, true, false}}) {
+                        Case{IDD_MANAGE_ASSIGN, false, true, true, false}, Case{IDD_STATUS, false, true, true, false}}) {
     SCOPED_TRACE(c.id);
     framework::CDialog dialog(c.id);
     RunWith(dialog, [&](QWidget& window) {

@@ -25,7 +25,7 @@ printf '[MAV_RIN]\n001_process_path=%s\n001_affinity_mask=1\n002_process_path=/n
 (
   cd "$work" || exit 127
   unset DISPLAY WAYLAND_DISPLAY
-  export XDG_RUNTIME_DIR=$work/runtime
+  export XDG_RUNTIME_DIR=$work/runtime MAVRIN_INSTANCE_DIR=$work/runtime
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=23
   export LSAN_OPTIONS=exitcode=23
   exec "$program" >"$work/out.txt" 2>"$work/err.txt"

@@ -38,8 +38,8 @@ class ProgramFixture : public ::testing::Test {
     framework::SetShell(&shell);
     framework::SetApplicationName("mavrin");
     ini = std::make_unique<IniFile>(IniPath());
-    app = std::make_unique<CAssignApp>(
-        CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor, LogPath(), diag, errorsStream.get()});
+    app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor, LogPath(),
+                                                            diag, errorsStream.get(), PostBringForwardToMainWindow});
     SetTheApp(app.get());
   }
 
@@ -51,6 +51,7 @@ class ProgramFixture : public ::testing::Test {
     framework::SetShell(nullptr);
     g_bSettingsOpen = false;
     g_bAboutOpen = false;
+    framework::EndQuit();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
@@ -95,9 +96,14 @@ class ProgramFixture : public ::testing::Test {
     return std::vector<WatchEntry>(app->GetWatchList().begin(), app->GetWatchList().end());
   }
 
-  // Everything written to the diagnostics stream, and to the one for the user, so far.
+  // Everything written to the diagnostics stream so far, and to the one for the user who started it.
   std::string Diagnostics() const { return diagStream.Text(); }
   std::string Errors() const { return errorsStream.Text(); }
+  // Another start of the program while this one runs: what it answers.
+  bool StartAgain() {
+    platform::FakeInstanceGuard other(registry);
+    return ClaimSingleInstance(other, errorsStream.get());
+  }
 
   // ---- script steps for a run of the whole program ----
   // Runs check from inside whichever loop is innermost at that point of the script.

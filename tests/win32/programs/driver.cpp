@@ -553,6 +553,19 @@ int main(int argc, char** argv) {
     Report(ended && code == 0, "a second instance ends at once (exit code %lu)", code);
     Report(ReadFile(ini) == iniBefore && !FileExists(ini + ".new"), "the second instance leaves the settings file alone");
     Report(mavrin.Running() && IsWindow(hidden), "the first instance keeps running");
+    // The second start does not end unseen: the first one comes forward with its settings dialog.
+    HWND forward = nullptr;
+    WaitFor(
+        [&] {
+          forward = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", true);
+          return forward != nullptr && forward != hidden;
+        },
+        5000);
+    Report(forward != nullptr && forward != hidden, "the second start brings the first one's settings dialog forward");
+    if (forward != nullptr && forward != hidden) {
+      PostMessageA(forward, WM_COMMAND, IDCANCEL, 0);
+      WaitFor([&] { return !IsWindowVisible(forward); }, 5000);
+    }
   }
 
   // ---- 2. The main job ----
