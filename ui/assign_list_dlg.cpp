@@ -97,6 +97,8 @@ void CAssignListDlg::UpdateLists() {
   }
   if (!processes.empty()) {
     m_processList.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    // The boxes show (and change) the selected process: it must be the one the user sees.
+    m_processList.EnsureVisible(0, false);
     ShowProcessMask(0, *this);
   }
 
@@ -106,6 +108,13 @@ void CAssignListDlg::UpdateLists() {
   const std::vector<WindowInfo>& windows = snapshot.windows;
   std::vector<int> images(windows.size(), -1);
   for (std::size_t j = 0; j < windows.size(); ++j) {
+    // The window's own picture first: the program's file icon is often only the generic one.
+    std::vector<std::uint8_t> own = app.System().WindowIcon(windows[j].hwnd, kSmallIconSize);
+    if (!own.empty()) {
+      images[j] = m_imageList.Add(
+          framework::Icon::FromImage(framework::IconImage{kSmallIconSize, kSmallIconSize, std::move(own)}));
+      if (images[j] >= 0) continue;
+    }
     const int process = snapshot.FindProcessByWindow(windows[j].hwnd);
     if (process < 0) continue;
     images[j] = m_imageList.Add(framework::Shell().FileIcon(processes[static_cast<std::size_t>(process)].exePath));
@@ -115,6 +124,10 @@ void CAssignListDlg::UpdateLists() {
   m_windowList.DeleteAllItems();
   for (std::size_t j = 0; j < windows.size(); ++j) {
     m_windowList.InsertItem(static_cast<int>(j), WindowTitleText(windows[j].hwnd), images[j]);
+  }
+  // Under Wayland only X11 windows can be listed: an empty list must not look like an empty desktop.
+  if (windows.empty() && app.System().ListsOnlySomeWindows()) {
+    m_windowList.InsertItem(0, res::Text(res::TextId::kWaylandWindows));
   }
 }
 

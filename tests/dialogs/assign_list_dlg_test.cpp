@@ -352,6 +352,55 @@ TEST_F(AssignListTest, PopupsAddTheCurrentAssignmentThroughTheConfirmations) {
   ExpectScriptFit();
 }
 
+// Changing a process by hand exempts its program from observation; adding that assignment to the
+// watch list right after (the natural next step) is the user's latest word on it: observed again.
+TEST_F(AssignListTest, AnAssignmentAddedAfterAHandChangeIsObservedAgain) {
+  ui.SelectRow(IDC_PROCESS_LIST, 1);  // beta, 0x6
+  ui.Click(IDC_CPU0);                 // by hand: 0x7
+  Check([&] { EXPECT_EQ((QuickChangedPaths{"/opt/beta/beta"}), app->GetQuickChangedPaths()); });
+  ui.RightClickRow(IDC_PROCESS_LIST, 1);
+  ui.ChooseMenu(ID_PROCESSLIST_ADD);
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  ui.PressEscape();
+  dlg.DoModal();
+  EXPECT_EQ((std::vector<WatchEntry>{{"/opt/beta/beta", 0x7}}), Entries());
+  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+  // Something else moves the process: the next tick puts it back where the user wanted it.
+  system.FindProcess(20)->mask = 0x1;
+  app->RunObservationCycle();
+  EXPECT_EQ(0x7u, system.FindProcess(20)->mask);
+  ExpectScriptFit();
+}
+
+// The window's own icon comes first; under Wayland an empty window list says why it is empty.
+TEST_F(AssignListTest, WindowsShowTheirOwnIconAndAnEmptyWaylandListSaysWhy) {
+  std::vector<std::uint8_t> red(16 * 16 * 4, 0);
+  for (std::size_t i = 0; i < red.size(); i += 4) red[i] = red[i + 3] = 255;
+  system.FindWindow(0x600)->icon = red;  // the orphan: no process, yet a picture of its own
+  Check([&] {
+    const int image = Control(kDlg, IDC_WINDOW_LIST)->rows.at(1).image;
+    ASSERT_GE(image, 0);
+    const framework::IconImage* pixels = dlg.WindowImages().At(image).Image();
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(red, pixels->rgba);
+    system.RemoveWindow(0x500);
+    system.RemoveWindow(0x600);
+    system.RemoveWindow(0x700);
+    system.onlySomeWindows = true;
+  });
+  ui.Click(IDC_UPDATE_LIST);
+  ui.RightClickRow(IDC_WINDOW_LIST, 0);  // the note stands for no window: no popup
+  Check([&] {
+    ASSERT_EQ(1u, RowCount(kDlg, IDC_WINDOW_LIST));
+    EXPECT_EQ("（Wayland のウィンドウは一覧に出せません）", RowText(kDlg, IDC_WINDOW_LIST, 0, 0));
+  });
+  ui.PressEscape();
+  dlg.DoModal();
+  EXPECT_TRUE(ui.Menus().empty());
+  ExpectScriptFit();
+}
+
 TEST_F(AssignListTest, TheManagementDialogOpensFromTheButtonAndLeavesTheListsAlone) {
   ui.SelectRow(IDC_PROCESS_LIST, 2);
   ui.Click(IDC_MANAGE);
