@@ -1,5 +1,9 @@
 #include "ui/manage_assign_dlg.h"
 
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
 #include "app/assign_app.h"
 #include "res/resource.h"
 #include "res/texts.h"
@@ -25,6 +29,51 @@ framework::FileOpenRequest WatchFileRequest() {
   return request;
 }
 
+namespace {
+
+// The path column leaves room for the CPU column's note on entries that observation leaves alone.
+constexpr int kPathColumnWidth = 360;
+constexpr int kCpuColumnWidth = 230;
+
+#ifndef _WIN32
+// A process reports the file the kernel ran, with every link resolved; an entry naming the link
+// (/usr/bin/python3, alternatives such as /usr/bin/editor) would never match it.
+std::string ResolvedPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  return error ? path : resolved.string();
+}
+
+// The interpreter a "#!" first line names ("/usr/bin/env python3" names python3), or empty text when
+// the file is no script.
+std::string ScriptInterpreter(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[2] = {};
+  if (!in.read(magic, 2) || magic[0] != '#' || magic[1] != '!') return {};
+  std::string line;
+  std::getline(in, line);
+  line.resize(std::min<std::size_t>(line.size(), 256));
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t start = line.find_first_not_of(" \t\r", at);
+    if (start == std::string::npos) break;
+    const std::size_t end = line.find_first_of(" \t\r", start);
+    words.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    at = end == std::string::npos ? line.size() : end;
+  }
+  if (words.empty()) return "?";
+  if (words.size() > 1 && std::filesystem::path(words[0]).filename() == "env") {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      if (words[i].rfind('-', 0) != 0 && words[i].find('=') == std::string::npos) return words[i];
+    }
+  }
+  return words[0];
+}
+#endif
+
+}  // namespace
+
 CManageAssignDlg::CManageAssignDlg() : CDialog(IDD_MANAGE_ASSIGN) {}
 
 const framework::MessageMap* CManageAssignDlg::GetThisMessageMap() {
@@ -41,8 +90,8 @@ void CManageAssignDlg::DoDataExchange() { BindControl(IDC_LIST_WATCH, m_list); }
 
 bool CManageAssignDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  m_list.InsertColumn(0, res::Text(res::TextId::kColumnProgram), LVCFMT_LEFT, 500);
-  m_list.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, 80);
+  m_list.InsertColumn(0, res::Text(res::TextId::kColumnProgram), LVCFMT_LEFT, kPathColumnWidth);
+  m_list.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, kCpuColumnWidth);
   m_list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
   RefreshWatchList();
   return true;
@@ -54,10 +103,14 @@ void CManageAssignDlg::RefreshWatchList() {
   const unsigned processors = app.System().GetProcessorCount();
   const WatchList& list = app.GetWatchList();
   if (list.Empty()) return;
+  const QuickChangedPaths& exempt = app.GetQuickChangedPaths();
   for (std::size_t i = 0; i < list.Count(); ++i) {
     const WatchEntry& entry = list.At(i);
     const int row = m_list.InsertItem(static_cast<int>(i), entry.exePath);
-    m_list.SetItemText(row, 1, FormatCpuDisplay(entry.affinityMask, processors));
+    std::string cpu = FormatCpuDisplay(entry.affinityMask, processors);
+    // An entry whose program was re-assigned by hand does nothing until the next start: say so.
+    if (exempt.count(entry.exePath) != 0) cpu += std::string("  ") + res::Text(res::TextId::kQuickChangedNote);
+    m_list.SetItemText(row, 1, cpu);
   }
   m_list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
 }
@@ -67,13 +120,26 @@ void CManageAssignDlg::OnBnClickedNew() {
   if (!framework::Backend().ShowFileOpen(GetSafeHwnd(), WatchFileRequest(), path)) return;
   if (path.empty()) return;
 
+  std::string target = path;
+  std::string note;
+#ifndef _WIN32
+  target = ResolvedPath(path);
+  if (target != path) note = res::Fill(res::TextId::kLinkResolved, {path});
+  // A script runs as its interpreter's process: an entry for it could never match anything.
+  if (const std::string interpreter = ScriptInterpreter(target); !interpreter.empty()) {
+    ShowMessageBox(res::Fill(res::TextId::kScriptRefused, {target, interpreter}), res::Text(res::TextId::kEditingCaption),
+                   MB_OK);
+    return;
+  }
+#endif
+
   CChangeCpuAssignDlg processors;
   processors.processIndex = -1;
-  processors.targetText = path;
+  processors.targetText = target;
   if (processors.DoModal() != IDOK) return;
 
-  const WatchEntry entry{ToLowerAsciiCopy(path), processors.resultMask};
-  if (AddOrUpdateWatchEntry(TheApp(), entry)) RefreshWatchList();
+  const WatchEntry entry{ToLowerAsciiCopy(target), processors.resultMask};
+  if (AddOrUpdateWatchEntry(TheApp(), entry, note)) RefreshWatchList();
 }
 
 void CManageAssignDlg::OnBnClickedDelete() {

@@ -1,6 +1,9 @@
 // The watch-list management dialog: the rows, adding a chosen file through the processor dialog and
 // the confirmations, deleting, and every way of backing out.
+#include <filesystem>
+
 #include "dialogs_fixture.h"
+#include "settings/text.h"
 #include "ui/manage_assign_dlg.h"
 
 namespace {
@@ -14,6 +17,12 @@ class ManageTest : public DialogsTest {
     system.processorCount = 4;
   }
   void Put(const std::string& path, AffinityMask mask) { app->GetWatchList().Append(WatchEntry{path, mask}); }
+  static void WriteFile(const std::string& path, const std::string& text) {
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+  }
 
   CManageAssignDlg dlg;
 };
@@ -24,9 +33,9 @@ TEST_F(ManageTest, AnEmptyListShowsNoRowAndDeleteDoesNothing) {
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(2u, list->columns.size());
     EXPECT_EQ("プロセス名", list->columns[0].heading);
-    EXPECT_EQ(500, list->columns[0].width);
+    EXPECT_EQ(360, list->columns[0].width);
     EXPECT_EQ("CPU", list->columns[1].heading);
-    EXPECT_EQ(80, list->columns[1].width);
+    EXPECT_EQ(230, list->columns[1].width);
     EXPECT_EQ(static_cast<unsigned>(LVS_EX_FULLROWSELECT), list->listExStyle);
     EXPECT_TRUE(list->rows.empty());
   });
@@ -116,6 +125,40 @@ TEST_F(ManageTest, NewAddsTheChosenFileLowerCasedAndAsksToOverwriteTheSecondTime
   EXPECT_EQ("すべてのファイル(*.*)", request.filters[1].first);
   EXPECT_TRUE(request.initialName.empty());
   EXPECT_TRUE(request.defaultExtension.empty());
+  ExpectScriptFit();
+}
+
+// A process reports the file behind every link (python3 -> python3.11, alternatives): the entry
+// names that file and the confirmation says so. A script runs as its interpreter and could never
+// match: it is refused with the reason. An entry observation leaves alone says so in its row.
+TEST_F(ManageTest, LinksAreStoredAsTheirFileScriptsAreRefusedAndHandChangedEntriesSaySo) {
+  const std::string real = dir + "/Tool-1.2";
+  WriteFile(real, std::string("\x7f" "ELF", 4));
+  std::filesystem::create_symlink(real, dir + "/tool");
+  std::filesystem::create_symlink(dir + "/tool", dir + "/alternative");
+  WriteFile(dir + "/run.sh", "#!/usr/bin/env -S python3 -u\nprint(1)\n");
+  Put("/usr/bin/kept", 0x1);
+  app->GetQuickChangedPaths().insert("/usr/bin/kept");
+  Check([&] { EXPECT_EQ("1 [o---]  手動変更中・監視外", RowText(kDlg, IDC_LIST_WATCH, 0, 1)); });
+  ui.Click(IDC_BUTTON_NEW);
+  ui.AnswerFileDialog(dir + "/alternative");
+  Check([&] { EXPECT_EQ(real, Control(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT)->text); });
+  ui.Click(IDC_CPU1);
+  ui.PressEnter();
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  ui.Click(IDC_BUTTON_NEW);
+  ui.AnswerFileDialog(dir + "/run.sh");
+  ui.AnswerMessageBox(IDOK);
+  ui.PressEscape();
+  dlg.DoModal();
+  EXPECT_EQ((std::vector<WatchEntry>{{"/usr/bin/kept", 0x1}, {ToLowerAsciiCopy(real), 0x2}}), SavedEntries());
+  ASSERT_EQ(3u, ui.MessageBoxes().size());
+  EXPECT_NE(std::string::npos, ui.MessageBoxes()[0].text.find(ToLowerAsciiCopy(real))) << ui.MessageBoxes()[0].text;
+  EXPECT_NE(std::string::npos, ui.MessageBoxes()[0].text.find("選んだ " + dir + "/alternative はリンクです"));
+  const framework::headless::MessageBoxRecord& refusal = ui.MessageBoxes()[2];
+  EXPECT_EQ(MB_OK, refusal.type);
+  EXPECT_NE(std::string::npos, refusal.text.find("スクリプトは python3 で実行される")) << refusal.text;
   ExpectScriptFit();
 }
 
