@@ -1,9 +1,11 @@
 // The screenshot tool shows the program's real dialogs, filled with a small made-up machine: four
 // processors, a few programs and windows (titled in the language shown), and a watch list.
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "app/about_dlg.h"
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
+#include "app/status_dlg.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/screenshot_dialogs.h"
 #include "framework/shell.h"
@@ -65,6 +68,8 @@ struct DemoMachine {
     app.GetWatchList().Append(WatchEntry{"/usr/bin/video-encoder", 0x3});
     app.GetWatchList().Append(WatchEntry{"/opt/game/bin/game", 0xC});
     app.GetWatchList().Append(WatchEntry{"/usr/bin/make", 0x1});
+    // Re-assigned by hand in this run: observation leaves it alone, and the manager says so.
+    app.GetQuickChangedPaths().insert("/usr/bin/make");
     SetTheApp(&app);
     framework::SetShell(&shell);
     app.Snapshot().Refresh();
@@ -181,6 +186,7 @@ int ShotTrayMenu(framework::qt::QtBackend& backend, const std::string& folder) {
     tray.PostToSelf(WM_TRAY_NOTIFY, ID_TRAY_ICON, WM_LBUTTONDOWN);
   });
   tray.DoModal();
+  framework::EndQuit();
   backend.SetModalStartHandler(nullptr);
   framework::SetMainWindow(nullptr);
   if (!saved) {
@@ -221,8 +227,58 @@ int ShotConfirmation(framework::qt::QtBackend& backend, const std::string& folde
   return 0;
 }
 
+void PressKey(QWidget* target, int key) {
+  if (target == nullptr) return;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &press);
+}
+
+// The tray menu's processes with a few hundred of them: the menu scrolls within the screen, and one
+// program's many processes are told apart by their tool tips.
+int ShotLongMenu(framework::qt::QtBackend& backend, const std::string& folder) {
+  DemoMachine& demo = Demo();
+  for (platform::ProcessId pid = 2000; pid < 2240; ++pid) demo.system.AddProcess(pid, "/usr/lib/build/worker", 0x3);
+  const std::string path = folder + "/long_menu.png";
+  CDummyDlg tray;
+  framework::SetMainWindow(&tray);
+  bool saved = false;
+  backend.SetModalStartHandler([&](framework::CDialog& running, QWidget&) {
+    if (&running != &tray) return;
+    QTimer::singleShot(300, [&] {
+      // Down to the quick change and into it, then down to its processes and into them: the keys
+      // mean the same in every language.
+      for (int key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Right}) {
+        PressKey(backend.OpenPopup(), key);
+      }
+      for (int key : {Qt::Key_Down, Qt::Key_Right}) PressKey(QApplication::activePopupWidget(), key);
+      for (int i = 0; i < 70; ++i) PressKey(QApplication::activePopupWidget(), Qt::Key_Down);
+      QTimer::singleShot(200, [&] {
+        if (QWidget* menu = QApplication::activePopupWidget()) {
+          saved = menu->grab().save(QString::fromStdString(path), "PNG");
+        }
+        if (QWidget* menu = backend.OpenPopup()) menu->close();
+        tray.PostToSelf(WM_COMMAND, ID_TRAY_EXIT);
+      });
+    });
+    tray.PostToSelf(WM_TRAY_NOTIFY, ID_TRAY_ICON, WM_LBUTTONDOWN);
+  });
+  tray.DoModal();
+  framework::EndQuit();
+  backend.SetModalStartHandler(nullptr);
+  framework::SetMainWindow(nullptr);
+  for (platform::ProcessId pid = 2000; pid < 2240; ++pid) demo.system.RemoveProcess(pid);
+  if (!saved) {
+    std::fprintf(stderr, "long menu: no screenshot\n");
+    return 1;
+  }
+  std::printf("%s\n", path.c_str());
+  return 0;
+}
+
 [[maybe_unused]] const bool kTrayMenu = framework::qt::RegisterScreenshotExtra(ShotTrayMenu);
 [[maybe_unused]] const bool kConfirmation = framework::qt::RegisterScreenshotExtra(ShotConfirmation);
+[[maybe_unused]] const bool kLongMenu = framework::qt::RegisterScreenshotExtra(ShotLongMenu);
+[[maybe_unused]] const bool kStatus = framework::qt::RegisterScreenshotDialog(IDD_STATUS, Make<CStatusDlg>);
 [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(IDD_ABOUTBOX, Make<CAboutDlg>);
 [[maybe_unused]] const bool kSettings = framework::qt::RegisterScreenshotDialog(IDD_ASSIGN_LIST, Make<CAssignListDlg>);
 [[maybe_unused]] const bool kChange = framework::qt::RegisterScreenshotDialog(IDD_CHANGE_CPU_ASSIGN, MakeChangeDialog);
