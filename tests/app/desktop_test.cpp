@@ -38,7 +38,8 @@ namespace fs = std::filesystem;
 using platformtest::ChildProcess;
 using platformtest::ChildSetup;
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 8000) {
+// Generous: these runs share the machine with the whole suite, and only a failure waits it out.
+bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
     if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
