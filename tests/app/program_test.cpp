@@ -47,6 +47,9 @@ class Child {
       if (setup.display != nullptr) {
         setenv("DISPLAY", setup.display, 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Never the developer's own session bus; an absent one is answered at once, where a
+        // guessed one makes the bus library search and keep what it found until exit.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
       }
       setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
       setenv("MAVRIN_INSTANCE_DIR", runtimeDir.c_str(), 1);
