@@ -25,6 +25,7 @@ class NullBackend final : public IBackend {
   bool IsMinimized(WindowId) override { return false; }
   Size ClientSize(WindowId) override { return {}; }
   std::string WindowCaption(WindowId) override { return {}; }
+  bool AddControls(WindowId, const ControlBlock&) override { return false; }
   void SetWindowCaption(WindowId, const std::string&) override {}
   void AppendSystemMenu(WindowId, unsigned, const std::string&) override {}
   bool SetTimer(WindowId, std::uintptr_t, unsigned) override { return false; }
@@ -80,8 +81,7 @@ bool IsAutoCheckBox(const ControlTemplate& c, bool& threeState) {
 }
 
 bool SendCommandIfEnabled(CDialog& dialog, int id) {
-  const DialogTemplate* tpl = dialog.Template();
-  if (tpl != nullptr && FindControlTemplate(*tpl, id) != nullptr && !Backend().IsControlEnabled(dialog.GetSafeHwnd(), id)) {
+  if (dialog.HasControl(id) && !Backend().IsControlEnabled(dialog.GetSafeHwnd(), id)) {
     return false;
   }
   dialog.Dispatch(WM_COMMAND, MakeWParam(static_cast<unsigned>(id), BN_CLICKED), 0);
@@ -115,8 +115,7 @@ const ControlTemplate* FindControlTemplate(const DialogTemplate& tpl, int id) {
 
 bool DeliverClick(CDialog& dialog, int id) {
   if (!dialog.HasWindow() || dialog.IsEnding()) return false;
-  const DialogTemplate* tpl = dialog.Template();
-  const ControlTemplate* control = tpl != nullptr ? FindControlTemplate(*tpl, id) : nullptr;
+  const ControlTemplate* control = dialog.FindControl(id);
   if (control == nullptr) return false;
   const WindowId window = dialog.GetSafeHwnd();
   if (!Backend().IsControlEnabled(window, id)) return false;
@@ -137,16 +136,14 @@ bool DeliverEnterKey(CDialog& dialog, int focusedButton) {
   if (!dialog.HasWindow() || dialog.IsEnding()) return false;
   const DialogTemplate* tpl = dialog.Template();
   int id = IDOK;
-  if (tpl != nullptr) {
-    const ControlTemplate* focused = FindControlTemplate(*tpl, focusedButton);
-    if (focused != nullptr && focused->kind == ControlKind::PushButton) {
-      id = focusedButton;
-    } else {
-      for (const ControlTemplate& c : tpl->controls) {
-        if (c.kind == ControlKind::PushButton && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
-          id = c.id;
-          break;
-        }
+  const ControlTemplate* focused = dialog.FindControl(focusedButton);
+  if (focused != nullptr && focused->kind == ControlKind::PushButton) {
+    id = focusedButton;
+  } else if (tpl != nullptr) {
+    for (const ControlTemplate& c : tpl->controls) {
+      if (c.kind == ControlKind::PushButton && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+        id = c.id;
+        break;
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/control_block.h"
 #include "framework/defs.h"
 #include "framework/icon.h"
 #include "framework/menu.h"
@@ -89,6 +90,12 @@ class IBackend : public IMessageBoxes {
   // WM_TIMER (wParam = id) every period until KillTimer; setting an existing id restarts it.
   virtual bool SetTimer(WindowId window, std::uintptr_t id, unsigned milliseconds) = 0;
   virtual bool KillTimer(WindowId window, std::uintptr_t id) = 0;
+
+  // Makes the block's controls in window, which exists and is not yet shown, grows the window and
+  // moves its controls as PlanControlBlock says, with the backend's own metrics and the screen
+  // the window will be shown on. Messages of the new controls reach the dialog like those of its
+  // template's controls. The core has checked that every new id is unused.
+  virtual bool AddControls(WindowId window, const ControlBlock& block) = 0;
 
   // ---- controls, by the dialog's window and the control id ----
   virtual void EnableControl(WindowId window, int id, bool enable) = 0;

@@ -65,8 +65,36 @@ int CDialog::DoModal() {
   std::erase(g_running, this);
   window_ = kNoWindowId;
   owner_ = kNoWindowId;
+  added_.clear();
   ending_ = false;
   return result_;
+}
+
+bool CDialog::AddControls(const ControlBlock& block) {
+  if (!HasWindow()) return false;
+  for (const auto* controls : {&block.blockControls, &block.otherControls}) {
+    for (const AddedControl& c : *controls) {
+      if (c.id == -1 || HasControl(c.id)) return false;  // every added control is addressed by a new id
+    }
+  }
+  if (!Backend().AddControls(window_, block)) return false;
+  for (const auto* controls : {&block.blockControls, &block.otherControls}) {
+    for (const AddedControl& c : *controls) {
+      added_.push_back(ControlTemplate{c.id, c.kind, "", c.rect.x, c.rect.y, c.rect.cx, c.rect.cy, c.style, 0, 0});
+    }
+  }
+  return true;
+}
+
+const ControlTemplate* CDialog::FindControl(int id) const {
+  if (id == -1) return nullptr;
+  if (const DialogTemplate* tpl = Template()) {
+    if (const ControlTemplate* c = FindControlTemplate(*tpl, id)) return c;
+  }
+  for (const ControlTemplate& c : added_) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
 }
 
 void CDialog::EndDialog(int result) {

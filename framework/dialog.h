@@ -5,8 +5,10 @@
 // other message through the class's message table, and what nothing takes gets the default
 // handling (Default).
 #include <cstdint>
+#include <deque>
 #include <string>
 
+#include "framework/control_block.h"
 #include "framework/controls.h"
 #include "framework/defs.h"
 #include "framework/icon.h"
@@ -69,6 +71,13 @@ class CDialog {
   void AppendSystemMenuItem(unsigned id, const std::string& text);
 
   // ---- controls by id ----
+  // Adds the block's controls to the window (see control_block.h); they live as long as the window.
+  // False without a window or when the backend could not make them.
+  bool AddControls(const ControlBlock& block);
+  // The record of control id: the template's, or one added at run time to the current window
+  // (its text left empty). nullptr when there is none.
+  const ControlTemplate* FindControl(int id) const;
+  bool HasControl(int id) const { return FindControl(id) != nullptr; }
   Control Item(int id) { return Control(this, id); }
   Button ButtonItem(int id) { return Button(this, id); }
   ListView ListViewItem(int id) { return ListView(this, id); }
@@ -111,6 +120,8 @@ class CDialog {
   int templateId_;
   WindowId window_ = kNoWindowId;
   WindowId owner_ = kNoWindowId;
+  // The controls added to the current window (a deque keeps the records in place as it grows).
+  std::deque<ControlTemplate> added_;
   bool ending_ = false;
   int result_ = -1;
   // The message being dispatched, for Default().

@@ -18,6 +18,21 @@ std::atomic<int> g_wakeFd{-1};
 // Header height and row height of a list view in pixels, for what "visible" means without a screen.
 constexpr int kListHeaderPixels = 24;
 constexpr int kListRowPixels = 17;
+// Dialog units at the customary 8-point dialog font: 6 by 13 pixel base units.
+Pixels ToPixels(const DialogUnits& r) { return Pixels{r.x * 6 / 4, r.y * 13 / 8, r.cx * 6 / 4, r.cy * 13 / 8}; }
+
+ControlState MakeControl(int id, ControlKind kind, std::uint32_t style, std::string text, const DialogUnits& rect) {
+  ControlState c;
+  c.id = id;
+  c.kind = kind;
+  c.style = style;
+  c.text = std::move(text);
+  c.enabled = (style & WS_DISABLED) == 0;
+  c.rect = ToPixels(rect);
+  c.heightPixels = c.rect.cy;
+  return c;
+}
+
 // The shortest period the system gives a timer.
 constexpr std::int64_t kMinTimerPeriod = 10;
 
@@ -517,17 +532,10 @@ WindowId HeadlessBackend::CreateDialogWindow(CDialog& dialog, const DialogTempla
   w->style = tpl.style;
   w->exStyle = tpl.exStyle;
   w->caption = tpl.caption;
-  // Dialog units at the customary 8-point dialog font: 6 by 13 pixel base units.
-  w->clientSize = Size{tpl.cx * 6 / 4, tpl.cy * 13 / 8};
+  const Pixels client = ToPixels(DialogUnits{0, 0, tpl.cx, tpl.cy});
+  w->clientSize = Size{client.cx, client.cy};
   for (const ControlTemplate& t : tpl.controls) {
-    ControlState c;
-    c.id = t.id;
-    c.kind = t.kind;
-    c.style = t.style;
-    c.text = t.text;
-    c.enabled = (t.style & WS_DISABLED) == 0;
-    c.heightPixels = t.cy * 13 / 8;
-    w->controls.push_back(std::move(c));
+    w->controls.push_back(MakeControl(t.id, t.kind, t.style, t.text, DialogUnits{t.x, t.y, t.cx, t.cy}));
   }
   const WindowId id = w->id;
   windows_.emplace(id, std::move(w));
@@ -611,6 +619,37 @@ bool HeadlessBackend::BringToFront(WindowId window) {
 bool HeadlessBackend::IsMinimized(WindowId window) {
   WindowState* w = Window(window);
   return w != nullptr && w->minimized;
+}
+
+bool HeadlessBackend::AddControls(WindowId window, const ControlBlock& block) {
+  WindowState* w = Window(window);
+  if (w == nullptr) return false;
+  const ControlBlockPlan plan = PlanControlBlock(block, w->clientSize, screen_, kScrollBarPixels, ToPixels);
+  const Pixels area = ToPixels(block.area);
+  const DialogTemplate* tpl = w->dialog->Template();
+  for (ControlState& c : w->controls) {
+    const ControlTemplate* t = tpl != nullptr ? FindControlTemplate(*tpl, c.id) : nullptr;
+    if (t != nullptr && c.id != -1 && InBlockArea(block, *t)) {
+      c.inScrollingBlock = plan.scrolls;
+      continue;
+    }
+    if (ContainsId(block.followRightEdge, c.id)) c.rect.x += plan.shift;
+    if (ContainsId(block.stretchToRightEdge, c.id)) c.rect.cx += plan.shift;
+    if (c.rect.y >= area.y + area.cy) c.rect.y += plan.extraHeight;
+  }
+  for (const AddedControl& a : block.blockControls) {
+    ControlState& c = w->controls.emplace_back(MakeControl(a.id, a.kind, a.style, a.text, a.rect));
+    c.inScrollingBlock = plan.scrolls;
+  }
+  for (const AddedControl& a : block.otherControls) {
+    ControlState& c = w->controls.emplace_back(MakeControl(a.id, a.kind, a.style, a.text, a.rect));
+    if (ContainsId(block.followRightEdge, c.id)) c.rect.x += plan.shift;
+    if (ContainsId(block.stretchToRightEdge, c.id)) c.rect.cx += plan.shift;
+    if (c.rect.y >= area.y + area.cy) c.rect.y += plan.extraHeight;
+  }
+  w->clientSize = plan.client;
+  w->block = BlockState{true, plan.scrolls, plan.viewport, plan.contentWidth};
+  return true;
 }
 
 Size HeadlessBackend::ClientSize(WindowId window) {

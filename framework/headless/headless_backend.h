@@ -51,6 +51,18 @@ struct ControlState {
   std::vector<Icon> smallImages;
   int topRow = 0;
   int heightPixels = 0;
+  // Where the control is, in pixels of the window's client area as if nothing scrolled.
+  Pixels rect;
+  // Part of a block of controls added at run time that scrolls (see WindowState::block).
+  bool inScrollingBlock = false;
+};
+
+// The block of controls a dialog added at run time (control_block.h).
+struct BlockState {
+  bool present = false;
+  bool scrolls = false;
+  Pixels viewport;
+  int contentWidth = 0;
 };
 
 struct WindowState {
@@ -69,6 +81,7 @@ struct WindowState {
   std::vector<std::pair<unsigned, std::string>> systemMenu;  // (0, "") = separator
   std::vector<ControlState> controls;
   int focusId = -1;
+  BlockState block;
 };
 
 struct MessageBoxRecord {
@@ -175,6 +188,9 @@ class HeadlessBackend final : public IBackend {
   std::vector<std::uintptr_t> TimerIds(WindowId window) const;
   int LoopDepth() const { return static_cast<int>(frames_.size()); }
   void SetCursorPos(Point p) { cursor_ = p; }
+  // The screen the windows are shown on (1920 by 1080 unless told); windows have no frame here.
+  void SetScreenSize(Size size) { screen_ = size; }
+  static constexpr int kScrollBarPixels = 17;
   void SetMinimized(WindowId window, bool minimized);
   // What NotificationAreaKind answers; a notification area that reports the mouse until told.
   void SetNotificationArea(NotificationArea kind) { notificationArea_ = kind; }
@@ -202,6 +218,7 @@ class HeadlessBackend final : public IBackend {
   bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
+  bool AddControls(WindowId window, const ControlBlock& block) override;
   std::string WindowCaption(WindowId window) override;
   void SetWindowCaption(WindowId window, const std::string& text) override;
   void AppendSystemMenu(WindowId window, unsigned id, const std::string& text) override;
@@ -306,6 +323,7 @@ class HeadlessBackend final : public IBackend {
   std::function<void(CDialog&)> modalStartHandler_;
   std::vector<std::function<void()>> asyncActions_;
   Point cursor_{100, 100};
+  Size screen_{1920, 1080};
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
 };

@@ -317,6 +317,11 @@ std::vector<QWidget*> QtBackend::ControlWidgets(WindowId window) const {
   return out;
 }
 
+QWidget* QtBackend::BlockScroller(WindowId window) const {
+  DialogWindow* w = Window(window);
+  return w != nullptr ? w->BlockScroller() : nullptr;
+}
+
 QWidget* QtBackend::OpenPopup() const {
   for (auto it = openMenus_.rbegin(); it != openMenus_.rend(); ++it) {
     if (!it->isNull()) return it->data();
@@ -484,6 +489,11 @@ bool QtBackend::BringToFront(WindowId window) {
 bool QtBackend::IsMinimized(WindowId window) {
   DialogWindow* w = Window(window);
   return w != nullptr && w->isMinimized();
+}
+
+bool QtBackend::AddControls(WindowId window, const ControlBlock& block) {
+  DialogWindow* w = Window(window);
+  return w != nullptr && w->AddControls(block);
 }
 
 Size QtBackend::ClientSize(WindowId window) {

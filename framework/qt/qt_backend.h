@@ -83,8 +83,10 @@ class QtBackend final : public IBackend {
   QWidget* WindowWidget(WindowId window) const;
   // The control's widget (the list's QTreeWidget, a check box's QCheckBox, ...), or nullptr.
   QWidget* ControlWidget(WindowId window, int id) const;
-  // The widgets of the template's controls, in template order.
+  // The widgets of the template's controls, in template order, then those added at run time.
   std::vector<QWidget*> ControlWidgets(WindowId window) const;
+  // The scrolling part of the controls added at run time (a QScrollArea), or nullptr when they fit.
+  QWidget* BlockScroller(WindowId window) const;
   // Called once each time a dialog enters its modal loop, after it is shown (if it is shown).
   void SetModalStartHandler(std::function<void(CDialog&, QWidget&)> handler) { modalStartHandler_ = std::move(handler); }
   // The innermost menu of TrackPopup while one is open (nullptr otherwise), and the innermost message
@@ -124,6 +126,7 @@ class QtBackend final : public IBackend {
   bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
+  bool AddControls(WindowId window, const ControlBlock& block) override;
   std::string WindowCaption(WindowId window) override;
   void SetWindowCaption(WindowId window, const std::string& text) override;
   void AppendSystemMenu(WindowId window, unsigned id, const std::string& text) override;

@@ -12,8 +12,13 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStyleOptionFrame>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTimerEvent>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
 
@@ -324,7 +329,7 @@ DialogWindow::DialogWindow(QtBackend& backend, CDialog& dialog, const DialogTemp
   setWindowTitle(QString::fromUtf8(tpl.caption));
   ApplyWindowFlags();
   setFixedSize(MapDialogRect(base_, 0, 0, tpl.cx, tpl.cy).size());
-  for (const ControlTemplate& c : tpl.controls) CreateControl(c);
+  for (const ControlTemplate& c : tpl.controls) CreateControl(c, this);
 
   // Tab order is template order; the first enabled tab stop starts with the focus.
   QWidget* previous = nullptr;
@@ -342,18 +347,18 @@ DialogWindow::DialogWindow(QtBackend& backend, CDialog& dialog, const DialogTemp
 
 DialogWindow::~DialogWindow() { StopAllTimers(); }
 
-void DialogWindow::CreateControl(const ControlTemplate& c) {
+DialogWindow::ControlEntry& DialogWindow::CreateControl(const ControlTemplate& c, QWidget* parent, QPoint offset) {
   ControlEntry entry;
   entry.id = c.id;
   entry.kind = c.kind;
   entry.style = c.style;
   entry.text = c.text;
   const QString text = QString::fromUtf8(c.text);
-  QRect geometry = MapDialogRect(base_, c.x, c.y, c.cx, c.cy);
+  QRect geometry = MapDialogRect(base_, c.x, c.y, c.cx, c.cy).translated(-offset);
 
   switch (c.kind) {
     case ControlKind::PushButton: {
-      auto* button = new QPushButton(text, this);
+      auto* button = new QPushButton(text, parent);
       button->setAutoDefault(true);
       button->setDefault((c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
       const int id = c.id;
@@ -363,13 +368,14 @@ void DialogWindow::CreateControl(const ControlTemplate& c) {
     }
     case ControlKind::CheckBox: {
       auto* box = new AutoCheckBox(this, c.id, text);
+      box->setParent(parent);
       const unsigned type = c.style & BS_TYPEMASK;
       box->setTristate(type == BS_AUTO3STATE || type == BS_3STATE);
       entry.widget = box;
       break;
     }
     case ControlKind::Edit: {
-      auto* edit = new QLineEdit(text, this);
+      auto* edit = new QLineEdit(text, parent);
       edit->setReadOnly((c.style & ES_READONLY) != 0);
       edit->setFrame((c.style & WS_BORDER) != 0);
       edit->setCursorPosition(0);
@@ -378,9 +384,11 @@ void DialogWindow::CreateControl(const ControlTemplate& c) {
     }
     case ControlKind::ListView:
       entry.widget = new ReportList(this, c.id, c.style);
+      entry.widget->setParent(parent);
       break;
     case ControlKind::StaticText: {
       auto* label = new StaticLabel(this, c.id, (c.style & SS_NOTIFY) != 0);
+      label->setParent(parent);
       label->setTextFormat(Qt::PlainText);
       // A one-line static cuts a word that does not fit instead of wrapping it out of sight.
       const bool oneLine = geometry.height() < 2 * QFontMetrics(font()).lineSpacing() && !text.contains(QLatin1Char('\n'));
@@ -397,6 +405,7 @@ void DialogWindow::CreateControl(const ControlTemplate& c) {
     }
     case ControlKind::StaticIcon: {
       auto* label = new StaticLabel(this, c.id, (c.style & SS_NOTIFY) != 0);
+      label->setParent(parent);
       // An icon static takes the size of its icon, the system's standard 32 pixels.
       const QIcon icon = ToQIcon(LoadIconResource(c.iconId, 32));
       label->setPixmap(icon.pixmap(QSize(32, 32)));
@@ -412,7 +421,98 @@ void DialogWindow::CreateControl(const ControlTemplate& c) {
   }
   if ((c.style & WS_DISABLED) != 0) entry.widget->setEnabled(false);
   if ((c.style & WS_VISIBLE) == 0) entry.widget->hide();
+  if (c.id != -1) controlIndex_.emplace(c.id, controls_.size());
   controls_.push_back(std::move(entry));
+  return controls_.back();
+}
+
+BlockScrollArea::BlockScrollArea(QWidget* parent) : QScrollArea(parent) {
+  setFrameShape(QFrame::NoFrame);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setWidgetResizable(false);
+  setFocusPolicy(Qt::NoFocus);
+  viewport()->setAutoFillBackground(false);
+}
+
+void BlockScrollArea::wheelEvent(QWheelEvent* event) {
+  // There is no vertical bar; a plain wheel turns the one there is.
+  QCoreApplication::sendEvent(horizontalScrollBar(), event);
+}
+
+bool DialogWindow::AddControls(const ControlBlock& block) {
+  QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+  // The window manager's frame is not known before the window is shown: room for a usual one.
+  constexpr int kFrameWidth = 16;
+  constexpr int kFrameHeight = 40;
+  const Size maxClient{available.width() - kFrameWidth, available.height() - kFrameHeight};
+  const int scrollBarHeight = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const auto toPixels = [this](const DialogUnits& r) {
+    const QRect q = MapDialogRect(base_, r.x, r.y, r.cx, r.cy);
+    return Pixels{q.x(), q.y(), q.width(), q.height()};
+  };
+  const ControlBlockPlan plan = PlanControlBlock(block, Size{width(), height()}, maxClient, scrollBarHeight, toPixels);
+  const QRect area = MapDialogRect(base_, block.area.x, block.area.y, block.area.cx, block.area.cy);
+
+  // Where the block's controls go: the window itself, or the scrolling part laid over the area.
+  QWidget* holder = this;
+  QPoint offset;
+  if (plan.scrolls) {
+    blockScroller_ = new BlockScrollArea(this);
+    blockScroller_->setGeometry(plan.viewport.x, plan.viewport.y, plan.viewport.cx, plan.viewport.cy + scrollBarHeight);
+    auto* content = new QWidget;
+    content->resize(plan.contentWidth, area.height());
+    blockScroller_->setWidget(content);
+    holder = content;
+    offset = area.topLeft();
+  }
+
+  // The template's controls: into the block, or along with the window's right edge and below.
+  QWidget* lastInBlock = nullptr;
+  for (std::size_t i = 0; i < tpl_->controls.size() && i < controls_.size(); ++i) {
+    const ControlTemplate& c = tpl_->controls[i];
+    QWidget* widget = controls_[i].widget;
+    if (c.id != -1 && InBlockArea(block, c)) {
+      if (holder != this) {
+        const QRect geometry = widget->geometry();
+        const bool shown = !widget->isHidden();
+        widget->setParent(holder);
+        widget->setGeometry(geometry.translated(-offset));
+        if (shown) widget->show();
+      }
+      lastInBlock = widget;
+      continue;
+    }
+    QRect geometry = widget->geometry();
+    if (ContainsId(block.followRightEdge, c.id)) geometry.translate(plan.shift, 0);
+    if (ContainsId(block.stretchToRightEdge, c.id)) geometry.setWidth(geometry.width() + plan.shift);
+    if (geometry.top() >= area.bottom() + 1) geometry.translate(0, plan.extraHeight);
+    widget->setGeometry(geometry);
+  }
+
+  // Tab order: the new boxes right after the template's last one, then the other new controls.
+  QWidget* previous = lastInBlock;
+  const auto add = [&](const AddedControl& a, QWidget* parent, QPoint at) -> QWidget* {
+    const std::string text = a.text;
+    const ControlTemplate c{a.id, a.kind, text.c_str(), a.rect.x, a.rect.y, a.rect.cx, a.rect.cy, a.style, 0, 0};
+    QWidget* widget = CreateControl(c, parent, at).widget;
+    if (previous != nullptr && widget->focusPolicy() != Qt::NoFocus) QWidget::setTabOrder(previous, widget);
+    if (widget->focusPolicy() != Qt::NoFocus) previous = widget;
+    return widget;
+  };
+  for (const AddedControl& a : block.blockControls) add(a, holder, offset);
+  for (const AddedControl& a : block.otherControls) {
+    QWidget* widget = add(a, this, QPoint());
+    QRect geometry = widget->geometry();
+    if (ContainsId(block.followRightEdge, a.id)) geometry.translate(plan.shift, 0);
+    if (ContainsId(block.stretchToRightEdge, a.id)) geometry.setWidth(geometry.width() + plan.shift);
+    if (geometry.top() >= area.bottom() + 1) geometry.translate(0, plan.extraHeight);
+    widget->setGeometry(geometry);
+  }
+  setFixedSize(plan.client.cx, plan.client.cy);
+  return true;
 }
 
 void DialogWindow::ApplyWindowFlags() {
@@ -453,10 +553,8 @@ void DialogWindow::SetIcons(const Icon& icon, bool big) {
 
 DialogWindow::ControlEntry* DialogWindow::Control(int id) {
   if (id == -1) return nullptr;
-  for (ControlEntry& entry : controls_) {
-    if (entry.id == id) return &entry;
-  }
-  return nullptr;
+  auto it = controlIndex_.find(id);
+  return it != controlIndex_.end() ? &controls_[it->second] : nullptr;
 }
 
 ReportList* DialogWindow::List(int id) {

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QLabel>
+#include <QScrollArea>
 #include <QTreeWidget>
 #include <cstdint>
 #include <map>
@@ -113,6 +114,16 @@ class ReportList final : public QTreeWidget {
   QPoint rightPressPos_;
 };
 
+// The scrolling part of a block of controls added at run time: it scrolls sideways only, so the
+// mouse wheel turns it sideways too.
+class BlockScrollArea final : public QScrollArea {
+ public:
+  explicit BlockScrollArea(QWidget* parent);
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+};
+
 class DialogWindow final : public QDialog {
  public:
   struct ControlEntry {
@@ -138,7 +149,12 @@ class DialogWindow final : public QDialog {
   const DialogBaseUnits& BaseUnits() const { return base_; }
 
   ControlEntry* Control(int id);
+  // The template's controls in template order, then those added at run time.
   const std::vector<ControlEntry>& Controls() const { return controls_; }
+  // See IBackend::AddControls.
+  bool AddControls(const ControlBlock& block);
+  // The scrolling part of the added block, or nullptr when the block fits or there is none.
+  BlockScrollArea* BlockScroller() const { return blockScroller_; }
   ReportList* List(int id);
 
   std::uint32_t ExStyle() const { return exStyle_; }
@@ -183,7 +199,9 @@ class DialogWindow final : public QDialog {
 
  private:
   void ApplyWindowFlags();
-  void CreateControl(const ControlTemplate& c);
+  // Makes a control on parent (the window itself, or a block's scrolling part, at a position
+  // relative to it).
+  ControlEntry& CreateControl(const ControlTemplate& c, QWidget* parent, QPoint offset = QPoint());
 
   QtBackend& backend_;
   CDialog* dialog_;
@@ -192,6 +210,8 @@ class DialogWindow final : public QDialog {
   std::uint32_t exStyle_ = 0;
   DialogBaseUnits base_;
   std::vector<ControlEntry> controls_;
+  std::map<int, std::size_t> controlIndex_;  // id -> position in controls_
+  BlockScrollArea* blockScroller_ = nullptr;
   std::map<std::uintptr_t, TimerEntry> timers_;
   std::map<int, std::uintptr_t> qtTimers_;
   unsigned timerGeneration_ = 0;

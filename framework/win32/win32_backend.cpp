@@ -21,7 +21,108 @@ Win32Backend* g_backend = nullptr;
 
 HWND AsWindow(WindowId window) { return reinterpret_cast<HWND>(window); }
 WindowId AsId(HWND window) { return reinterpret_cast<WindowId>(window); }
-HWND Control(WindowId window, int id) { return window != kNoWindowId ? GetDlgItem(AsWindow(window), id) : nullptr; }
+
+// The window class of the scrolling part of a block of controls added at run time.
+constexpr char kBlockClass[] = "MavrinControlBlock";
+
+// A control of the dialog: its own child, or one in the scrolling part of its added block.
+HWND Control(WindowId window, int id) {
+  if (window == kNoWindowId) return nullptr;
+  if (HWND c = GetDlgItem(AsWindow(window), id)) return c;
+  HWND block = FindWindowExA(AsWindow(window), nullptr, kBlockClass, nullptr);
+  return block != nullptr ? GetDlgItem(block, id) : nullptr;
+}
+
+// Scrolls the block's content sideways to position pos (clamped), moving its controls.
+void ScrollBlockTo(HWND block, int pos) {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  if (!GetScrollInfo(block, SB_HORZ, &info)) return;
+  const int last = std::max(0, info.nMax - static_cast<int>(info.nPage) + 1);
+  pos = std::clamp(pos, 0, last);
+  if (pos == info.nPos) return;
+  ScrollWindowEx(block, info.nPos - pos, 0, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+  info.fMask = SIF_POS;
+  info.nPos = pos;
+  SetScrollInfo(block, SB_HORZ, &info, TRUE);
+}
+
+// Brings a control of the block wholly into view, as keyboard focus moves to it.
+void ScrollBlockToShow(HWND block, HWND control) {
+  RECT inner{};
+  RECT area{};
+  GetWindowRect(control, &inner);
+  MapWindowPoints(nullptr, block, reinterpret_cast<POINT*>(&inner), 2);
+  GetClientRect(block, &area);
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_POS;
+  GetScrollInfo(block, SB_HORZ, &info);
+  if (inner.left < 0) {
+    ScrollBlockTo(block, info.nPos + inner.left);
+  } else if (inner.right > area.right) {
+    ScrollBlockTo(block, info.nPos + static_cast<int>(inner.right - area.right));
+  }
+}
+
+LRESULT CALLBACK BlockProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+      // The controls' messages are the dialog's, as if they were its own children.
+      return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+    case WM_HSCROLL: {
+      SCROLLINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = SIF_ALL;
+      GetScrollInfo(hwnd, SB_HORZ, &info);
+      const int line = std::max(1, static_cast<int>(info.nPage) / 8);
+      int pos = info.nPos;
+      switch (LOWORD(wParam)) {
+        case SB_LINELEFT: pos -= line; break;
+        case SB_LINERIGHT: pos += line; break;
+        case SB_PAGELEFT: pos -= static_cast<int>(info.nPage); break;
+        case SB_PAGERIGHT: pos += static_cast<int>(info.nPage); break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION: pos = info.nTrackPos; break;
+        case SB_LEFT: pos = info.nMin; break;
+        case SB_RIGHT: pos = info.nMax; break;
+        default: break;
+      }
+      ScrollBlockTo(hwnd, pos);
+      return 0;
+    }
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL: {
+      // It scrolls sideways only: the plain wheel turns it too.
+      SCROLLINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = SIF_ALL;
+      GetScrollInfo(hwnd, SB_HORZ, &info);
+      const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+      const int step = std::max(1, static_cast<int>(info.nPage) / 4) * delta / WHEEL_DELTA;
+      ScrollBlockTo(hwnd, info.nPos + (message == WM_MOUSEWHEEL ? -step : step));
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+void RegisterBlockClass() {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = BlockProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kBlockClass;
+  RegisterClassExA(&wc);
+}
 
 // Texts are in the ANSI code page; templates carry UTF-16.
 std::wstring Widen(const char* text) {
@@ -167,7 +268,10 @@ void CenterOnWorkArea(HWND hwnd) {
 
 }  // namespace
 
-Win32Backend::Win32Backend() : taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")) { g_backend = this; }
+Win32Backend::Win32Backend() : taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")) {
+  g_backend = this;
+  RegisterBlockClass();
+}
 
 Win32Backend::~Win32Backend() {
   for (auto& made : madeIcons_) DestroyIcon(reinterpret_cast<HICON>(made.second));
@@ -273,7 +377,16 @@ void Win32Backend::RunModalLoop(WindowId window) {
     if (got == -1) break;
     // The keyboard interface (Tab, Enter, Escape, mnemonics) of whichever of our dialogs has it.
     HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (root != nullptr && Record(AsId(root)) != nullptr && IsDialogMessageA(root, &msg)) continue;
+    if (root != nullptr && Record(AsId(root)) != nullptr && IsDialogMessageA(root, &msg)) {
+      // A key that moved the focus into the scrolling part of a block brings the control into view.
+      HWND focus = GetFocus();
+      HWND block = focus != nullptr ? GetParent(focus) : nullptr;
+      char name[32] = {};
+      if (block != nullptr && GetClassNameA(block, name, sizeof name) > 0 && lstrcmpA(name, kBlockClass) == 0) {
+        ScrollBlockToShow(block, focus);
+      }
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -423,6 +536,116 @@ bool Win32Backend::BringToFront(WindowId window) {
 }
 
 bool Win32Backend::IsMinimized(WindowId window) { return IsIconic(AsWindow(window)) != FALSE; }
+
+bool Win32Backend::AddControls(WindowId window, const ControlBlock& block) {
+  if (Record(window) == nullptr) return false;
+  HWND dialog = AsWindow(window);
+  const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+  const auto toPixels = [dialog](const DialogUnits& r) {
+    RECT rect{r.x, r.y, r.x + r.cx, r.y + r.cy};
+    MapDialogRect(dialog, &rect);
+    return Pixels{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+  };
+  // The largest client area whose window still fits the work area.
+  const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE));
+  RECT frame{0, 0, 0, 0};
+  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  RECT work{0, 0, 1920, 1080};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const Size maxClient{(work.right - work.left) - (frame.right - frame.left), (work.bottom - work.top) - (frame.bottom - frame.top)};
+  const int scrollBarHeight = GetSystemMetrics(SM_CYHSCROLL);
+  const ControlBlockPlan plan = PlanControlBlock(block, ClientSize(window), maxClient, scrollBarHeight, toPixels);
+  const Pixels area = toPixels(block.area);
+
+  // Where a control sits in the dialog's client area now.
+  const auto placeOf = [dialog](HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const auto follow = [&](HWND control, int id) {
+    RECT r = placeOf(control);
+    if (ContainsId(block.followRightEdge, id)) OffsetRect(&r, plan.shift, 0);
+    if (ContainsId(block.stretchToRightEdge, id)) r.right += plan.shift;
+    if (r.top >= area.y + area.cy) OffsetRect(&r, 0, plan.extraHeight);
+    MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
+  };
+
+  // The template's controls of the block, the last of which the new ones follow in tab order.
+  const DialogTemplate* tpl = Record(window)->dialog->Template();
+  std::vector<HWND> inBlock;
+  if (tpl != nullptr) {
+    for (const ControlTemplate& c : tpl->controls) {
+      HWND control = c.id != -1 ? GetDlgItem(dialog, c.id) : nullptr;
+      if (control == nullptr) continue;
+      if (InBlockArea(block, c)) {
+        inBlock.push_back(control);
+      } else {
+        follow(control, c.id);
+      }
+    }
+  }
+  HWND holder = dialog;
+  HWND previous = inBlock.empty() ? HWND_BOTTOM : inBlock.back();
+  if (plan.scrolls) {
+    holder = CreateWindowExA(WS_EX_CONTROLPARENT, kBlockClass, "", WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_CLIPCHILDREN,
+                             plan.viewport.x, plan.viewport.y, plan.viewport.cx, plan.viewport.cy + scrollBarHeight,
+                             dialog, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (holder == nullptr) return false;
+    SetWindowPos(holder, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    info.nMin = 0;
+    info.nMax = plan.contentWidth - 1;
+    info.nPage = static_cast<UINT>(plan.viewport.cx);
+    info.nPos = 0;
+    SetScrollInfo(holder, SB_HORZ, &info, FALSE);
+    for (HWND control : inBlock) {
+      const RECT r = placeOf(control);
+      SetParent(control, holder);
+      MoveWindow(control, r.left - area.x, r.top - area.y, r.right - r.left, r.bottom - r.top, FALSE);
+    }
+    previous = HWND_BOTTOM;
+    if (!inBlock.empty()) previous = inBlock.back();
+  }
+
+  const auto make = [&](const AddedControl& a, HWND parent, int dx, int dy) -> HWND {
+    const char* cls = "BUTTON";
+    if (a.kind == ControlKind::Edit) cls = "EDIT";
+    if (a.kind == ControlKind::StaticText) cls = "STATIC";
+    if (a.kind == ControlKind::ListView) cls = WC_LISTVIEWA;
+    const Pixels r = toPixels(a.rect);
+    HWND control = CreateWindowExA(0, cls, a.text.c_str(), a.style | WS_CHILD, r.x - dx, r.y - dy, r.cx, r.cy, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.id)), GetModuleHandleA(nullptr), nullptr);
+    if (control == nullptr) return nullptr;
+    if (font != nullptr) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    // Tab order is the order of the children.
+    SetWindowPos(control, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    previous = control;
+    return control;
+  };
+  bool made = true;
+  for (const AddedControl& a : block.blockControls) {
+    made = make(a, holder, holder == dialog ? 0 : area.x, holder == dialog ? 0 : area.y) != nullptr && made;
+  }
+  if (holder != dialog) previous = holder;
+  for (const AddedControl& a : block.otherControls) {
+    if (HWND control = make(a, dialog, 0, 0)) {
+      follow(control, a.id);
+    } else {
+      made = false;
+    }
+  }
+
+  RECT outer{0, 0, plan.client.cx, plan.client.cy};
+  AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+  SetWindowPos(dialog, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return made;
+}
 
 Size Win32Backend::ClientSize(WindowId window) {
   RECT r{};

@@ -39,6 +39,7 @@ class Win32Backend final : public IBackend {
   bool BringToFront(WindowId window) override;
   bool IsMinimized(WindowId window) override;
   Size ClientSize(WindowId window) override;
+  bool AddControls(WindowId window, const ControlBlock& block) override;
   std::string WindowCaption(WindowId window) override;
   void SetWindowCaption(WindowId window, const std::string& text) override;
   void AppendSystemMenu(WindowId window, unsigned id, const std::string& text) override;

@@ -5,6 +5,7 @@
 #include "framework/dialog.h"
 #include "res/resource.h"
 #include "test_support.h"
+#include "tests/support/box_columns.h"
 
 using namespace framework;
 
@@ -50,6 +51,20 @@ const MessageMap* ControlsDlg::GetThisMessageMap() {
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
 }
+
+// Records every click with the state its control shows when the click arrives.
+class RecordingBoxes : public CDialog {
+ public:
+  explicit RecordingBoxes(int tpl) : CDialog(tpl) {}
+  std::vector<std::pair<unsigned, int>> seen;
+
+ protected:
+  bool OnCommand(WParam wParam, LParam lParam) override {
+    const unsigned id = LowWord(wParam);
+    if (id != IDOK && id != IDCANCEL) seen.emplace_back(id, ButtonItem(static_cast<int>(id)).GetCheck());
+    return CDialog::OnCommand(wParam, lParam);
+  }
+};
 
 using ControlsTest = HeadlessTest;
 
@@ -239,6 +254,70 @@ TEST_F(ControlsTest, ImageListIconsOutliveTheListTheyWereCopiedFrom) {
   });
   dlg.DoModal();
   EXPECT_EQ(released, 1);
+}
+
+TEST_F(ControlsTest, AddedControlsGrowTheWindowAndAnswerLikeTemplateControls) {
+  RecordingBoxes dlg(IDD_CHANGE_CPU_ASSIGN);
+  ui.Then([&](auto&) {
+    const Size before = dlg.ClientSize();
+    ASSERT_TRUE(dlg.AddControls(BoxColumns(2)));
+    const headless::WindowState* w = ui.FindWindowByTemplate(IDD_CHANGE_CPU_ASSIGN);
+    const int shift = (80 + 88) * 6 / 4 - 80 * 6 / 4;
+    EXPECT_EQ(dlg.ClientSize().cx, before.cx + shift);
+    EXPECT_EQ(dlg.ClientSize().cy, before.cy);
+    EXPECT_FALSE(w->block.scrolls);
+    // The buttons keep to the right edge, the edit widens with it, the boxes stay.
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->rect.x, 112 * 6 / 4 + shift);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, 3000)->rect.x, 112 * 6 / 4 + shift);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT)->rect.cx, 155 * 6 / 4 + shift);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU7)->rect.x, 51 * 6 / 4);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, 2015)->rect.x, 139 * 6 / 4);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, 2015)->text, "CPU 15");
+    // A second block may not take an id that is in use.
+    EXPECT_FALSE(dlg.AddControls(BoxColumns(1)));
+    dlg.ButtonItem(2009).Enable(false);
+  });
+  ui.Click(2015);
+  ui.Click(2015);
+  ui.Click(IDC_CPU1);
+  ui.Click(3000);
+  ui.Click(2009);  // disabled: takes no click
+  ui.Then([&](auto& b) {
+    ASSERT_EQ(b.Errors().size(), 1u);
+    b.ClearScript();
+    dlg.EndDialog(IDOK);
+  });
+  dlg.DoModal();
+  EXPECT_EQ(dlg.seen, (std::vector<std::pair<unsigned, int>>{
+                          {2015, BST_CHECKED}, {2015, BST_UNCHECKED}, {IDC_CPU1, BST_CHECKED}, {3000, BST_UNCHECKED}}));
+  // The added controls went with the window: the next run starts from the template.
+  EXPECT_FALSE(dlg.HasControl(2015));
+  EXPECT_TRUE(dlg.HasControl(IDC_CPU7));
+}
+
+TEST_F(ControlsTest, ABlockTooWideForTheScreenScrollsAndTheWindowStaysOnIt) {
+  RecordingBoxes dlg(IDD_CHANGE_CPU_ASSIGN);
+  ui.SetScreenSize(Size{800, 600});
+  ui.Then([&](auto&) {
+    const Size before = dlg.ClientSize();
+    ASSERT_TRUE(dlg.AddControls(BoxColumns(254)));  // 1024 processors
+    const headless::WindowState* w = ui.FindWindowByTemplate(IDD_CHANGE_CPU_ASSIGN);
+    EXPECT_EQ(dlg.ClientSize().cx, 800);
+    EXPECT_TRUE(w->block.scrolls);
+    EXPECT_EQ(w->block.viewport.cx, 80 * 6 / 4 + (800 - before.cx));
+    EXPECT_EQ(w->block.contentWidth, (80 + 44 * 254) * 6 / 4);
+    // The scroll bar needs more than the room below the boxes: the window grows by the difference.
+    EXPECT_EQ(dlg.ClientSize().cy, before.cy + headless::HeadlessBackend::kScrollBarPixels - 7 * 13 / 8);
+    EXPECT_TRUE(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU0)->inScrollingBlock);
+    EXPECT_TRUE(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, 2008 + 1015)->inScrollingBlock);
+    EXPECT_FALSE(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->inScrollingBlock);
+    EXPECT_EQ(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->rect.x + 50 * 6 / 4, 800 - (169 - 162) * 6 / 4);
+  });
+  ui.Click(2008 + 1015);
+  ui.Then([&](auto&) { dlg.EndDialog(IDOK); });
+  dlg.DoModal();
+  EXPECT_TRUE(ui.Errors().empty());
+  EXPECT_EQ(dlg.seen, (std::vector<std::pair<unsigned, int>>{{2008 + 1015, BST_CHECKED}}));
 }
 
 }  // namespace

@@ -5,10 +5,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
 
 #include "qt_test_support.h"
+#include "tests/support/box_columns.h"
 
 namespace mavrin_test {
 namespace {
@@ -240,6 +244,64 @@ TEST_F(QtBackendTest, TextsThatAreNoValidUtf8AreShownWithoutHarm) {
     QCoreApplication::processEvents();
     dialog.EndDialog(IDOK);
   });
+}
+
+TEST_F(QtBackendTest, AddedBoxesContinueTheTemplatesColumnsAndClickLikeItsOwn) {
+  RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+  int widthBefore = 0;
+  dialog.onInit = [&](RecordingDialog& d) {
+    widthBefore = backend.WindowWidget(d.GetSafeHwnd())->width();
+    EXPECT_TRUE(d.AddControls(BoxColumns(2)));
+  };
+  RunWith(dialog, [&](QWidget& window) {
+    const auto at = [&](int id) { return backend.ControlWidget(dialog.GetSafeHwnd(), id); };
+    ASSERT_NE(at(2015), nullptr);
+    EXPECT_EQ(backend.BlockScroller(dialog.GetSafeHwnd()), nullptr);
+    // One more column per 44 units, rows as the template's; the window and OK move by two columns.
+    const int pitch = at(IDC_CPU4)->x() - at(IDC_CPU0)->x();
+    EXPECT_EQ(at(2012)->x(), at(IDC_CPU4)->x() + 2 * pitch);
+    EXPECT_EQ(at(2015)->y(), at(IDC_CPU3)->y());
+    EXPECT_NEAR(window.width() - widthBefore, 2 * pitch, 1);
+    EXPECT_NEAR(at(IDOK)->x() + at(IDOK)->width(), window.width() - (at(IDC_TARGET_TEXT)->x()), 2);
+    EXPECT_TRUE(at(2015)->isVisible());
+    qobject_cast<QCheckBox*>(at(2015))->click();
+    qobject_cast<QPushButton*>(at(3000))->click();
+    EXPECT_EQ(dialog.ButtonItem(2015).GetCheck(), BST_CHECKED);
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_EQ(dialog.Commands(), (Commands{{2015, BN_CLICKED}, {3000, BN_CLICKED}}));
+}
+
+TEST_F(QtBackendTest, BoxesTooManyForTheScreenScrollSidewaysInsideAWindowThatFits) {
+  RecordingDialog dialog(IDD_CHANGE_CPU_ASSIGN);
+  dialog.onInit = [&](RecordingDialog& d) { EXPECT_TRUE(d.AddControls(BoxColumns(254))); };
+  RunWith(dialog, [&](QWidget& window) {
+    const auto at = [&](int id) { return backend.ControlWidget(dialog.GetSafeHwnd(), id); };
+    auto* scroller = qobject_cast<QScrollArea*>(backend.BlockScroller(dialog.GetSafeHwnd()));
+    ASSERT_NE(scroller, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(window.width(), screen.width());
+    // The template's boxes scroll with the new ones and still answer.
+    EXPECT_TRUE(scroller->widget()->isAncestorOf(at(IDC_CPU0)));
+    qobject_cast<QCheckBox*>(at(IDC_CPU0))->click();
+    QScrollBar* bar = scroller->horizontalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    // Tabbing to a box out of sight brings it into view.
+    at(2008 + 1014)->setFocus();
+    QTest::keyClick(at(2008 + 1014), Qt::Key_Tab);
+    EXPECT_EQ(window.focusWidget(), at(2008 + 1015));
+    const int left = at(2008 + 1015)->x() - bar->value();
+    EXPECT_GE(left, 0);
+    EXPECT_LE(left + at(2008 + 1015)->width(), scroller->viewport()->width());
+    // The plain wheel turns it sideways.
+    bar->setValue(0);
+    QWheelEvent wheel(QPointF(5, 5), scroller->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(scroller->viewport(), &wheel);
+    EXPECT_GT(bar->value(), 0);
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_EQ(dialog.Commands(), (Commands{{IDC_CPU0, BN_CLICKED}}));
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ cd "$run/work-en"
 echo "---- English (en_US.UTF-8) ----"
 timeout 300 "$wine" "$build/tests/mavrin_test_driver.exe" "$(winpath "$build/mavrin.exe")" "$(winpath "$run/work-en")" en $shots_en
 failed=\$((failed + \$?))
+echo "---- run-time controls of the dialog backend ----"
+timeout 120 "$wine" "$build/tests/mavrin_test_blocks.exe"
+failed=\$((failed + \$?))
 exit \$failed
 INSIDE
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$run/inside.sh" 2>&1 | tr -d '\r' | iconv -f CP932 -t UTF-8 -c |
