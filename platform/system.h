@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/topology.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -76,7 +77,15 @@ class IClock {
   virtual std::tm LocalNow() = 0;
 };
 
+class ITopologyApi {
+ public:
+  virtual ~ITopologyApi() = default;
+  // How the machine's processors are built (core types, SMT siblings, L3 caches, NUMA nodes), read
+  // afresh at every call: the dialogs' processor presets come from it.
+  virtual Topology ReadProcessorTopology() = 0;
+};
+
 // Everything the engine asks of the system, in one place.
-class ISystem : public IProcessApi, public IWindowApi, public IClock {};
+class ISystem : public IProcessApi, public IWindowApi, public IClock, public ITopologyApi {};
 
 }  // namespace platform

@@ -207,6 +207,15 @@ std::tm FakeSystem::LocalNow() {
   return now;
 }
 
+Topology FakeSystem::ReadProcessorTopology() {
+  Note(FakeCall::kTopology, 0);
+  if (topology) return *topology;
+  Topology flat;
+  flat.online = ProcessorSet::FirstN(processorCount);
+  FinishTopology(flat);
+  return flat;
+}
+
 }  // namespace platform
 
 namespace platform {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ enum class FakeCall {
   kWindowOwner,
   kWindowProcessId,
   kLocalNow,
+  kTopology,
 };
 
 struct FakeCallRecord {
@@ -80,6 +82,9 @@ class FakeSystem final : public ISystem {
   bool onlySomeWindows = false;
   bool failSnapshot = false;
   std::tm now{};
+  // What ReadProcessorTopology answers; unset: processorCount processors, each a core of its own,
+  // nothing else known (a machine on which only "all processors" means something).
+  std::optional<Topology> topology;
   // Called before every call with the record of that call; may change the fake (remove a
   // process, say) to simulate what happens between two steps.
   std::function<void(const FakeCallRecord&)> beforeCall;
@@ -121,6 +126,8 @@ class FakeSystem final : public ISystem {
   bool ListsOnlySomeWindows() override { return onlySomeWindows; }
 
   std::tm LocalNow() override;
+
+  Topology ReadProcessorTopology() override;
 
  private:
   void Note(FakeCall call, ProcessId pid, WindowHandle window = kNoWindow, AffinityMask mask = 0,

@@ -2,6 +2,7 @@
 // The real system on Linux: processes from procfs, masks through sched_*affinity, windows through
 // X11, the local time of the C library.
 #include "platform/linux/proc_processes.h"
+#include "platform/linux/sysfs_topology.h"
 #include "platform/linux/x11_windows.h"
 #include "platform/system.h"
 
@@ -47,6 +48,8 @@ class LinuxSystem final : public ISystem {
   bool ListsOnlySomeWindows() override { return X11Windows::WaylandSession(); }
 
   std::tm LocalNow() override;
+
+  Topology ReadProcessorTopology() override { return ReadSysfsTopology(); }
 
  private:
   ProcProcesses processes_;

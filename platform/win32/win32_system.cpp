@@ -10,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/win32/win32_topology.h"
+
 namespace platform {
 namespace {
 
@@ -146,5 +148,7 @@ std::tm Win32System::LocalNow() {
   if (localtime_s(&local, &now) != 0) local = std::tm{};
   return local;
 }
+
+Topology Win32System::ReadProcessorTopology() { return ReadWindowsTopology(); }
 
 }  // namespace platform

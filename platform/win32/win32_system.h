@@ -30,6 +30,8 @@ class Win32System final : public ISystem {
   bool ListsOnlySomeWindows() override { return false; }
 
   std::tm LocalNow() override;
+
+  Topology ReadProcessorTopology() override;
 };
 
 }  // namespace platform
