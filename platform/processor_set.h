@@ -17,6 +17,9 @@ class ProcessorSet {
   static constexpr unsigned kWords = kCapacity / kWordBits;
 
   constexpr ProcessorSet() = default;
+  // A 32-bit affinity mask is the set it names (bit n is processor n): every mask the program ever
+  // held or wrote converts without loss, so code and files written for masks keep working.
+  constexpr ProcessorSet(std::uint32_t mask) { words_[0] = mask; }  // NOLINT: implicit on purpose
   constexpr ProcessorSet(std::initializer_list<unsigned> processors) {
     for (unsigned cpu : processors) Set(cpu);
   }

@@ -34,6 +34,11 @@
 #define IDC_LIST_WATCH 1020
 #define IDC_STATUS_STATE 1021
 #define IDC_STATUS_NOTE 1022
+// Made at run time on machines with more processors than the templates have boxes: the preset
+// button, and the box of processor n (8 and above) with id IDC_CPU_MORE_BASE + n.
+#define IDC_CPU_PRESETS 1023
+#define IDC_CPU_MORE_BASE 2000
+#define IDC_CPU_MORE_LAST (IDC_CPU_MORE_BASE + 1023)
 
 // Commands of menu 129.
 #define ID_TRAY_EXIT 32776
@@ -57,6 +62,8 @@
 #define ID_QUICK_WINDOW_BASE 40000
 #define ID_QUICK_PROCESS_BASE 41000
 #define ID_DELETE_ENTRY_BASE 42000
+// The processor presets' menu: base + the preset's position.
+#define ID_PRESET_BASE 43000
 #define ID_DYNAMIC_RANGE_SIZE 1000
 
 // System-menu command of the settings dialog.

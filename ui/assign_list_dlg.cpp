@@ -77,6 +77,7 @@ bool CAssignListDlg::OnInitDialog() {
   m_processList.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, 80);
   m_processList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
   m_windowList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+  AddProcessorBoxes(*this, TheApp().System().GetProcessorCount());
 
   UpdateLists();
   return true;
@@ -189,8 +190,9 @@ void CAssignListDlg::OnWindowSelectionChanged() {
 
 bool CAssignListDlg::OnCommand(framework::WParam wParam, framework::LParam lParam) {
   const unsigned id = framework::LowWord(wParam);
-  if (id >= IDC_CPU0 && id <= IDC_CPU7 && framework::HighWord(wParam) == BN_CLICKED) {
-    OnCpuBoxClicked(static_cast<int>(id) - IDC_CPU0);
+  const int processor = ProcessorOfBox(id);
+  if (processor >= 0 && framework::HighWord(wParam) == BN_CLICKED) {
+    OnCpuBoxClicked(processor);
     return true;
   }
   return CDialog::OnCommand(wParam, lParam);

@@ -23,6 +23,8 @@ const framework::MessageMap* CChangeCpuAssignDlg::GetThisMessageMap() {
   using namespace framework;
   static constexpr MessageEntry kEntries[] = {
       MapClicked<&CChangeCpuAssignDlg::OnBnClickedOk>(IDOK),
+      MapClicked<&CChangeCpuAssignDlg::OnBnClickedPresets>(IDC_CPU_PRESETS),
+      MapCommandRange<&CChangeCpuAssignDlg::OnPresetChosen>(ID_PRESET_BASE, ID_PRESET_BASE + ID_DYNAMIC_RANGE_SIZE - 1),
   };
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
@@ -30,6 +32,7 @@ const framework::MessageMap* CChangeCpuAssignDlg::GetThisMessageMap() {
 
 bool CChangeCpuAssignDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  AddProcessorBoxes(*this, TheApp().System().GetProcessorCount());
   m_hasTarget = false;
   m_targetPid = 0;
   m_targetPath.clear();
@@ -60,7 +63,7 @@ bool CChangeCpuAssignDlg::OnInitDialog() {
 }
 
 void CChangeCpuAssignDlg::OnBnClickedOk() {
-  const AffinityMask mask = ReadCpuBoxes(*this);
+  const AffinityMask mask = ReadCpuBoxes(*this).Low32();
   if (std::FILE* out = TheApp().Diagnostics()) std::fprintf(out, "%d\n", static_cast<int>(mask));
   if (mask == 0) {
     ShowMessageBox(res::Text(res::TextId::kEmptyAssignment), framework::ApplicationName().c_str(), MB_OK);
@@ -86,4 +89,11 @@ void CChangeCpuAssignDlg::OnBnClickedOk() {
 
   resultMask = mask;
   CDialog::OnOK();
+}
+
+void CChangeCpuAssignDlg::OnBnClickedPresets() { m_presets.Show(*this, TheApp().System()); }
+
+void CChangeCpuAssignDlg::OnPresetChosen(unsigned id) {
+  // Only the boxes change: OK applies them as any other choice.
+  if (const platform::ProcessorSet* set = m_presets.Chosen(id)) TickProcessorBoxes(*this, *set);
 }

@@ -10,6 +10,7 @@
 #include "framework/dialog.h"
 #include "platform/system.h"
 #include "platform/types.h"
+#include "ui/processor_presets.h"
 
 class CChangeCpuAssignDlg : public framework::CDialog {
  public:
@@ -31,10 +32,13 @@ class CChangeCpuAssignDlg : public framework::CDialog {
 
  private:
   void OnBnClickedOk();
+  void OnBnClickedPresets();
+  void OnPresetChosen(unsigned id);
 
   // The process the user was shown. A tick may rebuild the snapshot while the dialog is open, so
   // OK looks the process up again by these instead of trusting the row.
   bool m_hasTarget = false;
   platform::ProcessId m_targetPid = 0;
   std::string m_targetPath;
+  ProcessorPresetMenu m_presets;
 };

@@ -1,12 +1,26 @@
 #pragma once
-// The eight processor check boxes (IDC_CPU0..IDC_CPU7) shared by the settings and the
-// change-assignment dialogs, and the text form of a mask shown next to processes and entries.
+// The processor check boxes shared by the settings and the change-assignment dialogs: the
+// templates' eight (IDC_CPU0..IDC_CPU7), and on larger machines one more for every further
+// processor, made at run time with the preset button; and the text form of a mask shown next to
+// processes and entries.
 #include <string>
 
 #include "framework/dialog.h"
+#include "platform/processor_set.h"
 #include "platform/types.h"
 
+// The boxes the templates have.
 inline constexpr int kCpuBoxCount = 8;
+
+// The box of processor n, and the processor of a box (-1 for any other control).
+int CpuBoxId(unsigned processor);
+int ProcessorOfBox(unsigned id);
+// Gives dialog (the settings or the change-assignment dialog, its window just made) a box for each
+// processor from 8 to processorCount - 1, in further columns at its template's pitch, and the
+// preset button (IDC_CPU_PRESETS). Nothing on a machine with at most eight processors.
+void AddProcessorBoxes(framework::CDialog& dialog, unsigned processorCount);
+// Checks the boxes of the processors in set and clears the others; disabled boxes stay as they are.
+void TickProcessorBoxes(framework::CDialog& dialog, const platform::ProcessorSet& set);
 
 // One character per processor, processor 0 first: "o" set, "-" clear. count 0 gives "".
 std::string FormatCpuPattern(AffinityMask mask, unsigned count);
@@ -21,8 +35,8 @@ std::string FormatCpuDisplay(int cpuCount, AffinityMask mask, unsigned count);
 // follow the mask and are enabled, the others are disabled and keep their state. False (no box
 // touched) for a row outside the snapshot.
 bool ShowProcessMask(int row, framework::CDialog& dialog);
-// Bit n for each box n that is exactly checked; disabled boxes count like the others.
-AffinityMask ReadCpuBoxes(framework::CDialog& dialog);
+// Processor n for each box n that is exactly checked; disabled boxes count like the others.
+platform::ProcessorSet ReadCpuBoxes(framework::CDialog& dialog);
 
 // A click on a three-state box of the settings dialog, after the box took its next state.
 enum class CpuBoxRequest { kNone, kAdd, kRemove };

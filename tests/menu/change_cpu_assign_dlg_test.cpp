@@ -63,7 +63,7 @@ TEST_F(ChangeDialogTest, ProcessModeShowsTheProcessAndOkSetsTheMaskAndMarksThePa
   EXPECT_EQ("3\n", Diagnostics());
 }
 
-TEST_F(ChangeDialogTest, MoreProcessorsThanBoxesLosesTheProcessorsAboveSeven) {
+TEST_F(ChangeDialogTest, MoreProcessorsThanTheTemplatesBoxesKeepEveryProcessor) {
   system.processorCount = 12;
   system.AddProcess(20, "/bin/worker", 0xFFF);
   app->Snapshot().Refresh();
@@ -71,8 +71,8 @@ TEST_F(ChangeDialogTest, MoreProcessorsThanBoxesLosesTheProcessorsAboveSeven) {
   dialog.processIndex = 0;
   ui.PressEnter();
   EXPECT_EQ(IDOK, Run(dialog));
-  EXPECT_EQ(0xFFu, MaskOf(20));
-  EXPECT_EQ(0xFFu, dialog.resultMask);
+  EXPECT_EQ(0xFFFu, MaskOf(20));
+  EXPECT_EQ(0xFFFu, dialog.resultMask);
 }
 
 TEST_F(ChangeDialogTest, EmptyMaskIsRefusedInABoxOfTheDialogAndTheDialogStaysOpen) {
