@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "menu_fixture.h"
+#include "platform/linux/sysfs_topology.h"
+#include "platform/processor_set_text.h"
+#include "ui/cpu_boxes.h"
 
 namespace {
 
@@ -256,6 +259,80 @@ TEST_F(ChangeDialogTest, ARowOutsideTheListShowsNothingAndChangesNothing) {
   }
   EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
   EXPECT_EQ(0x3u, MaskOf(10));
+}
+
+// ---- machines with more processors than the template has boxes ----
+
+class LargerMachineTest : public ChangeDialogTest {
+ protected:
+  // The fake machine becomes the recorded one: its processors and its topology.
+  void Machine(const char* tree) {
+    system.topology = platform::ReadSysfsTopology(std::string(MAVRIN_SYSFS_TREES) + "/" + tree);
+    system.processorCount = static_cast<std::uint32_t>(system.topology->online.Count());
+  }
+  // The processors whose boxes are checked, as a list.
+  std::string Checked() const {
+    platform::ProcessorSet set;
+    for (unsigned n = 0; n < platform::ProcessorSet::kCapacity; ++n) {
+      const auto* box = ui.FindControl(IDD_CHANGE_CPU_ASSIGN, CpuBoxId(n));
+      if (box == nullptr) break;
+      if (box->check == BST_CHECKED) set.Set(n);
+    }
+    return platform::FormatCpuList(set);
+  }
+  // Opens the preset menu, as a click on the preset button does.
+  void OpenPresets() { ui.Click(IDC_CPU_PRESETS); }
+};
+
+TEST_F(LargerMachineTest, PresetsNameWhatTheMachineOffersAndOnlyTickTheBoxes) {
+  Machine("amd_x3d");
+  system.AddProcess(30, "/opt/game/bin/game", 0xFFFFFFFFu);
+  app->Snapshot().Refresh();
+  system.ClearCalls();
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  OpenPresets();
+  // The large-L3 die: exactly its processors, none of the other die's.
+  ui.ChooseMenu(ID_PRESET_BASE + 1);
+  Check([&] {
+    EXPECT_EQ("0-7,16-23", Checked());
+    EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));  // nothing applied yet
+  });
+  ui.Click(IDOK);
+  EXPECT_EQ(IDOK, Run(dialog));
+  ASSERT_EQ(1u, ui.Menus().size());
+  const framework::Menu& menu = ui.Menus()[0].menu;
+  EXPECT_EQ((std::vector<std::string>{"すべての CPU (CPU 0-31)", "", "L3 キャッシュ 96 MB (CPU 0-7,16-23)",
+                                      "L3 キャッシュ 32 MB (CPU 8-15,24-31)", "", "1 コアに 1 スレッド (CPU 0-15)"}),
+            Texts(&menu));
+  EXPECT_EQ(0x00FF00FFu, MaskOf(30));
+}
+
+TEST_F(LargerMachineTest, HybridCoresInFileModeAndNoPresetsOnEightProcessors) {
+  Machine("intel_8p16e");
+  CChangeCpuAssignDlg file;
+  file.targetText = "/opt/encoder/bin/encode";
+  OpenPresets();
+  ui.ChooseMenu(ID_PRESET_BASE + 2);  // the efficiency cores, each box of them enabled
+  Check([&] { EXPECT_EQ("16-31", Checked()); });
+  OpenPresets();
+  ui.ChooseMenu(ID_PRESET_BASE + 1);  // the performance cores instead
+  ui.Click(IDOK);
+  EXPECT_EQ(IDOK, Run(file));
+  EXPECT_EQ(0x0000FFFFu, file.resultMask);
+  EXPECT_EQ("パフォーマンス コア (CPU 0-15)", ui.Menus()[1].menu.ItemAt(2)->text);
+  EXPECT_EQ("高効率コア (CPU 16-31)", ui.Menus()[1].menu.ItemAt(3)->text);
+
+  // A machine with as many processors as boxes offers no presets, whatever it is built of.
+  Machine("arm_4x4");
+  CChangeCpuAssignDlg small;
+  small.targetText = "/opt/encoder/bin/encode";
+  Check([&] {
+    EXPECT_EQ(nullptr, ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU_PRESETS));
+    EXPECT_EQ(nullptr, ui.FindControl(IDD_CHANGE_CPU_ASSIGN, CpuBoxId(8)));
+  });
+  ui.PressEscape();
+  EXPECT_EQ(IDCANCEL, Run(small));
 }
 
 }  // namespace
