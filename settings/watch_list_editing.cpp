@@ -31,16 +31,6 @@ constexpr res::TextId kAdded = res::TextId::kWatchListAdded;
 
 }  // namespace
 
-std::string ProcessorLines(AffinityMask mask, unsigned processorCount) {
-  std::string lines;
-  for (unsigned i = 0; i < processorCount; ++i) {
-    const bool on = i < 32 && ((mask >> i) & 1u) != 0;
-    lines += res::Fill(res::TextId::kProcessorLine,
-                       {std::to_string(i), res::Text(on ? res::TextId::kProcessorOn : res::TextId::kProcessorOff)});
-  }
-  return lines;
-}
-
 bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidate, const std::string& note) {
   const unsigned processors = editing.processorCount ? editing.processorCount() : 0;
   const WatchEntry proposed = candidate;  // the caller's entry may change while the box is open

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/message_box.h"
+#include "platform/processor_set_text.h"
 #include "settings/watch_list.h"
 #include "settings/watch_list_store.h"
 
@@ -28,5 +29,6 @@ bool AddOrUpdateWatchEntry(WatchListEditing& editing, const WatchEntry& candidat
 // Asks to delete entry index and removes it on Yes. False for an index out of range or a No.
 bool DeleteWatchEntry(int index, WatchListEditing& editing);
 
-// One line per processor of the machine, each saying whether mask has it.
-std::string ProcessorLines(AffinityMask mask, unsigned processorCount);
+// The processor lines of a confirmation: one line per processor of the machine saying whether the
+// set has it; above 16 processors one line per run of equal state ("\n  CPU 8-15 = OFF").
+using platform::ProcessorLines;

@@ -9,34 +9,6 @@
 #include "res/resource.h"
 #include "res/texts.h"
 
-namespace {
-
-bool BitSet(AffinityMask mask, unsigned bit) { return bit < 32 && ((mask >> bit) & 1u) != 0; }
-
-}  // namespace
-
-std::string FormatCpuPattern(AffinityMask mask, unsigned count) {
-  std::string pattern(count, '-');
-  for (unsigned k = 0; k < count; ++k) {
-    if (BitSet(mask, k)) pattern[k] = 'o';
-  }
-  return pattern;
-}
-
-int CountCpus(AffinityMask mask, unsigned count) {
-  int n = 0;
-  for (unsigned k = 0; k < count && k < 32; ++k) n += BitSet(mask, k) ? 1 : 0;
-  return n;
-}
-
-std::string FormatCpuDisplay(int cpuCount, AffinityMask mask, unsigned count) {
-  return std::to_string(cpuCount) + " [" + FormatCpuPattern(mask, count) + "]";
-}
-
-std::string FormatCpuDisplay(AffinityMask mask, unsigned count) {
-  return FormatCpuDisplay(CountCpus(mask, count), mask, count);
-}
-
 bool ShowProcessMask(int row, framework::CDialog& dialog) {
   // A file-mode dialog passes -1 and has nothing to show, whether or not a snapshot exists.
   if (row < 0) return false;

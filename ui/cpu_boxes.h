@@ -7,6 +7,7 @@
 
 #include "framework/dialog.h"
 #include "platform/processor_set.h"
+#include "platform/processor_set_text.h"
 #include "platform/types.h"
 
 // The boxes the templates have.
@@ -22,14 +23,12 @@ void AddProcessorBoxes(framework::CDialog& dialog, unsigned processorCount);
 // Checks the boxes of the processors in set and clears the others; disabled boxes stay as they are.
 void TickProcessorBoxes(framework::CDialog& dialog, const platform::ProcessorSet& set);
 
-// One character per processor, processor 0 first: "o" set, "-" clear. count 0 gives "".
-std::string FormatCpuPattern(AffinityMask mask, unsigned count);
-// The number of set bits among the lowest count bits.
-int CountCpus(AffinityMask mask, unsigned count);
-// The display pair "%d [%s]": CountCpus and FormatCpuPattern.
-std::string FormatCpuDisplay(AffinityMask mask, unsigned count);
-// The same with a count computed elsewhere (a snapshot process's cpuCount).
-std::string FormatCpuDisplay(int cpuCount, AffinityMask mask, unsigned count);
+// The text forms beside processes and entries: the pattern ("o-o-") and the display pair "%d [%s]"
+// (the pattern up to 16 processors, the list of processors above).
+using platform::FormatCpuDisplay;
+using platform::FormatCpuPattern;
+// The processors of set among the first count.
+inline int CountCpus(const platform::ProcessorSet& set, unsigned count) { return static_cast<int>(set.CountBelow(count)); }
 
 // Shows the mask of snapshot process row in the boxes of dialog: boxes of present processors
 // follow the mask and are enabled, the others are disabled and keep their state. False (no box

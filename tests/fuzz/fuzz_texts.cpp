@@ -96,7 +96,9 @@ void CheckTrayTexts(Reader& in, const std::string& name) {
     set += pattern[k] == 'o';
   }
   FUZZ_CHECK(CountCpus(mask, processors) == set);
-  FUZZ_CHECK(FormatCpuDisplay(mask, processors) == std::to_string(set) + " [" + pattern + "]");
+  // Up to 16 processors the pattern; above, the list of the processors among them.
+  const std::string shown = processors <= 16 ? pattern : platform::FormatCpuList(platform::ProcessorSet(mask) & platform::ProcessorSet::FirstN(processors));
+  FUZZ_CHECK(FormatCpuDisplay(mask, processors) == std::to_string(set) + " [" + shown + "]");
 }
 
 void CheckEditingTexts(Reader& in, const std::string& path) {
@@ -124,10 +126,19 @@ void CheckEditingTexts(Reader& in, const std::string& path) {
              boxes.texts[0].compare(boxes.texts[0].size() - path.size(), path.size(), path) == 0);
   FUZZ_CHECK(!DeleteWatchEntry(0, editing) && !DeleteWatchEntry(-1, editing));
 
-  const std::string lines = ProcessorLines(in.Word(), processors);
+  // One line per processor up to 16; above, one per run of equal state, which a 32-bit mask on at
+  // most 40 processors never has more of than fit.
+  const std::uint32_t mask = in.Word();
+  const std::string lines = ProcessorLines(mask, processors);
   std::size_t count = 0;
   for (char c : lines) count += c == '\n';
-  FUZZ_CHECK(count == processors);
+  std::size_t runs = 0;
+  for (unsigned k = 0; k < processors; ++k) {
+    const bool on = k < 32 && ((mask >> k) & 1u) != 0;
+    const bool before = k > 0 && k - 1 < 32 && ((mask >> (k - 1)) & 1u) != 0;
+    runs += k == 0 || on != before;
+  }
+  FUZZ_CHECK(count == (processors <= 16 ? processors : runs) || (processors > 16 && runs > platform::kMaxRunLines));
 }
 
 // One record is one line: the stamp, the text, the escaped path in quotes, one line end.
