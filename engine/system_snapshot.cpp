@@ -119,15 +119,22 @@ bool SystemSnapshot::SetProcessorEnabled(int processor, int index, bool enable) 
   // A 32-bit mask has no bit for any other processor number.
   if (processor < 0 || processor > 31) return false;
   const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
+  AffinityMask bit = AffinityMask{1} << processor;
+  AffinityMask mask = enable ? (info.affinityMask | bit) : (info.affinityMask & ~bit);
+  return SetProcessors(index, mask);
+}
+
+bool SystemSnapshot::SetProcessors(int index, const platform::ProcessorSet& set) {
+  if (index < 0 || static_cast<std::size_t>(index) >= processes.size()) return false;
+  if (!set.FitsIn32()) return false;
+  const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
   platform::ProcessHandle handle = system_.OpenProcess(platform::kSetRights, info.entry.th32ProcessID);
   if (handle == platform::kNoProcess) {
     // Shown when a process picked from the list can no longer be opened.
     messageBoxes_.ShowMessageBox(0, res::Text(res::TextId::kProcessUnavailable), nullptr, MB_OK);
     return false;
   }
-  AffinityMask bit = AffinityMask{1} << processor;
-  AffinityMask mask = enable ? (info.affinityMask | bit) : (info.affinityMask & ~bit);
-  bool accepted = system_.SetProcessAffinityMask(handle, mask);
+  bool accepted = system_.SetProcessAffinityMask(handle, set.Low32());
   system_.CloseHandle(handle);
   return accepted;
 }

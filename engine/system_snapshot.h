@@ -37,6 +37,8 @@ class SystemSnapshot {
   // and gives the process the result. True if the system accepted it. A process that cannot be
   // opened is reported with a message box; a refused mask is not.
   bool SetProcessorEnabled(int processor, int index, bool enable);
+  // Gives process index exactly the processors of set, with the same reports.
+  bool SetProcessors(int index, const platform::ProcessorSet& set);
 
   platform::ISystem& System() const { return system_; }
 

@@ -49,6 +49,8 @@ const framework::MessageMap* CAssignListDlg::GetThisMessageMap() {
       MapCommand<&CAssignListDlg::OnWindowListAdd>(ID_WINDOWLIST_ADD),
       MapCommand<&CAssignListDlg::OnProcessListAdd>(ID_PROCESSLIST_ADD),
       MapClicked<&CAssignListDlg::OnBnClickedManage>(IDC_MANAGE),
+      MapClicked<&CAssignListDlg::OnBnClickedPresets>(IDC_CPU_PRESETS),
+      MapCommandRange<&CAssignListDlg::OnPresetChosen>(ID_PRESET_BASE, ID_PRESET_BASE + ID_DYNAMIC_RANGE_SIZE - 1),
   };
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
@@ -205,11 +207,27 @@ void CAssignListDlg::OnCpuBoxClicked(int processor) {
   const bool add = request == CpuBoxRequest::kAdd;
   const int row = ActedOnRow(m_processList);
 
-  SystemSnapshot& snapshot = app.Snapshot();
-  if (!snapshot.SetProcessorEnabled(processor, row, add)) {
+  if (!app.Snapshot().SetProcessorEnabled(processor, row, add)) {
     SettleCpuBox(*this, processor, request, false);
     return;
   }
+  ProcessChanged(row);
+  SettleCpuBox(*this, processor, request, true);
+}
+
+void CAssignListDlg::OnBnClickedPresets() { m_presets.Show(*this, TheApp().System()); }
+
+void CAssignListDlg::OnPresetChosen(unsigned id) {
+  const platform::ProcessorSet* set = m_presets.Chosen(id);
+  const int row = ActedOnRow(m_processList);
+  if (set == nullptr || static_cast<std::size_t>(row) >= TheApp().Processes().size()) return;
+  // A refusal leaves the process, and so the boxes, as they were.
+  if (TheApp().Snapshot().SetProcessors(row, *set)) ProcessChanged(row);
+}
+
+void CAssignListDlg::ProcessChanged(int row) {
+  CAssignApp& app = TheApp();
+  SystemSnapshot& snapshot = app.Snapshot();
   // The update rebuilds the snapshot; remember now which process was changed.
   const ProcessInfo changed = snapshot.processes[static_cast<std::size_t>(row)];
   UpdateLists();
@@ -226,7 +244,6 @@ void CAssignListDlg::OnCpuBoxClicked(int processor) {
   }
   m_processList.SetItemState(reselect, LVIS_SELECTED, LVIS_SELECTED);
   m_processList.EnsureVisible(reselect, true);
-  SettleCpuBox(*this, processor, request, true);
   // Hand-changed: the observation cycle leaves this executable alone from now on.
   app.GetQuickChangedPaths().insert(changed.exePath);
 }

@@ -7,6 +7,7 @@
 
 #include "framework/dialog.h"
 #include "platform/types.h"
+#include "ui/processor_presets.h"
 
 class CAssignListDlg : public framework::CDialog {
  public:
@@ -47,6 +48,12 @@ class CAssignListDlg : public framework::CDialog {
   void OnBnClickedManage();
 
   void OnCpuBoxClicked(int processor);
+  void OnBnClickedPresets();
+  // A preset gives the selected process its processors at once, as the boxes do.
+  void OnPresetChosen(unsigned id);
+  // After process row's processors were changed: the lists anew with that process selected, and
+  // its executable left alone by the observation cycle from now on.
+  void ProcessChanged(int row);
   void OnProcessSelectionChanged();
   void OnWindowSelectionChanged();
   // The first selected row, or 0 when none is selected.
@@ -64,6 +71,7 @@ class CAssignListDlg : public framework::CDialog {
   // Set while one list's handler changes the other list's selection, so the other list's handler
   // does not answer a change it did not cause.
   bool m_bSyncingLists = false;
+  ProcessorPresetMenu m_presets;
 };
 
 // A window's title as the lists and popups show it: at most 1,023 bytes, never a split character.

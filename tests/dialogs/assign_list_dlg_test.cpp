@@ -6,7 +6,9 @@
 #include "dialogs_fixture.h"
 #include "engine/system_snapshot.h"
 #include "res/texts.h"
+#include "tests/support/recorded_machine.h"
 #include "ui/assign_list_dlg.h"
+#include "ui/cpu_boxes.h"
 
 namespace {
 
@@ -433,6 +435,38 @@ TEST_F(AssignListTest, WindowIconsNeverPileUpOverUpdates) {
   // Closed, the dialog keeps no icon.
   EXPECT_EQ(0, counting.Live());
   framework::SetShell(&shell);
+  ExpectScriptFit();
+}
+
+// ---- machines with more processors than the template has boxes ----
+
+TEST_F(AssignListTest, OnAHybridMachineAPresetGivesTheProcessItsCoresAtOnce) {
+  UseRecordedMachine(system, "intel_8p16e");
+  ui.SelectRow(IDC_PROCESS_LIST, 1);  // beta, 0x6
+  ui.Click(IDC_CPU_PRESETS);
+  ui.ChooseMenu(ID_PRESET_BASE + 2);  // the efficiency cores, 16-31
+  Check([&] {
+    EXPECT_EQ(0xFFFF0000u, system.FindProcess(20)->mask);
+    EXPECT_EQ(std::vector<int>{1}, SelectedRows(kDlg, IDC_PROCESS_LIST));
+    EXPECT_EQ("16 [16-31]", RowText(kDlg, IDC_PROCESS_LIST, 1, 1));
+    EXPECT_EQ(BST_UNCHECKED, CheckOf(kDlg, IDC_CPU2));
+    EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, CpuBoxId(31)));
+  });
+  // A box beyond the template's changes that one processor, as the template's own do.
+  ui.Click(CpuBoxId(20));  // checked: a click removes processor 20
+  Check([&] { EXPECT_EQ(0xFFEF0000u, system.FindProcess(20)->mask); });
+  // A refused preset changes nothing and says nothing.
+  Check([&] { system.FindProcess(20)->failSetMask = true; });
+  ui.Click(IDC_CPU_PRESETS);
+  ui.ChooseMenu(ID_PRESET_BASE + 1);
+  Check([&] {
+    EXPECT_EQ(0xFFEF0000u, system.FindProcess(20)->mask);
+    EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, CpuBoxId(31)));
+    EXPECT_EQ(0u, BoxesShown());
+  });
+  ui.PressEscape();
+  dlg.DoModal();
+  EXPECT_EQ(std::set<std::string>{"/opt/beta/beta"}, app->GetQuickChangedPaths());
   ExpectScriptFit();
 }
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "menu_fixture.h"
-#include "platform/linux/sysfs_topology.h"
 #include "platform/processor_set_text.h"
+#include "tests/support/recorded_machine.h"
 #include "ui/cpu_boxes.h"
 
 namespace {
@@ -265,11 +265,7 @@ TEST_F(ChangeDialogTest, ARowOutsideTheListShowsNothingAndChangesNothing) {
 
 class LargerMachineTest : public ChangeDialogTest {
  protected:
-  // The fake machine becomes the recorded one: its processors and its topology.
-  void Machine(const char* tree) {
-    system.topology = platform::ReadSysfsTopology(std::string(MAVRIN_SYSFS_TREES) + "/" + tree);
-    system.processorCount = static_cast<std::uint32_t>(system.topology->online.Count());
-  }
+  void Machine(const char* tree) { UseRecordedMachine(system, tree); }
   // The processors whose boxes are checked, as a list.
   std::string Checked() const {
     platform::ProcessorSet set;
