@@ -17,9 +17,16 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include "app/assign_app.h"
+#include "engine/console_message_boxes.h"
 #include "framework/qt/screenshot_dialogs.h"
+#include "platform/fake/fake_instance_guard.h"
+#include "platform/fake/fake_system.h"
 #include "qt_test_support.h"
 #include "res/resources.h"
+#include "settings/ini_file.h"
+#include "ui/assign_list_dlg.h"
+#include "ui/change_cpu_assign_dlg.h"
 #include "ui/manage_assign_dlg.h"
 
 namespace mavrin_test {
@@ -127,6 +134,50 @@ INSTANTIATE_TEST_SUITE_P(DialogsInBothLanguages, TextFitTest,
                          ::testing::Combine(::testing::Values(Language::kJapanese, Language::kEnglish),
                                             ::testing::Values(IDD_ABOUTBOX, IDD_ASSIGN_LIST, IDD_DUMMY,
                                                               IDD_CHANGE_CPU_ASSIGN, IDD_MANAGE_ASSIGN)),
+                         [](const auto& info) {
+                           return Name(std::get<0>(info.param)) + std::to_string(std::get<1>(info.param));
+                         });
+
+// The boxes a machine of 1024 processors adds (the longest numbers there are) and the preset button,
+// in both dialogs that have boxes.
+class LargestMachineFitTest : public TextFitTest {};
+
+TEST_P(LargestMachineFitTest, BoxesAndThePresetButtonFit) {
+  const int templateId = std::get<1>(GetParam());
+  const QtLanguage language(std::get<0>(GetParam()));
+  platform::FakeSystem system;
+  system.processorCount = 1024;
+  system.AddProcess(10, "/usr/bin/encoder", 0x1);
+  ConsoleMessageBoxes boxes(nullptr);
+  platform::FakeInstanceRegistry registry;
+  platform::FakeInstanceGuard guard{registry};
+  IniFile settings{"/nonexistent/mavrin-text-fit/mavrin.ini"};
+  CAssignApp app(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
+  // The other cases' small machine stays the application once this one is done.
+  framework::qt::MakeScreenshotDialog(IDD_ABOUTBOX);
+  CAssignApp* const before = &TheApp();
+  SetTheApp(&app);
+  std::unique_ptr<framework::CDialog> dialog;
+  if (templateId == IDD_ASSIGN_LIST) {
+    dialog = std::make_unique<CAssignListDlg>();
+  } else {
+    dialog = std::make_unique<CChangeCpuAssignDlg>();
+    static_cast<CChangeCpuAssignDlg&>(*dialog).targetText = "/usr/bin/encoder";
+  }
+  std::string cuts = "<never shown>";
+  RunWith(*dialog, [&](QWidget& window) {
+    QCoreApplication::processEvents();
+    ASSERT_NE(backend.ControlWidget(dialog->GetSafeHwnd(), IDC_CPU_MORE_BASE + 1023), nullptr);
+    cuts = CutTexts(window);
+    dialog->EndDialog(IDCANCEL);
+  });
+  SetTheApp(before);
+  EXPECT_EQ(cuts, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(DialogsWithBoxes, LargestMachineFitTest,
+                         ::testing::Combine(::testing::Values(Language::kJapanese, Language::kEnglish),
+                                            ::testing::Values(IDD_ASSIGN_LIST, IDD_CHANGE_CPU_ASSIGN)),
                          [](const auto& info) {
                            return Name(std::get<0>(info.param)) + std::to_string(std::get<1>(info.param));
                          });
