@@ -57,7 +57,7 @@ int RememberedIndex(const List& list, unsigned offset) {
 
 }  // namespace
 
-std::string TrayItemText(std::size_t index, const std::string& name, int cpuCount, AffinityMask mask,
+std::string TrayItemText(std::size_t index, const std::string& name, int cpuCount, const platform::ProcessorSet& mask,
                          unsigned processors) {
   return CutToBytes(ItemNumber(index) + name + "\t" + FormatCpuDisplay(cpuCount, mask, processors), kTrayItemTextBytes);
 }

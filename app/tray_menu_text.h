@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/types.h"
+#include "platform/processor_set.h"
 
 // Item texts are formatted into 128 bytes; window titles are read into 1024 and cut to 96.
 inline constexpr std::size_t kTrayItemTextBytes = 127;
@@ -13,7 +13,7 @@ inline constexpr std::size_t kTrayTitleBytes = 96;
 
 // "%2d : %s\t%d [%s]" for item index (shown as index + 1), cut to fit the item buffer without
 // splitting a character. The name is appended as text, never used as a format.
-std::string TrayItemText(std::size_t index, const std::string& name, int cpuCount, AffinityMask mask,
+std::string TrayItemText(std::size_t index, const std::string& name, int cpuCount, const platform::ProcessorSet& mask,
                          unsigned processors);
 // "%2d : %s" for a window whose process is not listed, cut the same way.
 std::string TrayTitleOnlyItemText(std::size_t index, const std::string& title);

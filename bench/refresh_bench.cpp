@@ -27,6 +27,7 @@
 
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
+#include "platform/linux/cpu_set_buffer.h"
 #include "platform/linux/linux_system.h"
 #include "settings/text.h"
 
@@ -163,10 +164,7 @@ int main(int argc, char** argv) {
     // one of them and changes nothing, as in the steady state of a real run.
     cpu_set_t own;
     sched_getaffinity(0, sizeof(own), &own);
-    AffinityMask ownMask = 0;
-    for (unsigned cpu = 0; cpu < 32; ++cpu) {
-      if (CPU_ISSET(cpu, &own)) ownMask |= AffinityMask{1} << cpu;
-    }
+    const platform::ProcessorSet ownMask = platform::LoadCpuSet(&own, sizeof(own));
     auto makeList = [&](int entries) {
       WatchList list;
       list.Append(WatchEntry{ToLowerAsciiCopy(selfPath), ownMask});

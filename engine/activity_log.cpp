@@ -4,15 +4,14 @@
 #include <ctime>
 
 #include "platform/append_file.h"
+#include "platform/processor_set_text.h"
 
-bool ActivityLog::Write(const char* what, AffinityMask mask, const std::string& exePath) {
+bool ActivityLog::Write(const char* what, const platform::ProcessorSet& mask, const std::string& exePath) {
   const std::tm now = clock_.LocalNow();
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d:%02d) ", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
                 now.tm_hour, now.tm_min, now.tm_sec);
-  char head[64];
-  std::snprintf(head, sizeof head, "%s 0x%08X to process \"", what, static_cast<unsigned>(mask));
-  const std::string line = head + EscapeForLog(exePath) + "\"\n";
+  const std::string line = std::string(what) + " " + platform::FormatHexMask(mask) + " to process \"" + EscapeForLog(exePath) + "\"\n";
   std::string error;
   if (!platform::AppendToRegularFile(path_, stamp + line, error)) {
     if (!failureReported_ && errors_ != nullptr) {
@@ -27,11 +26,11 @@ bool ActivityLog::Write(const char* what, AffinityMask mask, const std::string& 
   return true;
 }
 
-bool ActivityLog::RecordChange(AffinityMask mask, const std::string& exePath) {
+bool ActivityLog::RecordChange(const platform::ProcessorSet& mask, const std::string& exePath) {
   return Write("set affinity mask", mask, exePath);
 }
 
-bool ActivityLog::RecordFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath) {
+bool ActivityLog::RecordFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath) {
   auto key = std::make_tuple(pid, exePath, mask);
   if (failures_.count(key) != 0) return false;
   // Remembered only once it is on record, so a log that cannot be written now gets it later.
@@ -40,7 +39,7 @@ bool ActivityLog::RecordFailure(platform::ProcessId pid, AffinityMask mask, cons
   return true;
 }
 
-void ActivityLog::ForgetFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath) {
+void ActivityLog::ForgetFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath) {
   if (!failures_.empty()) failures_.erase(std::make_tuple(pid, exePath, mask));
 }
 

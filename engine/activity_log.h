@@ -27,14 +27,15 @@ class ActivityLog {
                        std::FILE* errors = stderr)
       : clock_(clock), path_(std::move(path)), console_(console), errors_(errors) {}
 
-  // "set affinity mask 0x%08X to process "%s"": the system accepted the mask. False when the
-  // file could not be written; then nothing is written anywhere else either.
-  bool RecordChange(AffinityMask mask, const std::string& exePath);
-  // "failed to set affinity mask 0x%08X to process "%s"", written once per process and mask
-  // until the process is gone or the mask is later accepted. False when nothing was written.
-  bool RecordFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath);
-  // The mask was accepted after all: a later refusal is news again.
-  void ForgetFailure(platform::ProcessId pid, AffinityMask mask, const std::string& exePath);
+  // "set affinity mask 0x%08X to process "%s"": the system accepted the set. False when the
+  // file could not be written; then nothing is written anywhere else either. A set reaching CPU 32 or above
+  // is written whole in the same form, 8 hex digits per 32 processors (FormatHexMask).
+  bool RecordChange(const platform::ProcessorSet& mask, const std::string& exePath);
+  // "failed to set affinity mask 0x%08X to process "%s"", written once per process and set
+  // until the process is gone or the set is later accepted. False when nothing was written.
+  bool RecordFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath);
+  // The set was accepted after all: a later refusal is news again.
+  void ForgetFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath);
   // Drops the remembered failures of processes that are no longer listed.
   void ForgetEndedProcesses(const std::vector<ProcessInfo>& processes);
   std::size_t RememberedFailureCount() const { return failures_.size(); }
@@ -42,7 +43,7 @@ class ActivityLog {
   const std::string& Path() const { return path_; }
 
  private:
-  bool Write(const char* what, AffinityMask mask, const std::string& exePath);
+  bool Write(const char* what, const platform::ProcessorSet& mask, const std::string& exePath);
 
   platform::IClock& clock_;
   std::string path_;
@@ -50,5 +51,5 @@ class ActivityLog {
   std::FILE* errors_;
   bool failureReported_ = false;
   // (process id, executable path, mask) of the refusals already on record.
-  std::set<std::tuple<platform::ProcessId, std::string, AffinityMask>> failures_;
+  std::set<std::tuple<platform::ProcessId, std::string, platform::ProcessorSet>> failures_;
 };

@@ -13,12 +13,6 @@ constexpr std::size_t kWindowTextBuffer = 128;
 
 bool IsLowerAsciiLetter(char c) { return c >= 'a' && c <= 'z'; }
 
-std::int32_t CountProcessors(AffinityMask mask, std::uint32_t processorCount) {
-  if (processorCount < 32) mask &= (AffinityMask{1} << processorCount) - 1;
-  std::int32_t count = 0;
-  for (; mask != 0; mask &= mask - 1) ++count;
-  return count;
-}
 
 // szExeFile as a zero-terminated name, even if the system filled the whole array.
 std::size_t NameLength(const platform::ProcessEntry& entry) {
@@ -79,15 +73,15 @@ void SystemSnapshot::RefreshProcesses() {
   for (const platform::ProcessEntry& entry : entries) {
     platform::ProcessHandle handle = system_.OpenProcess(platform::kListRights, entry.th32ProcessID);
     if (handle == platform::kNoProcess) continue;
-    AffinityMask processMask = 0;
-    AffinityMask systemMask = 0;
+    platform::ProcessorSet processMask;
+    platform::ProcessorSet systemMask;
     // Only a process whose mask the program could actually set is listed.
     if (system_.GetProcessAffinityMask(handle, processMask, systemMask) &&
         system_.RewriteProcessAffinityMask(handle, processMask)) {
       std::string path = GetProcessExePath(system_, handle);
       if (!path.empty()) {
         ProcessInfo& info = processes.emplace_back();
-        info.cpuCount = CountProcessors(processMask, processorCount);
+        info.cpuCount = static_cast<std::int32_t>(processMask.CountBelow(processorCount));
         info.affinityMask = processMask;
         info.entry = entry;
         info.exePath = std::move(ToLowerAscii(path));
@@ -116,17 +110,14 @@ int SystemSnapshot::FindProcessByWindow(platform::WindowHandle window) const {
 
 bool SystemSnapshot::SetProcessorEnabled(int processor, int index, bool enable) {
   if (index < 0 || static_cast<std::size_t>(index) >= processes.size()) return false;
-  // A 32-bit mask has no bit for any other processor number.
-  if (processor < 0 || processor > 31) return false;
-  const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
-  AffinityMask bit = AffinityMask{1} << processor;
-  AffinityMask mask = enable ? (info.affinityMask | bit) : (info.affinityMask & ~bit);
-  return SetProcessors(index, mask);
+  if (processor < 0 || static_cast<unsigned>(processor) >= platform::ProcessorSet::kCapacity) return false;
+  platform::ProcessorSet set = processes[static_cast<std::size_t>(index)].affinityMask;
+  set.Assign(static_cast<unsigned>(processor), enable);
+  return SetProcessors(index, set);
 }
 
 bool SystemSnapshot::SetProcessors(int index, const platform::ProcessorSet& set) {
   if (index < 0 || static_cast<std::size_t>(index) >= processes.size()) return false;
-  if (!set.FitsIn32()) return false;
   const ProcessInfo& info = processes[static_cast<std::size_t>(index)];
   platform::ProcessHandle handle = system_.OpenProcess(platform::kSetRights, info.entry.th32ProcessID);
   if (handle == platform::kNoProcess) {
@@ -134,7 +125,7 @@ bool SystemSnapshot::SetProcessors(int index, const platform::ProcessorSet& set)
     messageBoxes_.ShowMessageBox(0, res::Text(res::TextId::kProcessUnavailable), nullptr, MB_OK);
     return false;
   }
-  bool accepted = system_.SetProcessAffinityMask(handle, set.Low32());
+  bool accepted = system_.SetProcessAffinityMask(handle, set);
   system_.CloseHandle(handle);
   return accepted;
 }

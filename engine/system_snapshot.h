@@ -10,10 +10,10 @@
 #include "platform/system.h"
 
 struct ProcessInfo {
-  // Set bits of affinityMask among the first N processors (N asked of the system at the refresh).
+  // Processors of affinityMask among the first N (N asked of the system at the refresh).
   std::int32_t cpuCount = 0;
-  // The mask read at the refresh; not updated when the program changes it later.
-  AffinityMask affinityMask = 0;
+  // The processors read at the refresh; not updated when the program changes them later.
+  platform::ProcessorSet affinityMask;
   platform::ProcessEntry entry;
   // Full executable path, lower-cased by ToLowerAscii; never empty in a listed entry.
   std::string exePath;
@@ -33,8 +33,8 @@ class SystemSnapshot {
   bool Refresh();
   // Index of the first listed process that owns the window, or -1. Reads the list only.
   int FindProcessByWindow(platform::WindowHandle window) const;
-  // Switches processor (0-31) on or off in the mask read at the last refresh of process index
-  // and gives the process the result. True if the system accepted it. A process that cannot be
+  // Switches processor on or off in the set read at the last refresh of process index and gives
+  // the process the result, every other processor as it was. True if the system accepted it. A process that cannot be
   // opened is reported with a message box; a refused mask is not.
   bool SetProcessorEnabled(int processor, int index, bool enable);
   // Gives process index exactly the processors of set, with the same reports.

@@ -5,6 +5,7 @@
 // are never members: Set and Clear ignore them, Test says false.
 #include <array>
 #include <bit>
+#include <compare>
 #include <cstdint>
 #include <initializer_list>
 
@@ -146,6 +147,8 @@ class ProcessorSet {
   friend constexpr ProcessorSet operator|(ProcessorSet a, const ProcessorSet& b) { return a |= b; }
   friend constexpr ProcessorSet operator&(ProcessorSet a, const ProcessorSet& b) { return a &= b; }
   friend constexpr bool operator==(const ProcessorSet&, const ProcessorSet&) = default;
+  // Some order, so that sets can be keys of ordered containers.
+  friend constexpr auto operator<=>(const ProcessorSet&, const ProcessorSet&) = default;
 
  private:
   static constexpr std::uint64_t Bit(unsigned cpu) { return std::uint64_t{1} << (cpu % kWordBits); }

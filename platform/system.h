@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/processor_set.h"
 #include "platform/topology.h"
 #include "platform/types.h"
 
@@ -29,16 +30,18 @@ class IProcessApi {
   // OpenProcess (not inheritable). kNoProcess on failure.
   virtual ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) = 0;
   virtual void CloseHandle(ProcessHandle handle) = 0;
-  virtual bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask,
-                                      AffinityMask& systemMask) = 0;
-  // Gives the whole process the mask. Fails, changing nothing, for 0 or a processor not online.
-  virtual bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) = 0;
-  // The listing probe: writes back the mask the process already has and must change nothing.
-  virtual bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) = 0;
+  // The process's processors, and the system's (those it may be given).
+  virtual bool GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) = 0;
+  // Gives the whole process the set. Fails, changing nothing, for the empty set, a processor not
+  // online, or one the system's calls cannot address (on Windows, any outside the program's group of
+  // 64): a set is never cut to fit.
+  virtual bool SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) = 0;
+  // The listing probe: writes back the set the process already has and must change nothing.
+  virtual bool RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) = 0;
   // Whether every thread of the process runs with exactly this mask. Linux keeps a mask per thread,
   // and a thread may set its own; Windows keeps one per process, which is then compared. False also
   // when the threads cannot be read. Costs a read per thread: asked only of watched processes.
-  virtual bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) = 0;
+  virtual bool EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) = 0;
   // Whether the process still runs: false once it has ended, also while nobody has collected it.
   virtual bool IsProcessRunning(ProcessId pid) = 0;
   // EnumProcessModules + GetModuleFileNameExA of the first module: the executable's full path,

@@ -2,7 +2,9 @@
 // Plain types shared by every layer: no system header may be needed to use them.
 #include <cstdint>
 
-// Bit n set: the process may run on processor n. Only 32 processors are addressable.
+// The 32-bit processor mask of the settings file's %03d_affinity_mask keys: bit n set, the process may
+// run on processor n. The program holds and passes processors as platform::ProcessorSet, which such a
+// mask converts to.
 using AffinityMask = std::uint32_t;
 
 namespace platform {

@@ -15,11 +15,16 @@ inline constexpr std::size_t kMaxPathBytes = 4095;
 
 // save == false: replaces `list` by the entries of section "MAV_RIN" of `file`: every slot with a
 // path, in slot order, gaps or not (above slot 100 only up to the first empty one, since older saves
-// left deleted entries there). A slot whose values the list cannot hold (a mask that is no
-// number the file format allows, a path longer than kMaxPathBytes) is left out and said on
-// `errors`; a file that cannot be read gives an empty list, also said there.
+// left deleted entries there). An entry's processors are its "%03d_affinity_cpus" list when that
+// is valid, otherwise (with a line on `errors` for an invalid one) its "%03d_affinity_mask". A
+// slot whose values the list cannot hold (a mask that is no number the file format allows, a path
+// longer than kMaxPathBytes) is left out and said on `errors`; a file that cannot be read gives an
+// empty list, also said there.
 // save == true: writes `list` to `file` in one atomic commit, entries in slots 001, 002, ... and
-// every other slot blanked, but for the slots a load left out: those keep what the user wrote. On
+// every other slot blanked, but for the slots a load left out: those keep what the user wrote. A
+// set within CPU 0-31 is written as its mask alone, as always; a set reaching CPU 32 or above as
+// its lowest 32 processors' mask (what an older reader can hold) and its whole list in the kernel's
+// syntax ("0-3,40-47") as "%03d_affinity_cpus". A list key the set does not need is blanked. On
 // failure the file keeps its previous content, and the entries' lines say so on `diag`, one line
 // says why on `errors`.
 // Diagnostic lines go to `diag`, what the user must hear of to `errors` (nullptr: none). Returns

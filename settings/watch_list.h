@@ -5,12 +5,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/types.h"
+#include "platform/processor_set.h"
 
 // One executable to keep on chosen processors. exePath is always lower-cased (ToLowerAscii).
 struct WatchEntry {
   std::string exePath;
-  AffinityMask affinityMask = 0;
+  // The processors its processes may run on (a 32-bit mask converts to it).
+  platform::ProcessorSet affinityMask;
 
   friend bool operator==(const WatchEntry&, const WatchEntry&) = default;
 };

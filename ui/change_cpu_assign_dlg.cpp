@@ -63,9 +63,16 @@ bool CChangeCpuAssignDlg::OnInitDialog() {
 }
 
 void CChangeCpuAssignDlg::OnBnClickedOk() {
-  const AffinityMask mask = ReadCpuBoxes(*this).Low32();
-  if (std::FILE* out = TheApp().Diagnostics()) std::fprintf(out, "%d\n", static_cast<int>(mask));
-  if (mask == 0) {
+  const platform::ProcessorSet mask = ReadCpuBoxes(*this);
+  if (std::FILE* out = TheApp().Diagnostics()) {
+    // The trace of old, in decimal; a set beyond CPU 31 as its list.
+    if (mask.FitsIn32()) {
+      std::fprintf(out, "%d\n", static_cast<int>(mask.Low32()));
+    } else {
+      std::fprintf(out, "%s\n", platform::FormatCpuList(mask).c_str());
+    }
+  }
+  if (mask.Empty()) {
     ShowMessageBox(res::Text(res::TextId::kEmptyAssignment), framework::ApplicationName().c_str(), MB_OK);
     return;
   }

@@ -23,8 +23,8 @@ class CChangeCpuAssignDlg : public framework::CDialog {
   std::int32_t processIndex = -1;
   // File mode: the full path of the executable to show.
   std::string targetText;
-  // The mask accepted by OK; valid after DoModal returned IDOK.
-  AffinityMask resultMask = 0;
+  // The processors accepted by OK; valid after DoModal returned IDOK.
+  platform::ProcessorSet resultMask;
 
  protected:
   bool OnInitDialog() override;

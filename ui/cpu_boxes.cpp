@@ -15,7 +15,7 @@ bool ShowProcessMask(int row, framework::CDialog& dialog) {
   const auto& processes = TheApp().Processes();
   if (static_cast<unsigned>(row) >= processes.size()) return false;
   const unsigned processors = TheApp().System().GetProcessorCount();
-  const platform::ProcessorSet set = platform::ProcessorSet::FromLow32(processes[static_cast<std::size_t>(row)].affinityMask);
+  const platform::ProcessorSet& set = processes[static_cast<std::size_t>(row)].affinityMask;
   for (unsigned n = 0; n < platform::ProcessorSet::kCapacity && dialog.HasControl(CpuBoxId(n)); ++n) {
     framework::Button box = dialog.ButtonItem(CpuBoxId(n));
     if (n < processors) {

@@ -5,7 +5,7 @@
 
 namespace platform {
 
-FakeProcess& FakeSystem::AddProcess(ProcessId pid, const std::string& path, AffinityMask mask) {
+FakeProcess& FakeSystem::AddProcess(ProcessId pid, const std::string& path, const ProcessorSet& mask) {
   FakeProcess& process = processes_.emplace_back();
   process.pid = pid;
   process.imagePath = path;
@@ -63,7 +63,7 @@ std::size_t FakeSystem::CountCalls(FakeCall call, ProcessId pid) const {
       calls_.begin(), calls_.end(), [call, pid](const FakeCallRecord& r) { return r.call == call && r.pid == pid; }));
 }
 
-void FakeSystem::Note(FakeCall call, ProcessId pid, WindowHandle window, AffinityMask mask, std::uint32_t access) {
+void FakeSystem::Note(FakeCall call, ProcessId pid, WindowHandle window, const ProcessorSet& mask, std::uint32_t access) {
   FakeCallRecord record{call, pid, window, mask, access};
   if (beforeCall) beforeCall(record);
   calls_.push_back(record);
@@ -79,8 +79,8 @@ FakeProcess* FakeSystem::ProcessOf(ProcessHandle handle) {
   return it == handles_.end() ? nullptr : FindProcess(it->second);
 }
 
-AffinityMask FakeSystem::SystemMask() const {
-  return processorCount >= 32 ? ~AffinityMask{0} : (AffinityMask{1} << processorCount) - 1;
+ProcessorSet FakeSystem::SystemMask() const {
+  return ProcessorSet::FirstN(processorCount);
 }
 
 bool FakeSystem::SnapshotProcesses(std::vector<ProcessEntry>& out) {
@@ -112,7 +112,7 @@ void FakeSystem::CloseHandle(ProcessHandle handle) {
   handles_.erase(handle);
 }
 
-bool FakeSystem::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) {
+bool FakeSystem::GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) {
   Note(FakeCall::kGetMask, PidOf(handle));
   FakeProcess* process = ProcessOf(handle);
   if (process == nullptr || process->failGetMask) return false;
@@ -121,28 +121,28 @@ bool FakeSystem::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& proc
   return true;
 }
 
-bool FakeSystem::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
+bool FakeSystem::SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) {
   Note(FakeCall::kSetMask, PidOf(handle), kNoWindow, mask);
   FakeProcess* process = ProcessOf(handle);
   if (process == nullptr || process->failSetMask) return false;
-  if (mask == 0 || (mask & ~SystemMask()) != 0) return false;
+  if (mask.Empty() || !SystemMask().Contains(mask)) return false;
   process->mask = mask;
-  for (AffinityMask& thread : process->threadMasks) thread = mask;
+  for (ProcessorSet& thread : process->threadMasks) thread = mask;
   return true;
 }
 
-bool FakeSystem::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) {
+bool FakeSystem::RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) {
   Note(FakeCall::kRewrite, PidOf(handle), kNoWindow, currentMask);
   FakeProcess* process = ProcessOf(handle);
   return process != nullptr && !process->failRewrite && !process->failSetMask;
 }
 
-bool FakeSystem::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+bool FakeSystem::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) {
   Note(FakeCall::kThreadMasks, PidOf(handle), kNoWindow, mask);
   FakeProcess* process = ProcessOf(handle);
   if (process == nullptr || process->failThreadMasks || process->mask != mask) return false;
   return std::all_of(process->threadMasks.begin(), process->threadMasks.end(),
-                     [mask](AffinityMask thread) { return thread == mask; });
+                     [&mask](const ProcessorSet& thread) { return thread == mask; });
 }
 
 bool FakeSystem::IsProcessRunning(ProcessId pid) {

@@ -40,7 +40,7 @@ struct FakeCallRecord {
   FakeCall call;
   ProcessId pid = 0;          // the process the call was about (through its handle), 0 if none
   WindowHandle window = 0;    // the window the call was about
-  AffinityMask mask = 0;      // the mask passed to set/rewrite
+  ProcessorSet mask;          // the set passed to set/rewrite
   std::uint32_t access = 0;   // the rights asked of OpenProcess
 };
 
@@ -48,9 +48,9 @@ struct FakeProcess {
   ProcessId pid = 0;
   std::string exeFile;    // szExeFile
   std::string imagePath;  // what GetProcessImagePath answers
-  AffinityMask mask = 0;
+  ProcessorSet mask;
   // The masks of its other threads; a set gives every thread the mask.
-  std::vector<AffinityMask> threadMasks;
+  std::vector<ProcessorSet> threadMasks;
   bool failOpen = false;
   bool failGetMask = false;
   bool failSetMask = false;  // SetProcessAffinityMask refuses every mask
@@ -76,7 +76,8 @@ struct FakeWindow {
 
 class FakeSystem final : public ISystem {
  public:
-  // dwNumberOfProcessors; masks naming a processor at or above it are refused.
+  // dwNumberOfProcessors (up to ProcessorSet::kCapacity); sets naming a processor at or above it
+  // are refused.
   std::uint32_t processorCount = 4;
   // What ListsOnlySomeWindows answers: a Wayland session, say.
   bool onlySomeWindows = false;
@@ -90,7 +91,7 @@ class FakeSystem final : public ISystem {
   std::function<void(const FakeCallRecord&)> beforeCall;
 
   // A process started from path; its szExeFile is the part after the last '\' or '/'.
-  FakeProcess& AddProcess(ProcessId pid, const std::string& path, AffinityMask mask);
+  FakeProcess& AddProcess(ProcessId pid, const std::string& path, const ProcessorSet& mask);
   FakeProcess* FindProcess(ProcessId pid);
   // The process ends: later calls through handles to it fail.
   bool RemoveProcess(ProcessId pid);
@@ -108,10 +109,10 @@ class FakeSystem final : public ISystem {
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
-  bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
-  bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
-  bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
-  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  bool GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) override;
+  bool SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) override;
+  bool RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) override;
+  bool EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) override;
   bool IsProcessRunning(ProcessId pid) override;
   std::string GetProcessImagePath(ProcessHandle handle) override;
   std::uint32_t GetProcessorCount() override;
@@ -130,12 +131,12 @@ class FakeSystem final : public ISystem {
   Topology ReadProcessorTopology() override;
 
  private:
-  void Note(FakeCall call, ProcessId pid, WindowHandle window = kNoWindow, AffinityMask mask = 0,
+  void Note(FakeCall call, ProcessId pid, WindowHandle window = kNoWindow, const ProcessorSet& mask = {},
             std::uint32_t access = 0);
   ProcessId PidOf(ProcessHandle handle) const;
   // The live process behind a handle, nullptr once it has ended or for a bad handle.
   FakeProcess* ProcessOf(ProcessHandle handle);
-  AffinityMask SystemMask() const;
+  ProcessorSet SystemMask() const;
 
   std::list<FakeProcess> processes_;
   std::list<FakeWindow> windows_;

@@ -18,16 +18,16 @@ class LinuxSystem final : public ISystem {
     return processes_.OpenProcess(desiredAccess, pid);
   }
   void CloseHandle(ProcessHandle handle) override { processes_.CloseHandle(handle); }
-  bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override {
+  bool GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) override {
     return processes_.GetProcessAffinityMask(handle, processMask, systemMask);
   }
-  bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override {
+  bool SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) override {
     return processes_.SetProcessAffinityMask(handle, mask);
   }
-  bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override {
+  bool RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) override {
     return processes_.RewriteProcessAffinityMask(handle, currentMask);
   }
-  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override {
+  bool EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) override {
     return processes_.EveryThreadHasMask(handle, mask);
   }
   bool IsProcessRunning(ProcessId pid) override { return processes_.IsProcessRunning(pid); }

@@ -127,37 +127,13 @@ class PinnedProcess {
 
 }  // namespace
 
-AffinityMask OnlineProcessorMask() {
-  AffinityMask mask = 0;
-  bool parsed = false;
-  if (std::FILE* file = std::fopen("/sys/devices/system/cpu/online", "re")) {
-    char text[256] = {};
-    if (std::fgets(text, sizeof(text), file) != nullptr) {
-      // A list of ranges such as "0-3,6,8-9".
-      const char* p = text;
-      while (*p >= '0' && *p <= '9') {
-        char* end = nullptr;
-        unsigned long first = std::strtoul(p, &end, 10);
-        unsigned long last = first;
-        p = end;
-        if (*p == '-') {
-          last = std::strtoul(p + 1, &end, 10);
-          p = end;
-        }
-        for (unsigned long cpu = first; cpu <= last && cpu < 32; ++cpu) mask |= AffinityMask{1} << cpu;
-        parsed = true;
-        if (*p != ',') break;
-        ++p;
-      }
-    }
-    std::fclose(file);
+ProcessorSet OnlineProcessorSet() {
+  ProcessorSet online = OnlineProcessors();
+  if (online.Empty()) {
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    online = ProcessorSet::FirstN(count < 1 ? 1u : static_cast<unsigned>(count));
   }
-  if (!parsed) {
-    long count = sysconf(_SC_NPROCESSORS_ONLN);
-    if (count < 1) count = 1;
-    mask = count >= 32 ? ~AffinityMask{0} : (AffinityMask{1} << count) - 1;
-  }
-  return mask;
+  return online;
 }
 
 std::string ExePathFromLink(const std::string& linkText, const char* procExe) {
@@ -175,36 +151,25 @@ std::string ExePathFromLink(const std::string& linkText, const char* procExe) {
   return linkText.substr(0, linkText.size() - kDeletedSuffixLength);
 }
 
-namespace {
-std::size_t CpuSetBytes() {
-  long configured = sysconf(_SC_NPROCESSORS_CONF);
-  std::size_t cpus = configured > 1024 ? static_cast<std::size_t>(configured) : 1024;
-  return CPU_ALLOC_SIZE(cpus);
-}
-}  // namespace
-
 CpuSet::CpuSet(std::size_t bytes) : words_((bytes + sizeof(unsigned long) - 1) / sizeof(unsigned long), 0UL) {}
 
-bool CpuSet::Read(int tid) {
+bool CpuSet::Read(pid_t tid) {
   return sched_getaffinity(tid, Bytes(), reinterpret_cast<cpu_set_t*>(words_.data())) == 0;
 }
 
-bool CpuSet::Write(int tid) const {
+bool CpuSet::Write(pid_t tid) const {
   return sched_setaffinity(tid, Bytes(), reinterpret_cast<const cpu_set_t*>(words_.data())) == 0;
 }
 
-AffinityMask CpuSet::Low32() const {
-  // Processor n is bit n % bits-per-word of word n / bits-per-word.
-  return static_cast<AffinityMask>(words_.empty() ? 0 : (words_[0] & 0xFFFFFFFFul));
+bool CpuSet::Get(ProcessorSet& out) const {
+  bool lost = false;
+  out = LoadCpuSet(reinterpret_cast<const cpu_set_t*>(words_.data()), Bytes(), &lost);
+  return !lost;
 }
 
-void CpuSet::SetLow32(AffinityMask mask) {
-  std::fill(words_.begin(), words_.end(), 0UL);
-  if (!words_.empty()) words_[0] = mask;
-}
+bool CpuSet::Put(const ProcessorSet& set) { return StoreCpuSet(set, reinterpret_cast<cpu_set_t*>(words_.data()), Bytes()); }
 
-ProcProcesses::ProcProcesses()
-    : cpuSetBytes_(CpuSetBytes()), lastRead_(cpuSetBytes_) {
+ProcProcesses::ProcProcesses(std::size_t cpuSetBytes) : cpuSetBytes_(cpuSetBytes), lastRead_(cpuSetBytes_) {
   procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
@@ -307,7 +272,7 @@ bool ProcProcesses::Find(ProcessHandle handle, ProcessId& pid) const {
   return true;
 }
 
-bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) {
+bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) {
   ProcessId pid = 0;
   if (!Find(handle, pid)) return false;
   if (!(lastReadAtOpen_ && handle == lastReadHandle_)) {
@@ -318,23 +283,25 @@ bool ProcProcesses::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& p
     lastReadHandle_ = handle;
   }
   lastReadAtOpen_ = false;
-  processMask = lastRead_.Low32();
+  // A process allowed on processors no set can name would lose them to any set we give it: such
+  // a process is not ours to change.
+  if (!lastRead_.Get(processMask)) return false;
   // Reading /sys costs more than the rest of the call; processors come and go rarely, and a
-  // mask is checked against a fresh reading whenever it is set.
+  // set is checked against a fresh reading whenever it is given.
   auto now = std::chrono::steady_clock::now();
-  if (onlineMask_ == 0 || now - onlineMaskTime_ > kOnlineMaskLifetime) {
-    onlineMask_ = OnlineProcessorMask();
-    onlineMaskTime_ = now;
+  if (online_.Empty() || now - onlineTime_ > kOnlineMaskLifetime) {
+    online_ = OnlineProcessorSet();
+    onlineTime_ = now;
   }
-  systemMask = onlineMask_;
+  systemMask = online_;
   return true;
 }
 
-bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask /*currentMask*/) {
+bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& /*currentMask*/) {
   ProcessId pid = 0;
   if (!Find(handle, pid)) return false;
-  // The main thread's full mask as just read through this handle (the 32-bit value the caller
-  // has may have lost processors above 31) goes back to the main thread only.
+  // The main thread's buffer exactly as just read through this handle goes back to the main
+  // thread only.
   if (handle != lastReadHandle_) {
     if (!lastRead_.Read(ThreadOf(pid))) return false;
     lastReadHandle_ = handle;
@@ -343,19 +310,19 @@ bool ProcProcesses::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMas
   return lastRead_.Write(ThreadOf(pid));
 }
 
-bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
+bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) {
   lastReadHandle_ = kNoProcess;
   ProcessId pid = 0;
   if (!Find(handle, pid)) return false;
-  // Linux would quietly narrow a mask that names absent processors; this call refuses it.
-  if (mask == 0 || (mask & ~OnlineProcessorMask()) != 0) return false;
+  // Linux would quietly narrow a set that names absent processors; this call refuses it.
+  if (mask.Empty() || !OnlineProcessorSet().Contains(mask)) return false;
   // The /proc/PID directory, held open, stands for this very process while its threads are
   // set: listed through it, a process that has ended shows no threads, even if its id is reused.
   PinnedProcess pinned(procFd_, pid);
   if (!pinned.Running()) return false;
 
   CpuSet target(cpuSetBytes_);
-  target.SetLow32(mask);
+  if (!target.Put(mask)) return false;
   std::vector<std::pair<pid_t, CpuSet>> changed;  // previous masks, to undo a partial change
   std::vector<pid_t> seen;
   std::vector<pid_t> tids;
@@ -404,13 +371,13 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, AffinityMask ma
   return ok;
 }
 
-bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) {
   ProcessId pid = 0;
   if (!Find(handle, pid) || procFd_ < 0) return false;
   char task[32];
   std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   CpuSet target(cpuSetBytes_);
-  target.SetLow32(mask);
+  if (!target.Put(mask)) return false;
   CpuSet thread(cpuSetBytes_);
   bool every = true;
   bool any = false;

@@ -11,28 +11,32 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/cpu_set_buffer.h"
 #include "platform/system.h"
 
 namespace platform {
 
-// The processors that are online, as a 32-bit mask (processors 32 and up are not addressable).
-// Read from /sys/devices/system/cpu/online; falls back to the first sysconf(_SC_NPROCESSORS_ONLN).
-AffinityMask OnlineProcessorMask();
+// The processors that are online: /sys/devices/system/cpu/online, else the cpuN folders, else the
+// first sysconf(_SC_NPROCESSORS_ONLN).
+ProcessorSet OnlineProcessorSet();
 
 // The executable path behind a /proc/PID/exe link text: the kernel's " (deleted)" marker of a
 // removed file is taken off. `linkText` is what readlink gave; `procExe` names the link itself so
 // that a file whose real name ends in " (deleted)" keeps it.
 std::string ExePathFromLink(const std::string& linkText, const char* procExe);
 
-// A processor set sized for the machine (cpu_set_t alone stops at 1024 processors).
+// A thread's processors in the kernel's form: a cpu_set_t buffer of a size fixed at construction
+// (PossibleCpuSetBytes: the processors the machine can have).
 class CpuSet {
  public:
   explicit CpuSet(std::size_t bytes);
   std::size_t Bytes() const { return words_.size() * sizeof(unsigned long); }
-  bool Read(int tid);         // sched_getaffinity
-  bool Write(int tid) const;  // sched_setaffinity
-  AffinityMask Low32() const;
-  void SetLow32(AffinityMask mask);
+  bool Read(pid_t tid);         // sched_getaffinity
+  bool Write(pid_t tid) const;  // sched_setaffinity
+  // The processors held; false when some lie beyond what a ProcessorSet can hold.
+  bool Get(ProcessorSet& out) const;
+  // False, changing nothing, when set names a processor the buffer cannot hold.
+  bool Put(const ProcessorSet& set);
   friend bool operator==(const CpuSet&, const CpuSet&) = default;
 
  private:
@@ -41,7 +45,8 @@ class CpuSet {
 
 class ProcProcesses final : public IProcessApi {
  public:
-  ProcProcesses();
+  // cpuSetBytes: the size of the kernel buffers the sets travel in, the machine's by default.
+  explicit ProcProcesses(std::size_t cpuSetBytes = PossibleCpuSetBytes());
   ~ProcProcesses() override;
   ProcProcesses(const ProcProcesses&) = delete;
   ProcProcesses& operator=(const ProcProcesses&) = delete;
@@ -54,20 +59,21 @@ class ProcProcesses final : public IProcessApi {
   // Fails for a process that no longer exists. The handle holds no system resource.
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
-  // The main thread's mask, cut to 32 bits (a live thread's once the main thread has ended);
-  // systemMask is the online processors (as read at most a second ago).
-  bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
-  // Every thread of the process (threads that appear meanwhile included) gets the mask. Fails,
-  // changing nothing, for 0, a processor that is not online, or a thread that refuses it. While
-  // it works the process is pinned through its /proc directory, so a process that ends meanwhile
-  // makes it fail rather than reach a newcomer under the same id.
-  bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
-  // Writes the main thread's own full mask back to it (a live thread's, as above): proves the
-  // right to set it and changes nothing. currentMask is not needed for that.
-  bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
-  // Every thread's full processor set equals the mask's (processors above 31 cleared); an ended
-  // main thread counts as one of them, since a set reaches it too.
-  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  // The main thread's processors (a live thread's once the main thread has ended); fails for a
+  // process that may run on processors beyond what a set holds. systemMask is the online
+  // processors (as read at most a second ago).
+  bool GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) override;
+  // Every thread of the process (threads that appear meanwhile included) gets the set. Fails,
+  // changing nothing, for the empty set, a processor that is not online, or a thread that refuses
+  // it. While it works the process is pinned through its /proc directory, so a process that ends
+  // meanwhile makes it fail rather than reach a newcomer under the same id.
+  bool SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) override;
+  // Writes the main thread's own processors back to it (a live thread's, as above): proves the
+  // right to set them and changes nothing. currentMask is not needed for that.
+  bool RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) override;
+  // Every thread's processors are exactly the set's; an ended main thread counts as one of them,
+  // since a set reaches it too.
+  bool EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) override;
   // False for a process that is gone or a zombie; a process whose main thread has ended runs while
   // another thread does.
   bool IsProcessRunning(ProcessId pid) override;
@@ -96,8 +102,8 @@ class ProcProcesses final : public IProcessApi {
   std::chrono::steady_clock::time_point snapshotTime_{};
   // Processes of the latest snapshot whose main thread has ended, with the live thread used instead.
   std::unordered_map<ProcessId, pid_t> liveThreads_;
-  AffinityMask onlineMask_ = 0;
-  std::chrono::steady_clock::time_point onlineMaskTime_{};
+  ProcessorSet online_;
+  std::chrono::steady_clock::time_point onlineTime_{};
 };
 
 }  // namespace platform

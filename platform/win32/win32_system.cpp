@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/win32/group_mask.h"
 #include "platform/win32/win32_topology.h"
 
 namespace platform {
@@ -60,29 +61,33 @@ void Win32System::CloseHandle(ProcessHandle handle) {
   if (handle != kNoProcess) ::CloseHandle(AsHandle(handle));
 }
 
-bool Win32System::GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) {
+bool Win32System::GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
   if (!::GetProcessAffinityMask(AsHandle(handle), &process, &system)) return false;
-  // Only the first 32 processors are addressable.
-  processMask = static_cast<AffinityMask>(process);
-  systemMask = static_cast<AffinityMask>(system);
+  // The masks of the program's processor group: processor n of the group is bit n.
+  processMask = FromGroupMask(static_cast<std::uint64_t>(process));
+  systemMask = FromGroupMask(static_cast<std::uint64_t>(system));
   return true;
 }
 
-bool Win32System::SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) {
-  return ::SetProcessAffinityMask(AsHandle(handle), static_cast<DWORD_PTR>(mask)) != FALSE;
+bool Win32System::SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) {
+  // A set beyond the group's 64 processors is refused whole, never cut to the part that fits.
+  std::uint64_t bits = 0;
+  if (!ToGroupMask(mask, bits)) return false;
+  return ::SetProcessAffinityMask(AsHandle(handle), static_cast<DWORD_PTR>(bits)) != FALSE;
 }
 
-bool Win32System::RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) {
-  return ::SetProcessAffinityMask(AsHandle(handle), static_cast<DWORD_PTR>(currentMask)) != FALSE;
+bool Win32System::RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) {
+  return SetProcessAffinityMask(handle, currentMask);
 }
 
-bool Win32System::EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) {
+bool Win32System::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
-  // Compared whole: a processor above 31 that the process may use differs from every mask we set.
-  return ::GetProcessAffinityMask(AsHandle(handle), &process, &system) && process == static_cast<DWORD_PTR>(mask);
+  // Compared whole: the process has exactly the set's processors or it differs.
+  return ::GetProcessAffinityMask(AsHandle(handle), &process, &system) &&
+         FromGroupMask(static_cast<std::uint64_t>(process)) == mask;
 }
 
 bool Win32System::IsProcessRunning(ProcessId pid) {

@@ -10,11 +10,11 @@ class Win32System final : public ISystem {
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;
   void CloseHandle(ProcessHandle handle) override;
-  bool GetProcessAffinityMask(ProcessHandle handle, AffinityMask& processMask, AffinityMask& systemMask) override;
-  bool SetProcessAffinityMask(ProcessHandle handle, AffinityMask mask) override;
-  bool RewriteProcessAffinityMask(ProcessHandle handle, AffinityMask currentMask) override;
+  bool GetProcessAffinityMask(ProcessHandle handle, ProcessorSet& processMask, ProcessorSet& systemMask) override;
+  bool SetProcessAffinityMask(ProcessHandle handle, const ProcessorSet& mask) override;
+  bool RewriteProcessAffinityMask(ProcessHandle handle, const ProcessorSet& currentMask) override;
   // The process's mask stands for its threads: Windows keeps one per process.
-  bool EveryThreadHasMask(ProcessHandle handle, AffinityMask mask) override;
+  bool EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) override;
   bool IsProcessRunning(ProcessId pid) override;
   std::string GetProcessImagePath(ProcessHandle handle) override;
   std::uint32_t GetProcessorCount() override;

@@ -28,7 +28,7 @@ class CycleTest : public testing::Test {
     system.now.tm_sec = 2;
   }
 
-  void Watch(const std::string& path, AffinityMask mask) { watchList.Append(WatchEntry{path, mask}); }
+  void Watch(const std::string& path, const platform::ProcessorSet& mask) { watchList.Append(WatchEntry{path, mask}); }
   void Tick() { RunObservationCycle(watchList, snapshot, quickChanged, log, out.get()); }
   std::vector<std::string> LogLines() const { return enginetest::Lines(enginetest::ReadFile(logPath)); }
 
@@ -193,7 +193,7 @@ TEST_F(CycleTest, AThreadThatSetItsOwnMaskIsPutBackAndOnlyWatchedProcessesAreAsk
   system.AddProcess(3, "/opt/other", 0x1).threadMasks = {0xF};
   Watch("/opt/app", 0x1);
   Tick();
-  EXPECT_EQ(system.FindProcess(1)->threadMasks, (std::vector<AffinityMask>{0x1, 0x1, 0x1}));
+  EXPECT_EQ(system.FindProcess(1)->threadMasks, (std::vector<platform::ProcessorSet>{0x1, 0x1, 0x1}));
   EXPECT_EQ(system.CountCalls(FakeCall::kSetMask), 1u);
   EXPECT_EQ(system.CountCalls(FakeCall::kThreadMasks, 3), 0u) << "an unwatched process costs nothing more";
   EXPECT_THAT(LogLines(), ElementsAre("(2024/03/05 09:07:02) set affinity mask 0x00000001 to process \"/opt/app\""));

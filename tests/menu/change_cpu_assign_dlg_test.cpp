@@ -15,9 +15,9 @@ class ChangeDialogTest : public MenuTest {
  protected:
   const framework::headless::ControlState& Box(int n) const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_CPU0 + n); }
   std::string TargetText() const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT).text; }
-  AffinityMask MaskOf(platform::ProcessId pid) {
+  platform::ProcessorSet MaskOf(platform::ProcessId pid) {
     const platform::FakeProcess* p = system.FindProcess(pid);
-    return p != nullptr ? p->mask : 0;
+    return p != nullptr ? p->mask : platform::ProcessorSet{};
   }
   int Run(CChangeCpuAssignDlg& dialog) {
     const int result = dialog.DoModal();

@@ -32,9 +32,9 @@ class TrayMenuTest : public MenuTest {
   }
   const std::vector<WatchEntry> kEntries{{"/usr/bin/editor", 5}, {"/opt/game/game.bin", 3}, {"/usr/bin/shell", 0xF}};
 
-  AffinityMask MaskOf(platform::ProcessId pid) {
+  platform::ProcessorSet MaskOf(platform::ProcessId pid) {
     const platform::FakeProcess* p = system.FindProcess(pid);
-    return p != nullptr ? p->mask : 0;
+    return p != nullptr ? p->mask : platform::ProcessorSet{};
   }
   std::string ChangeDialogText() const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT).text; }
 

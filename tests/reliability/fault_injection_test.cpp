@@ -14,6 +14,7 @@
 
 #include "engine/observation_cycle.h"
 #include "platform/fake/fake_system.h"
+#include "platform/processor_set_text.h"
 #include "settings/text.h"
 #include "tests/engine/test_support.h"
 
@@ -50,8 +51,8 @@ class FaultTest : public testing::Test {
 
   // Every listed process is one the system really had, with its lowered path, its mask as it was
   // when listed, the right processor count; sorted; every window is a listed, visible one.
-  void ExpectConsistentSnapshot(const std::map<ProcessId, AffinityMask>& masksAtStart, std::uint32_t processors) {
-    const AffinityMask counted = processors >= 32 ? ~AffinityMask{0} : (AffinityMask{1} << processors) - 1;
+  void ExpectConsistentSnapshot(const std::map<ProcessId, platform::ProcessorSet>& masksAtStart, std::uint32_t processors) {
+    const platform::ProcessorSet counted = platform::ProcessorSet::FirstN(processors);
     std::set<ProcessId> seen;
     for (const ProcessInfo& info : snapshot.processes) {
       SCOPED_TRACE(info.entry.th32ProcessID);
@@ -60,7 +61,7 @@ class FaultTest : public testing::Test {
       ASSERT_EQ(masksAtStart.count(info.entry.th32ProcessID), 1u) << "a process that never existed";
       EXPECT_TRUE(seen.insert(info.entry.th32ProcessID).second) << "listed twice";
       EXPECT_EQ(info.affinityMask, masksAtStart.at(info.entry.th32ProcessID));
-      EXPECT_EQ(info.cpuCount, std::popcount(info.affinityMask & counted));
+      EXPECT_EQ(info.cpuCount, static_cast<int>((info.affinityMask & counted).Count()));
     }
     EXPECT_TRUE(std::is_sorted(snapshot.processes.begin(), snapshot.processes.end(), ComesBefore));
     for (const WindowInfo& window : snapshot.windows) EXPECT_TRUE(window.hwnd == 100 || window.hwnd == 101);
@@ -87,8 +88,8 @@ class FaultTest : public testing::Test {
     EXPECT_EQ(changes, expected);
   }
 
-  std::map<ProcessId, AffinityMask> Masks() {
-    std::map<ProcessId, AffinityMask> masks;
+  std::map<ProcessId, platform::ProcessorSet> Masks() {
+    std::map<ProcessId, platform::ProcessorSet> masks;
     for (const Started& p : kProcesses) {
       if (const platform::FakeProcess* process = system.FindProcess(p.pid)) masks[p.pid] = process->mask;
     }
@@ -114,7 +115,7 @@ class FaultTest : public testing::Test {
     std::size_t index = 0;
     std::vector<std::string> accepted;
     const auto masksAtStart = Masks();
-    std::map<ProcessId, AffinityMask> masksWhenListed = masksAtStart;
+    std::map<ProcessId, platform::ProcessorSet> masksWhenListed = masksAtStart;
     std::uint32_t processors = system.processorCount;
     system.beforeCall = [&](const FakeCallRecord& call) {
       if (index++ == k) fault(call);
@@ -125,11 +126,10 @@ class FaultTest : public testing::Test {
       if (call.call == FakeCall::kSetMask) {
         // The oracle: what the system will answer to this very call.
         const platform::FakeProcess* p = system.FindProcess(call.pid);
-        const AffinityMask online = system.processorCount >= 32 ? ~AffinityMask{0} : (AffinityMask{1} << system.processorCount) - 1;
-        if (p != nullptr && !p->failSetMask && call.mask != 0 && (call.mask & ~online) == 0) {
-          char text[64];
-          std::snprintf(text, sizeof text, "set affinity mask 0x%08X to process \"", call.mask);
-          accepted.push_back(text + ToLowerAsciiCopy(p->imagePath) + "\"");
+        const platform::ProcessorSet online = platform::ProcessorSet::FirstN(system.processorCount);
+        if (p != nullptr && !p->failSetMask && !call.mask.Empty() && online.Contains(call.mask)) {
+          accepted.push_back("set affinity mask " + platform::FormatHexMask(call.mask) + " to process \"" +
+                             ToLowerAsciiCopy(p->imagePath) + "\"");
         }
       }
     };

@@ -54,7 +54,7 @@ std::string AllFailed(const WatchList& list) {
   for (std::size_t i = 0; i < list.Count(); ++i) {
     char line[1200];
     std::snprintf(line, sizeof line, "%03d : %s, %d\n", static_cast<int>(i + 1), list[i].exePath.c_str(),
-                  static_cast<int>(list[i].affinityMask));
+                  static_cast<int>(list[i].affinityMask.Low32()));
     text += line;
     text += " failed. (process)\n failed. (mask)\n";
   }
