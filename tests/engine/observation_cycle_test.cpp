@@ -98,6 +98,24 @@ TEST_F(CycleTest, MasksAreWrittenWithEightUpperCaseDigits) {
                                       "(2024/03/05 09:07:02) set affinity mask 0x00ABCDEF to process \"/opt/c\""));
 }
 
+TEST_F(CycleTest, SetsBeyondCpu31AreAppliedAndLoggedWholeAndARefusalTheSame) {
+  system.processorCount = 1000;
+  const platform::ProcessorSet upper = platform::ProcessorSet::Range(64, 127);
+  system.AddProcess(1, "/opt/a", platform::ProcessorSet::FirstN(1000));
+  system.AddProcess(2, "/opt/b", upper);  // already right: every word compared, nothing set
+  system.AddProcess(3, "/opt/c", 0x1);    // its entry names a processor the machine lacks
+  Watch("/opt/a", upper);
+  Watch("/opt/b", upper);
+  Watch("/opt/c", platform::ProcessorSet{32, 1023});
+  Tick();
+  EXPECT_EQ(system.FindProcess(1)->mask, upper);
+  EXPECT_EQ(system.CountCalls(FakeCall::kSetMask, 2), 0u);
+  EXPECT_THAT(LogLines(),
+              ElementsAre("(2024/03/05 09:07:02) set affinity mask 0xFFFFFFFFFFFFFFFF0000000000000000 to process \"/opt/a\"",
+                          "(2024/03/05 09:07:02) failed to set affinity mask 0x80000000" + std::string(29 * 8, '0') +
+                              "0000000100000000 to process \"/opt/c\""));
+}
+
 TEST_F(CycleTest, AppendsToWhatTheLogAlreadyHolds) {
   {
     std::ofstream existing(logPath);

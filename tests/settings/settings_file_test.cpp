@@ -105,6 +105,66 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryEntryAndMask) {
   EXPECT_EQ(Value("005_affinity_mask"), "2147483647");
 }
 
+TEST_F(SettingsFileTest, SetsBeyondCpu31KeepTheirMaskForOlderReadersAndAListForThisOne) {
+  WatchList list;
+  list.Append({"/opt/upper/half", platform::ProcessorSet::Range(64, 127)});
+  list.Append({"/opt/both/words", platform::ProcessorSet{0, 1, 31, 32, 1023}});
+  list.Append({"/opt/narrow", 0x80000001u});
+  EXPECT_EQ(Save(list), "001 : /opt/upper/half, 64-127\n002 : /opt/both/words, 0-1,31-32,1023\n003 : /opt/narrow, -2147483647\n");
+  EXPECT_EQ(Load(), list);
+  EXPECT_EQ(Value("001_affinity_mask"), "0");
+  EXPECT_EQ(Value("001_affinity_cpus"), "64-127");
+  EXPECT_EQ(Value("002_affinity_mask"), "-2147483645");
+  EXPECT_EQ(Value("002_affinity_cpus"), "0-1,31-32,1023");
+  EXPECT_EQ(Value("003_affinity_cpus"), "<missing>") << "a set within CPU 0-31 is written as always";
+
+  // A narrow set in a slot that had a list, and a blanked slot that had one: no list outlives its set.
+  WatchList narrower;
+  narrower.Append({"/opt/narrow", 0x3u});
+  Save(narrower);
+  EXPECT_EQ(Value("001_affinity_cpus"), "");
+  EXPECT_EQ(Value("002_affinity_cpus"), "");
+  EXPECT_EQ(Value("003_affinity_cpus"), "<missing>") << "no list key where there was none";
+  EXPECT_EQ(Load(), narrower);
+  EXPECT_EQ(errors.Text(), "");
+}
+
+TEST_F(SettingsFileTest, SetsWithinCpu0To31WriteTheFileAsItAlwaysWas) {
+  WatchList list;
+  list.Append({"/usr/bin/a", 0x3u});
+  list.Append({"/opt/b", 0xFFFFFFFFu});
+  Save(list);
+  std::string expected = "[MAV_RIN]\n001_process_path=/usr/bin/a\n001_affinity_mask=3\n002_process_path=/opt/b\n002_affinity_mask=-1\n";
+  for (int n = 3; n <= 100; ++n) expected += Slot(n) + "_process_path=\n" + Slot(n) + "_affinity_mask=0\n";
+  EXPECT_EQ(Content(), expected);
+}
+
+TEST_F(SettingsFileTest, AValidListWinsOverTheMaskAndAnInvalidOneIsSaidAndPassedOver) {
+  Put("[MAV_RIN]\n"
+      "001_process_path=/opt/listed\n001_affinity_mask=1\n001_affinity_cpus= 4-7,64 \n"
+      "002_process_path=/opt/bad-list\n002_affinity_mask=3\n002_affinity_cpus=1-x\n"
+      "003_process_path=/opt/beyond\n003_affinity_mask=2\n003_affinity_cpus=1024\n"
+      "004_process_path=/opt/blank-list\n004_affinity_mask=6\n004_affinity_cpus=\n"
+      "005_process_path=/opt/nothing-usable\n005_affinity_mask=many\n005_affinity_cpus=7-1\n");
+  WatchList expected;
+  expected.Append({"/opt/listed", platform::ProcessorSet{4, 5, 6, 7, 64}});
+  expected.Append({"/opt/bad-list", 3});
+  expected.Append({"/opt/beyond", 2});
+  expected.Append({"/opt/blank-list", 6});
+  EXPECT_EQ(Load(), expected);
+  const std::string said = errors.Text();
+  EXPECT_NE(said.find("slot 002 (/opt/bad-list): its processor list \"1-x\" is not valid (at 2: 'x' where a processor "
+                      "number belongs), so its mask is used\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("slot 003 (/opt/beyond): its processor list \"1024\" is not valid"), std::string::npos) << said;
+  EXPECT_NE(said.find("slot 005 (/opt/nothing-usable) is not watched and stays as it is: its processor list \"7-1\" is "
+                      "not valid (at 3: the range 7-1 runs backwards), and its mask \"many\""),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("slot 004"), std::string::npos) << "an empty list is no list";
+}
+
 TEST_F(SettingsFileTest, FirstSaveWritesAHundredBlankSlots) {
   EXPECT_EQ(Load(), WatchList()) << "no file: empty list";
   EXPECT_EQ(Save(WatchList()), "");
