@@ -74,11 +74,13 @@ install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # One PNG per dialog, the tray menu and a confirmation, in Japanese and English, rendered through the
-# Qt backend without a display: $(BUILD)/screenshots/ja/ and $(BUILD)/screenshots/en/.
+# Qt backend without a display: $(BUILD)/screenshots/ja/ and $(BUILD)/screenshots/en/. The screen is
+# a usual 1920x1080 one, as the dialogs of machines with many processors grow up to the screen's width.
 screenshots: deps
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target mavrin_screenshots
-	QT_QPA_PLATFORM=offscreen $(BUILD)/framework/qt/mavrin_screenshots $(BUILD)/screenshots
+	@printf '%s\n' '{"screens": [{"name": "shots", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]}' >$(BUILD)/screenshots-screen.json
+	QT_QPA_PLATFORM=offscreen:configfile=$(abspath $(BUILD))/screenshots-screen.json $(BUILD)/framework/qt/mavrin_screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
