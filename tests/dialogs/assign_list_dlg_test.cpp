@@ -470,4 +470,24 @@ TEST_F(AssignListTest, OnAHybridMachineAPresetGivesTheProcessItsCoresAtOnce) {
   ExpectScriptFit();
 }
 
+TEST_F(AssignListTest, OnA128ProcessorMachineABoxChangesItsProcessorAndKeepsTheOther127) {
+  system.processorCount = 128;
+  system.FindProcess(20)->mask = platform::ProcessorSet::Range(64, 127);
+  ui.SelectRow(IDC_PROCESS_LIST, 1);
+  Check([&] { EXPECT_EQ("64 [64-127]", RowText(kDlg, IDC_PROCESS_LIST, 1, 1)); });
+  ui.Click(IDC_CPU3);
+  ui.Click(CpuBoxId(127));
+  Check([&] {
+    platform::ProcessorSet expected = platform::ProcessorSet::Range(64, 126);
+    expected.Set(3);
+    EXPECT_EQ(expected, system.FindProcess(20)->mask);
+    EXPECT_EQ("64 [3,64-126]", RowText(kDlg, IDC_PROCESS_LIST, 1, 1));
+    EXPECT_EQ(BST_UNCHECKED, CheckOf(kDlg, CpuBoxId(127)));
+    EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, CpuBoxId(126)));
+  });
+  ui.PressEscape();
+  dlg.DoModal();
+  ExpectScriptFit();
+}
+
 }  // namespace

@@ -304,6 +304,29 @@ TEST_F(LargerMachineTest, PresetsNameWhatTheMachineOffersAndOnlyTickTheBoxes) {
   EXPECT_EQ(0x00FF00FFu, MaskOf(30));
 }
 
+TEST_F(LargerMachineTest, OnA128ProcessorMachineEveryBoxCountsAndOneClickChangesOneProcessor) {
+  system.processorCount = 128;
+  platform::ProcessorSet before = platform::ProcessorSet::FirstN(128);
+  before.Clear(5);
+  before.Clear(100);
+  system.AddProcess(30, "/opt/render/bin/render", before);
+  app->Snapshot().Refresh();
+  CChangeCpuAssignDlg dialog;
+  dialog.processIndex = 0;
+  Check([&] {
+    EXPECT_EQ("0-4,6-99,101-127", Checked());
+    for (unsigned n = 8; n < 128; ++n) ASSERT_TRUE(ui.FindControl(IDD_CHANGE_CPU_ASSIGN, CpuBoxId(n))->enabled) << n;
+    EXPECT_EQ(nullptr, ui.FindControl(IDD_CHANGE_CPU_ASSIGN, CpuBoxId(128)));
+  });
+  ui.Click(CpuBoxId(100));
+  ui.Click(IDOK);
+  EXPECT_EQ(IDOK, Run(dialog));
+  platform::ProcessorSet after = before;
+  after.Set(100);
+  EXPECT_EQ(after, MaskOf(30));
+  EXPECT_EQ(after, dialog.resultMask);
+}
+
 TEST_F(LargerMachineTest, HybridCoresInFileModeAndNoPresetsOnEightProcessors) {
   Machine("intel_8p16e");
   CChangeCpuAssignDlg file;

@@ -73,6 +73,29 @@ TEST_F(EditingTest, OverwriteShowsTheStoredLinesBeforeTheCandidatesAndKeepsThePo
   EXPECT_TRUE(ui.Errors().empty());
 }
 
+// An entry for the upper half of a 128-processor machine, from the confirmation to the log record.
+TEST_F(EditingTest, AnEntryBeyondCpu63IsAskedSavedReloadedAppliedAndLoggedWhole) {
+  system.processorCount = 128;
+  const platform::ProcessorSet upper = platform::ProcessorSet::Range(64, 127);
+  system.AddProcess(40, "/opt/render/bin/render", platform::ProcessorSet::FirstN(128));
+  ui.AnswerMessageBox(IDYES);
+  ui.AnswerMessageBox(IDOK);
+  EXPECT_TRUE(AddOrUpdateWatchEntry(*app, WatchEntry{"/opt/render/bin/render", upper}));
+  ExpectBox(0, std::string(kAddText) + "/opt/render/bin/render\n\nCPU 割り当て：\n  CPU 0-63 = OFF\n  CPU 64-127 = ON",
+            MB_YESNO);
+  const std::vector<WatchEntry> expected{{"/opt/render/bin/render", upper}};
+  EXPECT_EQ(expected, SavedEntries());
+  app->GetWatchList() = WatchList();
+  app->SerializeWatchList(false);
+  ASSERT_EQ(expected, Entries());
+  app->RunObservationCycle();
+  EXPECT_EQ(upper, system.FindProcess(40)->mask);
+  EXPECT_NE(ReadText(LogPath()).find(
+                ") set affinity mask 0xFFFFFFFFFFFFFFFF0000000000000000 to process \"/opt/render/bin/render\"\n"),
+            std::string::npos)
+      << ReadText(LogPath());
+}
+
 TEST_F(EditingTest, AnsweringNoChangesNothingAndShowsNoFurtherBox) {
   Load({{"/opt/a", 1}, {"/opt/b", 2}});
   const std::string fileBefore = ReadText(IniPath());
