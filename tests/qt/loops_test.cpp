@@ -147,7 +147,12 @@ TEST_F(QtBackendTest, TrayMenuFromResourceShowsItsItemsAndTheChoiceArrivesAfterw
     QTimer::singleShot(120, [&] {
       auto* popup = qobject_cast<QMenu*>(backend.OpenPopup());
       ASSERT_NE(popup, nullptr);
-      ticksWhileOpen = static_cast<int>(dialog.Of(WM_TIMER).size());
+      // Counted from here, so only ticks that arrive while the popup runs its own loop count; a
+      // busy machine may delay them, hence the wait rather than a fixed window.
+      const auto ticks = [&] { return static_cast<int>(dialog.Of(WM_TIMER).size()); };
+      const int before = ticks();
+      (void)QTest::qWaitFor([&] { return ticks() >= before + 3; }, 5000);
+      ticksWhileOpen = ticks() - before;
       QAction* pause = nullptr;
       for (QAction* a : popup->actions()) {
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
