@@ -5,9 +5,9 @@
 #include "app/about_dlg.h"
 #include "app/assign_app.h"
 #include "app/stop_signals.h"
+#include "base/text.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/text.h"
 
 framework::TrayIconData g_trayIconData;
 bool g_bSettingsOpen = false;

@@ -7,10 +7,10 @@
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
 #include "app/tray_menu_text.h"
+#include "base/text.h"
 #include "framework/menu.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/text.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/cpu_boxes.h"
 
@@ -24,11 +24,6 @@ std::string ItemNumber(std::size_t i) {
   char number[16];
   std::snprintf(number, sizeof number, "%2d : ", static_cast<int>(i + 1));
   return number;
-}
-
-std::size_t NameLength(const char* name, std::size_t size) {
-  const void* zero = std::memchr(name, '\0', size);
-  return zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - name);
 }
 
 // szExeFile up to its zero, or the whole array when the system filled it.

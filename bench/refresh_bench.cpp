@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
 #include "platform/linux/cpu_set_buffer.h"
 #include "platform/linux/linux_system.h"
-#include "settings/text.h"
 
 namespace {
 

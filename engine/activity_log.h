@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/system_snapshot.h"
 #include "platform/system.h"
-#include "settings/text.h"
 
 inline constexpr char kActivityLogPath[] = "./mavrin.log";
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text.h"
 #include "res/texts.h"
-#include "settings/text.h"
 
 namespace {
 
@@ -14,12 +14,6 @@ constexpr std::size_t kWindowTextBuffer = 128;
 bool IsLowerAsciiLetter(char c) { return c >= 'a' && c <= 'z'; }
 
 
-// szExeFile as a zero-terminated name, even if the system filled the whole array.
-std::size_t NameLength(const platform::ProcessEntry& entry) {
-  const void* zero = std::memchr(entry.szExeFile, '\0', sizeof(entry.szExeFile));
-  return zero == nullptr ? sizeof(entry.szExeFile) : static_cast<std::size_t>(static_cast<const char*>(zero) - entry.szExeFile);
-}
-
 }  // namespace
 
 bool ComesBefore(const ProcessInfo& a, const ProcessInfo& b) {
@@ -28,8 +22,8 @@ bool ComesBefore(const ProcessInfo& a, const ProcessInfo& b) {
   bool lowerA = IsLowerAsciiLetter(nameA[0]);
   bool lowerB = IsLowerAsciiLetter(nameB[0]);
   if (lowerA != lowerB) return lowerA;
-  std::size_t lengthA = NameLength(a.entry);
-  std::size_t lengthB = NameLength(b.entry);
+  std::size_t lengthA = NameLength(nameA, sizeof a.entry.szExeFile);
+  std::size_t lengthB = NameLength(nameB, sizeof b.entry.szExeFile);
   int order = std::memcmp(nameA, nameB, std::min(lengthA, lengthB));  // compares unsigned bytes
   return order != 0 ? order < 0 : lengthA < lengthB;
 }

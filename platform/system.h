@@ -16,8 +16,6 @@ namespace platform {
 // The part of the system's process record (PROCESSENTRY32) the program carries along.
 struct ProcessEntry {
   ProcessId th32ProcessID = 0;
-  ProcessId th32ParentProcessID = 0;
-  std::uint32_t cntThreads = 0;
   // File name of the executable in the case the system reports it, zero-terminated.
   char szExeFile[260] = {};
 };

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "base/text.h"
+
 namespace res {
 namespace {
 
@@ -9,13 +11,11 @@ std::atomic<Language> g_language{Language::kEnglish};
 
 bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 // "ja", "ja_JP.UTF-8", "ja-JP", "JA": the language part of a locale name, compared without case.
 bool HasLanguage(std::string_view name, std::string_view code) {
   if (name.size() < code.size()) return false;
   for (std::size_t i = 0; i < code.size(); ++i) {
-    if (Lower(name[i]) != code[i]) return false;
+    if (LowerAscii(name[i]) != code[i]) return false;
   }
   if (name.size() == code.size()) return true;
   const char next = name[code.size()];

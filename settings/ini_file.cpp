@@ -16,27 +16,17 @@
 #include <unordered_map>
 #include <utility>
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 bool IsWrapped(std::string_view text) {
   return text.size() >= 2 && IsQuote(text.front()) && text.back() == text.front();
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Key names compare like the system's profile services compare them: ASCII letters without case.
 struct CaselessHash {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/processor_set_text.h"
-#include "settings/text.h"
 
 namespace {
 

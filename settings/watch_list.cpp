@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "settings/text.h"
+#include "base/text.h"
 
 std::size_t WatchList::HashOf(std::string_view path) { return std::hash<std::string_view>{}(path); }
 

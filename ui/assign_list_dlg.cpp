@@ -5,11 +5,11 @@
 
 #include "app/about_dlg.h"
 #include "app/assign_app.h"
+#include "base/text.h"
 #include "framework/backend.h"
 #include "framework/shell.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/text.h"
 #include "ui/cpu_boxes.h"
 #include "ui/manage_assign_dlg.h"
 

@@ -4,18 +4,10 @@
 #include <cstring>
 
 #include "app/assign_app.h"
+#include "base/text.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "ui/cpu_boxes.h"
-
-namespace {
-
-std::size_t NameLength(const char* name, std::size_t size) {
-  const void* zero = std::memchr(name, '\0', size);
-  return zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - name);
-}
-
-}  // namespace
 
 CChangeCpuAssignDlg::CChangeCpuAssignDlg() : CDialog(IDD_CHANGE_CPU_ASSIGN) {}
 

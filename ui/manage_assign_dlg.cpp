@@ -5,9 +5,9 @@
 #include <system_error>
 
 #include "app/assign_app.h"
+#include "base/text.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/text.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/cpu_boxes.h"
 

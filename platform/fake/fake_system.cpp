@@ -90,7 +90,6 @@ bool FakeSystem::SnapshotProcesses(std::vector<ProcessEntry>& out) {
   for (const FakeProcess& process : processes_) {
     ProcessEntry& entry = out.emplace_back();
     entry.th32ProcessID = process.pid;
-    entry.cntThreads = 1;
     std::size_t length = std::min(process.exeFile.size(), sizeof(entry.szExeFile) - 1);
     std::memcpy(entry.szExeFile, process.exeFile.data(), length);
     entry.szExeFile[length] = '\0';

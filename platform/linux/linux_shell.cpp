@@ -17,6 +17,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/text.h"
+
 namespace platform {
 
 namespace {
@@ -43,20 +45,6 @@ std::int64_t WallNowNs() {
 std::int64_t SteadyNowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return text;
-}
-
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -380,7 +368,7 @@ void LinuxShell::AddDesktopEntry(const std::string& file) {
   std::string type;
   bool hidden = false;
   while (std::getline(in, line)) {
-    line = Trim(line);
+    line = std::string(Trim(line));
     if (line.empty() || line[0] == '#') continue;
     if (line[0] == '[') {
       inMainGroup = line == "[Desktop Entry]";
@@ -389,8 +377,8 @@ void LinuxShell::AddDesktopEntry(const std::string& file) {
     if (!inMainGroup) continue;
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    const std::string key = Trim(line.substr(0, eq));
-    const std::string value = Trim(line.substr(eq + 1));
+    const std::string key(Trim(std::string_view(line).substr(0, eq)));
+    const std::string value(Trim(std::string_view(line).substr(eq + 1)));
     // Localised keys (Icon[de]=...) are left to the unlocalised one; the first of duplicates wins.
     if (key == "Exec" && exec.empty()) exec = value;
     if (key == "TryExec" && tryExec.empty()) tryExec = value;
@@ -403,10 +391,10 @@ void LinuxShell::AddDesktopEntry(const std::string& file) {
   auto note = [this, &icon](const std::string& program) {
     const std::string resolved = ResolveCommand(program, paths_.searchPath);
     if (resolved.empty()) return;
-    iconNameByExe_.emplace(LowerAscii(resolved), icon);
+    iconNameByExe_.emplace(ToLowerAsciiCopy(resolved), icon);
     // A running process names its executable with links resolved (/usr/bin/x -> /usr/lib/x/x).
     const std::string real = Canonical(resolved);
-    if (!real.empty()) iconNameByExe_.emplace(LowerAscii(real), icon);
+    if (!real.empty()) iconNameByExe_.emplace(ToLowerAsciiCopy(real), icon);
   };
   note(DesktopExecProgram(exec));
   if (!tryExec.empty()) note(tryExec);
@@ -479,7 +467,7 @@ std::string LinuxShell::GenericIconFile() {
 
 std::string LinuxShell::IconFileFor(const std::string& path) {
   RefreshIndexIfStale();
-  const std::string key = LowerAscii(path);
+  const std::string key = ToLowerAsciiCopy(path);
   auto cached = iconFileByExe_.find(key);
   if (cached != iconFileByExe_.end()) return cached->second;
   std::string file;

@@ -53,8 +53,7 @@ class ProcProcesses final : public IProcessApi {
 
   // The numeric entries of /proc whose executable link can be read, through a live thread when the
   // main thread has ended (its own link then reads as nothing). szExeFile is the file-name
-  // part of that path in its original case. th32ParentProcessID and cntThreads stay 0: nothing
-  // reads them, and filling them would cost a /proc/PID/stat read per process.
+  // part of that path in its original case.
   bool SnapshotProcesses(std::vector<ProcessEntry>& out) override;
   // Fails for a process that no longer exists. The handle holds no system resource.
   ProcessHandle OpenProcess(std::uint32_t desiredAccess, ProcessId pid) override;

@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text.h"
 #include "platform/win32/system_message.h"
 
 namespace platform {
 namespace {
 
 bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A key must come back from the file as the same key, or a later read would miss it.
 bool IsStorableKey(const char* key) {
@@ -65,11 +64,7 @@ std::string FingerprintOfFile(const std::string& path) {
 bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }

@@ -41,8 +41,6 @@ bool Win32System::SnapshotProcesses(std::vector<ProcessEntry>& out) {
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
     ProcessEntry e;
     e.th32ProcessID = entry.th32ProcessID;
-    e.th32ParentProcessID = entry.th32ParentProcessID;
-    e.cntThreads = entry.cntThreads;
     static_assert(sizeof e.szExeFile == sizeof entry.szExeFile);
     std::memcpy(e.szExeFile, entry.szExeFile, sizeof e.szExeFile);
     e.szExeFile[sizeof e.szExeFile - 1] = '\0';

@@ -2,8 +2,8 @@
 // the confirmations, deleting, and every way of backing out.
 #include <filesystem>
 
+#include "base/text.h"
 #include "dialogs_fixture.h"
-#include "settings/text.h"
 #include "ui/manage_assign_dlg.h"
 
 namespace {

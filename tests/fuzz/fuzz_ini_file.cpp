@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "settings/ini_file.h"
-#include "settings/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/tray_menu_text.h"
+#include "base/text.h"
 #include "engine/activity_log.h"
-#include "settings/text.h"
 #include "settings/watch_list_editing.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "ui/cpu_boxes.h"

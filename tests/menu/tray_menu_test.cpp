@@ -2,8 +2,8 @@
 // choices do, also when the lists change between building the menu and handling the choice.
 #include <algorithm>
 
+#include "base/text.h"
 #include "menu_fixture.h"
-#include "settings/text.h"
 #include "ui/change_cpu_assign_dlg.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <regex>
 #include <thread>
 
+#include "base/text.h"
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
 #include "platform/linux/linux_system.h"
-#include "settings/text.h"
 #include "tests/engine/test_support.h"
 #include "tests/platform/child_process.h"
 

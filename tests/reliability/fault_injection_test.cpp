@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/observation_cycle.h"
 #include "platform/fake/fake_system.h"
 #include "platform/processor_set_text.h"
-#include "settings/text.h"
 #include "tests/engine/test_support.h"
 
 namespace {

@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
 #include "platform/linux/linux_system.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
-#include "settings/text.h"
 #include "tests/settings/temp_dir.h"
 
 namespace {

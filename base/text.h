@@ -1,13 +1,18 @@
 #pragma once
+// Byte-level text helpers every layer shares. Header-only and free of any library, so the lowest
+// layer can use it without depending on the ones above.
+#include <cstddef>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 // The one case rule for every path that is compared with another: only the 26 ASCII capitals are
 // lowered, byte by byte. It knows nothing of multi-byte characters, so a trailing byte in 'A'..'Z'
 // is lowered too; equal files must give equal texts on both sides of every comparison.
+constexpr char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 inline std::string& ToLowerAscii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
+  for (char& c : text) c = LowerAscii(c);
   return text;
 }
 
@@ -63,4 +68,21 @@ inline std::string CutToBytes(const std::string& text, std::size_t maxBytes) {
   }
   return text.substr(0, end);
 #endif
+}
+
+// Blanks around names and values in the line-based files we read (settings, desktop entries). CR
+// counts, so that a CRLF file trims like an LF one.
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+constexpr std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The length of a name in a fixed-size array that the system fills: up to its zero, or the whole
+// array when the name took every byte.
+inline std::size_t NameLength(const char* name, std::size_t size) {
+  const void* zero = std::memchr(name, '\0', size);
+  return zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - name);
 }
