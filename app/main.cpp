@@ -23,7 +23,7 @@
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
 #include "res/texts.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
 
 #ifdef MAVRIN_WITH_QT
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
   framework::SetShell(&shell);
 
   platform::LinuxSystem system;
-  IniFile settingsFile(kSettingsFileName);
+  platform::IniFile settingsFile(kSettingsFileName);
   platform::InotifyFileMonitor settingsMonitor(kSettingsFileName);
   CAssignApp::Services services{system, *backend, instanceGuard, settingsFile, &settingsMonitor};
 #ifdef MAVRIN_WITH_QT

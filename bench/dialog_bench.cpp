@@ -24,7 +24,7 @@
 #include "framework/qt/qt_backend.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 
 namespace {
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     ConsoleMessageBoxes boxes(nullptr);
     platform::FakeInstanceRegistry registry;
     platform::FakeInstanceGuard guard{registry};
-    IniFile settings{"/nonexistent/mavrin-bench/mavrin.ini"};
+    platform::IniFile settings{"/nonexistent/mavrin-bench/mavrin.ini"};
     CAssignApp app(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
     SetTheApp(&app);
     std::vector<double> runs;

@@ -27,7 +27,7 @@
 #include "platform/linux/linux_shell.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/manage_assign_dlg.h"
@@ -47,7 +47,7 @@ struct DemoMachine {
   BackendBoxes boxes;
   platform::FakeInstanceRegistry registry;
   platform::FakeInstanceGuard guard{registry};
-  IniFile settings{"/nonexistent/mavrin-screenshots/mavrin.ini"};
+  platform::IniFile settings{"/nonexistent/mavrin-screenshots/mavrin.ini"};
   platform::LinuxShell shell;
   CAssignApp app{CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr}};
 

@@ -20,7 +20,7 @@
 #include "platform/fake/fake_system.h"
 #include "platform/linux/sysfs_topology.h"
 #include "res/resource.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 
@@ -30,7 +30,7 @@ struct LargeMachine {
   platform::FakeSystem system;
   platform::FakeInstanceRegistry registry;
   platform::FakeInstanceGuard guard{registry};
-  IniFile settings{"/nonexistent/mavrin-screenshots/mavrin.ini"};
+  platform::IniFile settings{"/nonexistent/mavrin-screenshots/mavrin.ini"};
   std::unique_ptr<CAssignApp> app;
 
   LargeMachine(framework::IMessageBoxes& boxes, const char* tree) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::pair<std::string, std::string> Name(const std::string& section, const std::
 
 // Reads through a buffer of exactly bufferSize bytes, so that AddressSanitizer sees any write
 // past it.
-std::string ReadExact(IniFile& file, const char* section, const char* key, std::size_t bufferSize) {
+std::string ReadExact(platform::IniFile& file, const char* section, const char* key, std::size_t bufferSize) {
   std::unique_ptr<char[]> buffer(new char[bufferSize]);
   std::size_t n = file.Read(section, key, "<default>", buffer.get(), bufferSize);
   FUZZ_CHECK(n < bufferSize);
@@ -70,11 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string path = fuzz::ScratchDir() + "/f.ini";
   FUZZ_CHECK(fuzz::WriteBytes(path, content));
-  const std::size_t maxSize = in.Byte() % 2 == 0 ? IniFile::kDefaultMaxFileSize : 16 + in.Byte() * 4u;
+  const std::size_t maxSize = in.Byte() % 2 == 0 ? platform::IniFile::kDefaultMaxFileSize : 16 + in.Byte() * 4u;
   bool whole = content.size() <= maxSize;
   // A file that claims UTF-16 must be well-formed UTF-16 to be taken at all.
   if (whole && content.size() >= 2 && (content.compare(0, 2, "\xFF\xFE") == 0 || content.compare(0, 2, "\xFE\xFF") == 0)) {
-    IniFile probe(path, maxSize);
+    platform::IniFile probe(path, maxSize);
     whole = probe.BeginBatch();
     probe.DiscardBatch();
   }
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What the file holds before the writes, in every section the writes touch.
   std::map<std::pair<std::string, std::string>, std::string> before;
   {
-    IniFile file(path, maxSize);
+    platform::IniFile file(path, maxSize);
     const std::size_t big = content.size() * 2 + 2;  // UTF-16 text may grow as UTF-8
     for (const std::string& section : sections) {
       std::vector<std::string> keys;
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.Read("MAV_RIN", "k", "d", nullptr, 8) == 0);
   }
 
-  IniFile file(path, maxSize);
+  platform::IniFile file(path, maxSize);
   bool committed = true;
   if (batch) FUZZ_CHECK(file.BeginBatch() == whole);
   for (WriteOp& op : ops) {
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (op.accepted) expected[Name(op.section, op.key)] = op.value;
   }
   const std::string after = fuzz::ReadBytes(path);
-  IniFile again(path);
+  platform::IniFile again(path);
   for (const auto& [name, value] : expected) {
     // Only names that address one key the same way before and after are comparable.
     if (name.first.empty() || name.second.empty()) continue;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -18,7 +18,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 // Runs the save with its diagnostic lines caught.
-std::string Save(WatchList& list, IniFile& file) {
+std::string Save(WatchList& list, platform::IniFile& file) {
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* diag = open_memstream(&text, &size);
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = fuzz::ScratchDir() + "/mavrin.ini";
   FUZZ_CHECK(fuzz::WriteBytes(path, content));
 
-  IniFile file(path);
+  platform::IniFile file(path);
   WatchList loaded;
   loaded.Append({"left over", 1});
   SerializeWatchList(loaded, file, false, nullptr, nullptr);

@@ -24,7 +24,7 @@
 #include "platform/fake/fake_system.h"
 #include "qt_test_support.h"
 #include "res/resources.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/manage_assign_dlg.h"
@@ -151,7 +151,7 @@ TEST_P(LargestMachineFitTest, BoxesAndThePresetButtonFit) {
   ConsoleMessageBoxes boxes(nullptr);
   platform::FakeInstanceRegistry registry;
   platform::FakeInstanceGuard guard{registry};
-  IniFile settings{"/nonexistent/mavrin-text-fit/mavrin.ini"};
+  platform::IniFile settings{"/nonexistent/mavrin-text-fit/mavrin.ini"};
   CAssignApp app(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
   // The other cases' small machine stays the application once this one is done.
   framework::qt::MakeScreenshotDialog(IDD_ABOUTBOX);

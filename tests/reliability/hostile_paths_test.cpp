@@ -20,8 +20,8 @@
 #include "base/text.h"
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
+#include "platform/linux/ini_file.h"
 #include "platform/linux/linux_system.h"
-#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "tests/settings/temp_dir.h"
 
@@ -76,7 +76,7 @@ int FirstProcessor() {
   return -1;
 }
 
-std::string Diagnostics(WatchList& list, IniFile& file) {
+std::string Diagnostics(WatchList& list, platform::IniFile& file) {
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* diag = open_memstream(&text, &size);
@@ -131,7 +131,7 @@ TEST(HostilePaths, RealProcessesFromHostileFileNamesArePinnedLoggedOnceAndSavedS
   EXPECT_NE(records.find(head + EscapeForLog(ToLowerAsciiCopy(withoutLineFeed)) + "\"\n"), std::string::npos);
 
   // The settings file refuses the path with the line feed, says so, and keeps everything else.
-  IniFile file(dir.File("mavrin.ini"));
+  platform::IniFile file(dir.File("mavrin.ini"));
   const std::string diag = Diagnostics(list, file);
   EXPECT_NE(diag.find("line\nfeed %n%s.bin, " + std::to_string(1 << cpu) + "\n failed. (process)\n"), std::string::npos) << diag;
   EXPECT_EQ(diag.find(" failed. (mask)"), std::string::npos);

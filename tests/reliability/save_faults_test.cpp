@@ -21,12 +21,15 @@
 #include <string>
 #include <thread>
 
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
 #include "tests/settings/temp_dir.h"
 #include "tests/support/captured_stream.h"
 
 namespace {
+
+using platform::IniFile;
+using platform::IniFileFaults;
 
 // The old list: 30 short entries. The new one: 70 longer ones, masks with bit 31 among them, so
 // the two files differ in size and in every slot.

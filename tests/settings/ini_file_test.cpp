@@ -1,4 +1,4 @@
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +16,9 @@
 #include "temp_dir.h"
 
 namespace {
+
+using platform::IniFile;
+using platform::IniFileFaults;
 
 std::string Get(IniFile& file, const char* section, const char* key, const char* def = "",
                 std::size_t size = 1024) {

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "settings/watch_list_store.h"
 #include "temp_dir.h"
 #include "tests/support/captured_stream.h"
@@ -33,14 +33,14 @@ class SettingsFileTest : public ::testing::Test {
   std::string Content() const { return ReadFileBytes(path()); }
 
   WatchList Load() {
-    IniFile file(path());
+    platform::IniFile file(path());
     WatchList list;
     list.Append({"/left/over", 9});  // loading replaces, never adds
     SerializeWatchList(list, file, false, nullptr, errors.get());
     return list;
   }
   std::string Save(const WatchList& list) {
-    IniFile file(path());
+    platform::IniFile file(path());
     WatchList copy = list;
     Diag diag;
     SerializeWatchList(copy, file, true, diag.get(), errors.get());
@@ -48,7 +48,7 @@ class SettingsFileTest : public ::testing::Test {
     return diag.Text();
   }
   std::string Value(const std::string& key) {
-    IniFile file(path());
+    platform::IniFile file(path());
     char buffer[8192];
     std::size_t n = file.Read(kSettingsSection, key.c_str(), "<missing>", buffer, sizeof buffer);
     return std::string(buffer, n);
@@ -299,8 +299,8 @@ TEST_F(SettingsFileTest, FailedCommitKeepsTheOldFileAndSaysSo) {
   Save(Numbered(2));
   const std::string old = Content();
 
-  IniFile file(path());
-  IniFileFaults faults;
+  platform::IniFile file(path());
+  platform::IniFileFaults faults;
   faults.diskFullAfterBytes = 100;
   file.SetFaultsForTesting(faults);
   WatchList list = Numbered(3, "/new");
@@ -370,7 +370,7 @@ class StoreTest : public SettingsFileTest {
     return store.Save(list, &change);
   }
 
-  IniFile file{path()};
+  platform::IniFile file{path()};
   Diag diag;
   WatchListStore store{file, diag.get(), errors.get()};
   WatchList list;

@@ -20,7 +20,7 @@
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
 #include "res/resource.h"
-#include "settings/ini_file.h"
+#include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
 #include "tests/support/captured_stream.h"
 
@@ -37,7 +37,7 @@ class ProgramFixture : public ::testing::Test {
     framework::SetBackend(&ui);
     framework::SetShell(&shell);
     framework::SetApplicationName("mavrin");
-    ini = std::make_unique<IniFile>(IniPath());
+    ini = std::make_unique<platform::IniFile>(IniPath());
     app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor, LogPath(),
                                                             diag, errorsStream.get(), PostBringForwardToMainWindow});
     SetTheApp(app.get());
@@ -82,13 +82,13 @@ class ProgramFixture : public ::testing::Test {
   void StoreEntries(const std::vector<WatchEntry>& entries) {
     WatchList list;
     for (const WatchEntry& e : entries) list.Append(e);
-    IniFile file(IniPath());
+    platform::IniFile file(IniPath());
     ASSERT_TRUE(SerializeWatchList(list, file, true, nullptr));
   }
   // What the settings file holds now, read by a reader of its own.
   std::vector<WatchEntry> SavedEntries() const {
     WatchList list;
-    IniFile file(IniPath());
+    platform::IniFile file(IniPath());
     SerializeWatchList(list, file, false, nullptr);
     return std::vector<WatchEntry>(list.begin(), list.end());
   }
@@ -136,6 +136,6 @@ class ProgramFixture : public ::testing::Test {
   framework::headless::RecordingShell shell;
   platform::FakeInstanceRegistry registry;
   platform::FakeInstanceGuard guard{registry};
-  std::unique_ptr<IniFile> ini;
+  std::unique_ptr<platform::IniFile> ini;
   std::unique_ptr<CAssignApp> app;
 };

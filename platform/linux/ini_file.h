@@ -8,6 +8,8 @@
 
 #include "settings/profile_file.h"
 
+namespace platform {
+
 // Ways a commit can be made to fail, for tests of the failure paths.
 struct IniFileFaults {
   enum class Step { kCreateTemp, kWrite, kSync, kRename };
@@ -17,14 +19,8 @@ struct IniFileFaults {
   std::int64_t diskFullAfterBytes = -1;
 };
 
-// The POSIX edition of ProfileFile: our own reader and writer of the file at `path`.
-//
-// Reading follows the system profile services: LF or CRLF line ends; blanks around names, '=' and
-// values ignored; a value in one pair of double (or single) quotes unwrapped; lines starting with
-// ';' or '#' are comments; lines without '=' are ignored; the first of duplicate keys wins. Every
-// byte that is not written to is kept: other sections, comments, junk lines and line ends. A file
-// that starts with a UTF-16 byte order mark (as editors on Windows write it) is read as UTF-16 and
-// written back in the same encoding; a value it cannot hold (bytes that are no UTF-8) is refused.
+// The POSIX edition of ProfileFile: the file at `path`, read and written whole through an
+// IniDocument (which says how the text is read and changed).
 //
 // A commit writes a temporary file in the same directory, flushes it to the disk and renames it
 // over the old file, so the file is always either wholly old or wholly new. The old file's
@@ -53,14 +49,17 @@ class IniFile : public ProfileFile {
   void SetFaultsForTesting(IniFileFaults faults);
 
  private:
-  class Document;
+  struct Snapshot;
 
+  std::unique_ptr<Snapshot> Load() const;
   bool Commit(const std::string& content);
 
   std::string path_;
   std::size_t maxFileSize_;
   IniFileFaults faults_;
-  std::unique_ptr<Document> batch_;  // the snapshot while a batch runs
+  std::unique_ptr<Snapshot> batch_;  // the snapshot while a batch runs
   std::string fingerprint_ = kMissingFile;  // of the last snapshot or commit
   std::string lastError_;
 };
+
+}  // namespace platform
