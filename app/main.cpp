@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
 #ifdef MAVRIN_WITH_QT
   if (HasDisplay()) backend = framework::qt::CreateQtBackend(argc, argv);
 #endif
+  const bool onDisplay = backend != nullptr;
   if (!backend) {
     std::fputs(HasDisplay() ? "mavrin: the display cannot be used; observing without a user interface\n"
                             : "mavrin: no display; observing without a user interface\n",
@@ -143,28 +144,22 @@ int main(int argc, char** argv) {
   platform::IniFile settingsFile(kSettingsFileName);
   platform::InotifyFileMonitor settingsMonitor(kSettingsFileName);
   CAssignApp::Services services{system, *backend, instanceGuard, settingsFile, &settingsMonitor};
-#ifdef MAVRIN_WITH_QT
-  auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get());
-  if (qt != nullptr) {
+  if (onDisplay) {
     // A later start reaches the desktop instance; without a display there would be nothing to show.
-    const int forward = qt->AddAsyncAction(PostBringForwardToMainWindow);
-    services.comeForward = [forward] { framework::qt::QtBackend::TriggerAsync(forward); };
+    framework::IBackend* ui = backend.get();
+    const int forward = ui->AddAsyncAction(PostBringForwardToMainWindow);
+    services.comeForward = [ui, forward] { ui->TriggerAsync(forward); };
   }
-#endif
   CAssignApp app(services);
   for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
   SetTheApp(&app);
+  StopRequestListener stopRequests(*backend);
 #ifdef MAVRIN_WITH_QT
-  if (qt != nullptr) {
-    InstallStopSignals(*backend, qt->AddAsyncAction(PostStopToMainWindow), &framework::qt::QtBackend::TriggerAsync);
+  if (onDisplay) {
     g_executableArgv0 = argc > 0 ? argv[0] : nullptr;
     std::atexit(ContinueWithoutDisplay);
     g_runningOnDisplay = true;
-  } else {
-    InstallStopSignals(*backend);
   }
-#else
-  InstallStopSignals(*backend);
 #endif
 
   app.InitInstance();

@@ -60,6 +60,9 @@ class NullBackend final : public IBackend {
   Point CursorPos() override { return {}; }
   void DismissPopupMenus() override {}
   void CancelTransientLoops() override {}
+  // No loop runs that could be woken.
+  int AddAsyncAction(std::function<void()>) override { return -1; }
+  bool TriggerAsync(int) override { return false; }
 };
 
 class NullShell final : public IShell {

@@ -3,6 +3,7 @@
 // a user's input into the messages a dialog expects. The portable core (CDialog, the control
 // wrappers, Menu) calls only this interface; the program selects one backend at start-up.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,6 +145,14 @@ class IBackend : public IMessageBoxes {
   // Closes every open message box, file-open dialog and popup menu: boxes answer as
   // SafeMessageBoxAnswer, the file dialog is cancelled, menus choose nothing.
   virtual void CancelTransientLoops() = 0;
+
+  // ---- waking the loop from signal handlers and other threads ----
+  // Registers action to run on the user-interface thread, in whatever loop is current (nested ones
+  // included), when slot is triggered; returns the slot (0..255) or -1 when none is left.
+  virtual int AddAsyncAction(std::function<void()> action) = 0;
+  // Async-signal-safe and callable from any thread: queues slot for the user-interface thread.
+  // False when the request could not be queued.
+  virtual bool TriggerAsync(int slot) = 0;
 };
 
 // The answer that agrees to nothing: what a box gets that nobody answered.

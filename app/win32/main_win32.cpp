@@ -74,7 +74,7 @@ int main() {
   platform::TimestampFileMonitor settingsMonitor(kSettingsFileName);
   CAssignApp app(CAssignApp::Services{system, backend, instanceGuard, settingsFile, &settingsMonitor});
   SetTheApp(&app);
-  InstallStopSignals(backend);
+  StopRequestListener stopRequests(backend);
 
   app.InitInstance();
 

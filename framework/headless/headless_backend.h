@@ -196,12 +196,8 @@ class HeadlessBackend final : public IBackend {
   void SetNotificationArea(NotificationArea kind) { notificationArea_ = kind; }
 
   // ---- asynchronous requests (signal handlers, other threads) ----
-  // Registers action to run on the loop's thread when slot is triggered; returns the slot (0..255)
-  // or -1 when all are taken.
-  int AddAsyncAction(std::function<void()> action);
-  // Async-signal-safe: wakes the running loop, which then runs the slot's action. False when no
-  // headless backend exists or the request could not be queued.
-  static bool TriggerAsync(int slot);
+  int AddAsyncAction(std::function<void()> action) override;
+  bool TriggerAsync(int slot) override;
 
   // ---- IMessageBoxes / IBackend ----
   int ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;

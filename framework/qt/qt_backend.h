@@ -104,12 +104,8 @@ class QtBackend final : public IBackend {
   void EndSession();
 
   // ---- asynchronous requests (signal handlers, other threads) ----
-  // Registers action to run on the user-interface thread when slot is triggered; returns the slot
-  // (0..255) or -1 when all are taken. Runs in whatever loop is current, nested ones included.
-  int AddAsyncAction(std::function<void()> action);
-  // Async-signal-safe: queues slot for the user-interface thread. False when no Qt backend exists
-  // or the request could not be queued.
-  static bool TriggerAsync(int slot);
+  int AddAsyncAction(std::function<void()> action) override;
+  bool TriggerAsync(int slot) override;
 
   // ---- IMessageBoxes / IBackend ----
   int ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;

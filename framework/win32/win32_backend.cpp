@@ -179,6 +179,16 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   return TRUE;
 }
 
+constexpr char kWakeWindowClass[] = "MavrinWake";
+constexpr UINT kWakeMessage = WM_APP;
+
+LRESULT CALLBACK WakeWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kWakeMessage) return DefWindowProcA(hwnd, message, wParam, lParam);
+  auto* actions = reinterpret_cast<std::vector<std::function<void()>>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (actions != nullptr && wParam < actions->size() && (*actions)[wParam]) (*actions)[wParam]();
+  return 0;
+}
+
 bool IsListView(HWND control) {
   char name[32] = {};
   GetClassNameA(control, name, sizeof name);
@@ -275,6 +285,7 @@ Win32Backend::Win32Backend() : taskbarCreated_(RegisterWindowMessageA("TaskbarCr
 
 Win32Backend::~Win32Backend() {
   for (auto& made : madeIcons_) DestroyIcon(reinterpret_cast<HICON>(made.second));
+  if (HWND wake = static_cast<HWND>(wakeWindow_.exchange(nullptr))) DestroyWindow(wake);
   if (g_backend == this) g_backend = nullptr;
 }
 
@@ -983,6 +994,31 @@ void Win32Backend::CancelTransientLoops() {
   for (HWND hwnd : search.found) {
     for (WPARAM answer : {IDCANCEL, IDNO, IDOK}) PostMessageA(hwnd, WM_COMMAND, answer, 0);
   }
+}
+
+int Win32Backend::AddAsyncAction(std::function<void()> action) {
+  if (asyncActions_.size() >= 256 || !action) return -1;
+  if (wakeWindow_.load() == nullptr) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = WakeWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kWakeWindowClass;
+    RegisterClassA(&windowClass);  // fails harmlessly when a second backend registered it first
+    HWND wake = CreateWindowExA(0, kWakeWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    if (wake == nullptr) return -1;
+    SetWindowLongPtrA(wake, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&asyncActions_));
+    wakeWindow_.store(wake);
+  }
+  asyncActions_.push_back(std::move(action));
+  asyncCount_.store(static_cast<int>(asyncActions_.size()));
+  return static_cast<int>(asyncActions_.size()) - 1;
+}
+
+bool Win32Backend::TriggerAsync(int slot) {
+  HWND wake = static_cast<HWND>(wakeWindow_.load());
+  if (wake == nullptr || slot < 0 || slot >= asyncCount_.load()) return false;
+  return PostMessageA(wake, kWakeMessage, static_cast<WPARAM>(slot), 0) != FALSE;
 }
 
 void Win32Backend::RouteRegisteredMessage(const char* name, unsigned message) {

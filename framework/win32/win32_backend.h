@@ -7,7 +7,9 @@
 //
 // Input comes from the system: it cycles automatic check boxes by itself and then sends
 // BN_CLICKED, so clicks are passed on as they are (DeliverClick would cycle them a second time).
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -75,6 +77,8 @@ class Win32Backend final : public IBackend {
   Point CursorPos() override;
   void DismissPopupMenus() override;
   void CancelTransientLoops() override;
+  int AddAsyncAction(std::function<void()> action) override;
+  bool TriggerAsync(int slot) override;
 
   // A message registered under name (RegisterWindowMessage) that reaches the main window is
   // dispatched to it as message: how another process of the program can ask something of it.
@@ -109,6 +113,11 @@ class Win32Backend final : public IBackend {
   bool trayAddFailed_ = false;
   unsigned routedRegistered_ = 0;
   unsigned routedMessage_ = 0;
+  // Asynchronous requests arrive as messages to a window of their own, which every loop of the
+  // thread (ours, the system's boxes, menus and file dialog) dispatches.
+  std::vector<std::function<void()>> asyncActions_;
+  std::atomic<int> asyncCount_{0};
+  std::atomic<void*> wakeWindow_{nullptr};
 };
 
 // The shell services: ShellExecuteA "open" and the small icons of SHGetFileInfoA.

@@ -206,7 +206,7 @@ TEST_F(ModalTest, BoxesAndFileDialogsTakeScriptedOrStandingAnswers) {
 
 // The display-less run: real time, ended from a signal handler through the normal exit command.
 int g_stopSlot = -1;
-extern "C" void OnStopSignal(int) { headless::HeadlessBackend::TriggerAsync(g_stopSlot); }
+extern "C" void OnStopSignal(int) { framework::Backend().TriggerAsync(g_stopSlot); }
 
 TEST_F(ModalTest, RealTimeLoopEndsThroughItsExitCommandOnASignal) {
   MainDlg main;

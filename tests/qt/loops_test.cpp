@@ -281,7 +281,7 @@ TEST_F(QtBackendTest, SessionEndAsksThenTellsTheMainWindowOnce) {
 }
 
 int g_slot = -1;
-extern "C" void OnTestSignal(int) { framework::qt::QtBackend::TriggerAsync(g_slot); }
+extern "C" void OnTestSignal(int) { framework::Backend().TriggerAsync(g_slot); }
 
 TEST_F(QtBackendTest, SignalHandlerRequestReachesTheMainWindowInsideNestedLoops) {
   RecordingDialog main(IDD_DUMMY);
@@ -306,7 +306,7 @@ TEST_F(QtBackendTest, SignalHandlerRequestReachesTheMainWindowInsideNestedLoops)
   sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(boxAnswer, IDOK);
-  EXPECT_FALSE(framework::qt::QtBackend::TriggerAsync(-1));
+  EXPECT_FALSE(backend.TriggerAsync(-1));
 }
 
 }  // namespace
