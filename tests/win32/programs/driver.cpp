@@ -475,148 +475,187 @@ bool TipShown(HWND tray, const std::string& tip) {
   return false;
 }
 
-}  // namespace
+int VisibleMenuCount() {
+  int count = 0;
+  EnumWindows(
+      [](HWND w, LPARAM c) -> BOOL {
+        if (IsWindowVisible(w) && ClassOf(w) == "#32768") ++*reinterpret_cast<int*>(c);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
 
-int main(int argc, char** argv) {
-  if ((argc != 4 && argc != 5) || (std::strcmp(argv[3], "ja") != 0 && std::strcmp(argv[3], "en") != 0)) {
-    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder> <ja|en> [<screenshot folder>]\n", stderr);
-    return 100;
-  }
-  g_english = std::strcmp(argv[3], "en") == 0;
-  g_language = g_english ? &kEnglish : &kJapanese;
-  const Language& texts = *g_language;
-  if (argc == 5) g_screenshots = argv[4];
-  const std::string mavrinExe = argv[1];
-  const std::string work = argv[2];
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string sleeper = self;
-  sleeper = sleeper.substr(0, sleeper.find_last_of('\\') + 1) + "mavrin_test_sleeper.exe";
-  const std::string ini = work + "\\mavrin.ini";
-  const std::string log = work + "\\mavrin.log";
-  const std::string watched = Lower(sleeper);
-  Info("code page %u, interface language 0x%04x, expecting %s; sleeper %s", GetACP(), GetUserDefaultUILanguage(),
-       g_english ? "English" : "Japanese", sleeper.c_str());
+// Polls a condition that must stay true: false as soon as it does not.
+bool Holds(const std::function<bool()>& condition, DWORD milliseconds) {
+  return WaitFor([&] { return !condition(); }, milliseconds) < 0;
+}
 
-  SYSTEM_INFO si;
-  GetSystemInfo(&si);
-  if (si.dwNumberOfProcessors < 2) {
-    std::puts("skip: one processor only; no mask could differ from the default");
-    return 0;
-  }
-  const DWORD_PTR fullMask = (si.dwNumberOfProcessors >= 64) ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << si.dwNumberOfProcessors) - 1);
-
-  // The settings file names the watched program in capitals; the program must match it lower-cased.
-  {
-    std::ofstream out(ini, std::ios::binary);
-    out << "[MAV_RIN]\r\n001_process_path=" << Upper(sleeper) << "\r\n001_affinity_mask=1\r\n";
-  }
-  DeleteFileA(log.c_str());
-
-  // ---- 1. Start-up ----
-  Process before;
-  Report(before.Start("\"" + sleeper + "\" before 300", work), "the watched program starts before Mavrin");
-  WaitFor([&] { return UnixPidOf("before") != 0; }, 10000);
-  Report(MaskOf(before) == fullMask, "it starts on every processor (mask 0x%llx)", static_cast<unsigned long long>(MaskOf(before)));
-
+// What every check works on: the files, the program and the watched programs it runs with.
+struct Session {
+  explicit Session(const Language& language) : texts(language) {}
+  const Language& texts;
+  std::string mavrinExe;
+  std::string work;
+  std::string sleeper;
+  std::string ini;
+  std::string log;
+  std::string watched;  // the sleeper's path as the program keeps it: lower-cased
+  DWORD_PTR fullMask = 0;
   Process mavrin;
-  if (!mavrin.Start("\"" + mavrinExe + "\"", work)) {
-    Report(false, "mavrin.exe starts");
-    return g_failures;
+  Process before;  // started before the program
+  Process after;   // started while it runs
+  HWND hidden = nullptr;  // the tray window
+  HWND tray = nullptr;    // Wine's notification area
+};
+
+// Waits until the tray window has handled every message posted to it so far: a pause and a resume
+// posted after them show in the icon's tip only once those before them are done.
+bool Settle(Session& s) {
+  for (const char* tip : {s.texts.tipPaused, s.texts.tipObserving}) {
+    PostMessageA(s.hidden, WM_COMMAND, kCmdPause, 0);
+    PostMessageA(s.hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+    if (WaitFor([&] { return TipShown(s.tray, tip); }, 5000) < 0) return false;
   }
-  HWND hidden = nullptr;
+  return true;
+}
+
+// Waits for an observation tick: a watched program started now is given its mask by the next one.
+bool WaitForTick(Session& s) {
+  Process probe;
+  return probe.Start("\"" + s.sleeper + "\" probe 300", s.work) && WaitFor([&] { return MaskOf(probe) == 1; }, 6000) >= 0;
+}
+
+// Closes whatever menu is open, innermost first.
+void CloseMenus() {
+  for (int open = VisibleMenuCount(); open > 0; open = VisibleMenuCount()) {
+    if (HWND menu = VisibleMenu()) PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    if (WaitFor([&] { return VisibleMenuCount() < open; }, 5000) < 0) return;
+  }
+}
+
+// Opens the tray menu with a right press on the icon; nullptr when it does not open.
+HWND OpenTrayMenu(Session& s) {
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
+  WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
+  return VisibleMenu();
+}
+
+// Start-up: the tray window, hidden and without a task-bar button, and the icon. False when the
+// program never got that far.
+bool CheckStartUp(Session& s) {
+  Report(s.before.Start("\"" + s.sleeper + "\" before 300", s.work), "the watched program starts before Mavrin");
+  WaitFor([&] { return UnixPidOf("before") != 0; }, 10000);
+  Report(MaskOf(s.before) == s.fullMask, "it starts on every processor (mask 0x%llx)",
+         static_cast<unsigned long long>(MaskOf(s.before)));
+
+  if (!s.mavrin.Start("\"" + s.mavrinExe + "\"", s.work)) {
+    Report(false, "mavrin.exe starts");
+    return false;
+  }
   const long startMs = WaitFor(
       [&] {
-        hidden = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", false);
-        return hidden != nullptr;
+        s.hidden = FindTopWindow(s.mavrin.Id(), "#32770", "Mavrin", false);
+        return s.hidden != nullptr;
       },
       30000);
-  Report(hidden != nullptr, "the tray window exists (after %ld ms)", startMs);
-  if (hidden == nullptr) return g_failures;
-  Sleep(300);
-  const LONG_PTR exStyle = GetWindowLongPtrA(hidden, GWL_EXSTYLE);
-  Report(!IsWindowVisible(hidden), "the tray window is hidden");
+  Report(s.hidden != nullptr, "the tray window exists (after %ld ms)", startMs);
+  if (s.hidden == nullptr) return false;
+  LONG_PTR exStyle = 0;
+  WaitFor(
+      [&] {
+        exStyle = GetWindowLongPtrA(s.hidden, GWL_EXSTYLE);
+        return (exStyle & WS_EX_TOOLWINDOW) != 0;
+      },
+      5000);
+  Report(!IsWindowVisible(s.hidden), "the tray window is hidden");
   Report((exStyle & WS_EX_APPWINDOW) == 0 && (exStyle & WS_EX_TOOLWINDOW) != 0,
          "the tray window has no task-bar button (extended style 0x%lx)", static_cast<long>(exStyle));
   // Wine shows its own notification area only where no desktop offers one; when it shows, it is
   // there for our icon.
-  HWND tray = nullptr;
-  WaitFor([&] { return TrayIconCount(tray = WineTray()) > 0; }, 5000);
-  Report(TrayIconCount(tray) == 1, "the icon is in the notification area (%d icons)", TrayIconCount(tray));
+  WaitFor([&] { return TrayIconCount(s.tray = WineTray()) > 0; }, 5000);
+  Report(TrayIconCount(s.tray) == 1, "the icon is in the notification area (%d icons)", TrayIconCount(s.tray));
+  return true;
+}
 
-  {
-    const std::string iniBefore = ReadFile(ini);
-    Process second;
-    DWORD code = 1234;
-    const bool started = second.Start("\"" + mavrinExe + "\"", work);
-    const bool ended = started && second.WaitExit(20000, code);
-    Report(ended && code == 0, "a second instance ends at once (exit code %lu)", code);
-    Report(ReadFile(ini) == iniBefore && !FileExists(ini + ".new"), "the second instance leaves the settings file alone");
-    Report(mavrin.Running() && IsWindow(hidden), "the first instance keeps running");
-    // The second start does not end unseen: the first one comes forward with its settings dialog.
-    HWND forward = nullptr;
-    WaitFor(
-        [&] {
-          forward = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", true);
-          return forward != nullptr && forward != hidden;
-        },
-        5000);
-    Report(forward != nullptr && forward != hidden, "the second start brings the first one's settings dialog forward");
-    if (forward != nullptr && forward != hidden) {
-      PostMessageA(forward, WM_COMMAND, IDCANCEL, 0);
-      WaitFor([&] { return !IsWindowVisible(forward); }, 5000);
-    }
+void CheckSecondInstance(Session& s) {
+  const std::string iniBefore = ReadFile(s.ini);
+  Process second;
+  DWORD code = 1234;
+  const bool started = second.Start("\"" + s.mavrinExe + "\"", s.work);
+  const bool ended = started && second.WaitExit(20000, code);
+  Report(ended && code == 0, "a second instance ends at once (exit code %lu)", code);
+  Report(ReadFile(s.ini) == iniBefore && !FileExists(s.ini + ".new"), "the second instance leaves the settings file alone");
+  Report(s.mavrin.Running() && IsWindow(s.hidden), "the first instance keeps running");
+  // The second start does not end unseen: the first one comes forward with its settings dialog.
+  HWND forward = nullptr;
+  WaitFor(
+      [&] {
+        forward = FindTopWindow(s.mavrin.Id(), "#32770", "Mavrin", true);
+        return forward != nullptr && forward != s.hidden;
+      },
+      5000);
+  Report(forward != nullptr && forward != s.hidden, "the second start brings the first one's settings dialog forward");
+  if (forward != nullptr && forward != s.hidden) {
+    PostMessageA(forward, WM_COMMAND, IDCANCEL, 0);
+    WaitFor([&] { return !IsWindowVisible(forward); }, 5000);
   }
+}
 
-  // ---- 2. The main job ----
-  const long firstMs = WaitFor([&] { return MaskOf(before) == 1; }, 6000);
+// The main job: programs started before and after get their mask, once, and a hand edit of the
+// settings file is in force without a restart.
+void CheckObservation(Session& s) {
+  const long firstMs = WaitFor([&] { return MaskOf(s.before) == 1; }, 6000);
   Report(firstMs >= 0, "the program started before gets mask 1 (after %ld ms)", firstMs);
   Report(KernelMask("before") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("before"));
 
-  Process after;
-  after.Start("\"" + sleeper + "\" after 300", work);
-  const long secondMs = WaitFor([&] { return MaskOf(after) == 1; }, 6000);
+  s.after.Start("\"" + s.sleeper + "\" after 300", s.work);
+  const long secondMs = WaitFor([&] { return MaskOf(s.after) == 1; }, 6000);
   Report(secondMs >= 0, "the program started after gets mask 1 (after %ld ms)", secondMs);
   Report(KernelMask("after") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("after"));
 
-  Sleep(2500);  // further ticks must not log again: the masks are right now
+  // Further ticks must not log again: the masks are right now. The probe's own change is the third.
+  Report(WaitForTick(s), "a program started later gets mask 1 too");
   {
-    const LogCheck check = CheckLog(ReadFile(log), "0x00000001", watched);
-    Report(check.records == 2, "the log holds one record per change (%d records)", check.records);
+    const LogCheck check = CheckLog(ReadFile(s.log), "0x00000001", s.watched);
+    Report(check.records == 3, "the log holds one record per change (%d records)", check.records);
     Report(check.wellFormed, "every record has the exact format and ends with CR LF%s%s", check.wellFormed ? "" : ": ",
            check.firstBad.c_str());
   }
 
-  // A hand edit of the settings file is in force without a restart, and so is the edit back.
+  // And so is the edit back.
   for (int mask : {2, 1}) {
     {
-      std::ofstream out(ini, std::ios::binary | std::ios::trunc);
-      out << "[MAV_RIN]\r\n001_process_path=" << watched << "\r\n001_affinity_mask=" << mask << "\r\n";
+      std::ofstream out(s.ini, std::ios::binary | std::ios::trunc);
+      out << "[MAV_RIN]\r\n001_process_path=" << s.watched << "\r\n001_affinity_mask=" << mask << "\r\n";
     }
-    const long editMs = WaitFor([&] { return MaskOf(before) == static_cast<DWORD_PTR>(mask) && MaskOf(after) == static_cast<DWORD_PTR>(mask); }, 6000);
-    Report(editMs >= 0, "mavrin.ini edited to mask %d while the program runs: both programs get it (after %ld ms)", mask, editMs);
+    const auto wanted = static_cast<DWORD_PTR>(mask);
+    const long editMs = WaitFor([&] { return MaskOf(s.before) == wanted && MaskOf(s.after) == wanted; }, 6000);
+    Report(editMs >= 0, "mavrin.ini edited to mask %d while the program runs: both programs get it (after %ld ms)", mask,
+           editMs);
   }
+}
 
-  // ---- 3. The tray ----
-  // The tip is set at the first mouse movement over the icon and follows the pause state.
-  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, texts.tipObserving); }, 5000) >= 0,
-         "moving over the icon shows the tip \"%s\"", texts.tipObserving);
-  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
-  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, texts.tipPaused); }, 5000) >= 0, "after pausing the tip reads \"%s\"",
-         texts.tipPaused);
-  PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
-  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  Report(WaitFor([&] { return TipShown(tray, texts.tipObserving); }, 5000) >= 0, "after resuming it reads \"%s\" again",
-         texts.tipObserving);
-  PostMessageA(hidden, kTrayNotify, 1, WM_MOUSEMOVE);
-  PostMessageA(hidden, kTrayNotify, 2, WM_LBUTTONDOWN);
-  Sleep(1500);
-  Report(VisibleMenu() == nullptr && mavrin.Running(), "a notification for another icon id is ignored");
+// The icon: its tip follows the pause state, presses open the menu, other icons' notifications
+// and releases do nothing.
+void CheckTrayIcon(Session& s) {
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(s.tray, s.texts.tipObserving); }, 5000) >= 0,
+         "moving over the icon shows the tip \"%s\"", s.texts.tipObserving);
+  PostMessageA(s.hidden, WM_COMMAND, kCmdPause, 0);
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(s.tray, s.texts.tipPaused); }, 5000) >= 0, "after pausing the tip reads \"%s\"",
+         s.texts.tipPaused);
+  PostMessageA(s.hidden, WM_COMMAND, kCmdPause, 0);
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  Report(WaitFor([&] { return TipShown(s.tray, s.texts.tipObserving); }, 5000) >= 0,
+         "after resuming it reads \"%s\" again", s.texts.tipObserving);
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_MOUSEMOVE);
+  PostMessageA(s.hidden, kTrayNotify, 2, WM_LBUTTONDOWN);
+  Report(Settle(s) && VisibleMenu() == nullptr && s.mavrin.Running(), "a notification for another icon id is ignored");
 
   for (UINT button : {static_cast<UINT>(WM_LBUTTONDOWN), static_cast<UINT>(WM_RBUTTONDOWN)}) {
-    PostMessageA(hidden, kTrayNotify, 1, button);
+    PostMessageA(s.hidden, kTrayNotify, 1, button);
     HWND menu = nullptr;
     const long menuMs = WaitFor([&] { return (menu = VisibleMenu()) != nullptr; }, 5000);
     Report(menu != nullptr, "a %s press on the icon opens the tray menu (after %ld ms)",
@@ -628,261 +667,314 @@ int main(int argc, char** argv) {
     const long closeMs = WaitFor([&] { return VisibleMenu() == nullptr; }, 5000);
     Report(closeMs >= 0, "Escape closes the tray menu");
   }
-  PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONUP);
-  Sleep(800);
-  Report(VisibleMenu() == nullptr, "releasing the button opens nothing");
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_LBUTTONUP);
+  Report(Settle(s) && VisibleMenu() == nullptr, "releasing the button opens nothing");
+}
 
-  // Pause from the menu: a program started now keeps its mask until observation resumes.
-  {
-    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
-    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
-    PostMessageA(VisibleMenu(), WM_CHAR, 'p', 0);
-    Report(WaitFor([&] { return VisibleMenu() == nullptr; }, 5000) >= 0, "the pause item closes the menu");
-    Process paused;
-    paused.Start("\"" + sleeper + "\" paused 300", work);
-    Sleep(3000);
-    Report(MaskOf(paused) == fullMask, "while paused a new program keeps its mask (0x%llx)",
-           static_cast<unsigned long long>(MaskOf(paused)));
-    PostMessageA(hidden, WM_COMMAND, kCmdPause, 0);
-    const long resumeMs = WaitFor([&] { return MaskOf(paused) == 1; }, 6000);
-    Report(resumeMs >= 0, "after resuming it gets mask 1 (after %ld ms)", resumeMs);
+// Pause from the menu: a program started now keeps its mask until observation resumes.
+void CheckPause(Session& s) {
+  OpenTrayMenu(s);
+  PostMessageA(VisibleMenu(), WM_CHAR, 'p', 0);
+  Report(WaitFor([&] { return VisibleMenu() == nullptr; }, 5000) >= 0, "the pause item closes the menu");
+  Process paused;
+  paused.Start("\"" + s.sleeper + "\" paused 300", s.work);
+  // Nothing outside shows a paused tick: the mask must hold for a few of them.
+  Report(Holds([&] { return MaskOf(paused) == s.fullMask; }, 3000), "while paused a new program keeps its mask (0x%llx)",
+         static_cast<unsigned long long>(MaskOf(paused)));
+  PostMessageA(s.hidden, WM_COMMAND, kCmdPause, 0);
+  const long resumeMs = WaitFor([&] { return MaskOf(paused) == 1; }, 6000);
+  Report(resumeMs >= 0, "after resuming it gets mask 1 (after %ld ms)", resumeMs);
+}
+
+// The delete submenu's first item asks about the first watch entry (answered No).
+void CheckDeleteSubmenu(Session& s) {
+  OpenTrayMenu(s);
+  PostMessageA(VisibleMenu(), WM_CHAR, s.texts.deleteKey, 0);
+  WaitFor([] { return VisibleMenuCount() >= 2; }, 5000);
+  PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
+  HWND box = nullptr;
+  WaitFor([&] { return (box = FindTopWindow(s.mavrin.Id(), "#32770", "mavrin", true)) != nullptr; }, 5000);
+  const std::string question = box != nullptr ? Text(GetDlgItem(box, 0xFFFF)) : std::string();
+  Report(box != nullptr && question.find("\n  " + s.watched) != std::string::npos,
+         "the delete submenu's first item asks about the watch entry (\"%s\")", question.c_str());
+  Report(question.rfind(s.texts.deleteQuestion, 0) == 0 && (!g_english || Ascii(question)),
+         "the question is the program's in its language");
+  if (box != nullptr) {
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    WaitFor([&] { return !IsWindow(box); }, 5000);
   }
+  CloseMenus();
+}
 
-  // The menu's items come from live data: the delete submenu's first item asks about the first
-  // watch entry (answered No), the process submenu's first item opens the quick change for a
-  // listed process.
-  {
-    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
-    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
-    PostMessageA(VisibleMenu(), WM_CHAR, texts.deleteKey, 0);
-    Sleep(500);
-    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
-    HWND box = nullptr;
-    WaitFor([&] { return (box = FindTopWindow(mavrin.Id(), "#32770", "mavrin", true)) != nullptr; }, 5000);
-    const std::string question = box != nullptr ? Text(GetDlgItem(box, 0xFFFF)) : std::string();
-    Report(box != nullptr && question.find("\n  " + watched) != std::string::npos,
-           "the delete submenu's first item asks about the watch entry (\"%s\")", question.c_str());
-    Report(question.rfind(texts.deleteQuestion, 0) == 0 && (!g_english || Ascii(question)),
-           "the question is the program's in its language");
-    if (box != nullptr) {
-      PostMessageA(box, WM_COMMAND, IDNO, 0);
-      WaitFor([&] { return !IsWindow(box); }, 5000);
-    }
-    while (HWND open = VisibleMenu()) {
-      PostMessageA(open, WM_KEYDOWN, VK_ESCAPE, 0);
-      Sleep(300);
-    }
-
-    PostMessageA(hidden, kTrayNotify, 1, WM_RBUTTONDOWN);
-    WaitFor([&] { return VisibleMenu() != nullptr; }, 5000);
-    // The quick-change item opens with its window submenu selected: down to the processes, open.
-    PostMessageA(VisibleMenu(), WM_CHAR, texts.quickChangeKey, 0);
-    Sleep(500);
-    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_DOWN, 0);
-    Sleep(300);
-    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RIGHT, 0);
-    Sleep(500);
-    PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
-    // The change-assignment dialog: the one with the target edit.
-    struct Search {
-      DWORD pid;
-      HWND found;
-    } search{mavrin.Id(), nullptr};
-    HWND change = nullptr;
-    WaitFor(
-        [&] {
-          search.found = nullptr;
-          EnumWindows(
-              [](HWND w, LPARAM c) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(c);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid != s->pid || !IsWindowVisible(w) || GetDlgItem(w, 1016) == nullptr) return TRUE;
-                s->found = w;
-                return FALSE;
+// Every window of the program, with its controls, for a check that did not find its dialog.
+void ListVisibleWindows() {
+  EnumWindows(
+      [](HWND w, LPARAM) -> BOOL {
+        if (IsWindowVisible(w)) {
+          Info("visible: class \"%s\" caption \"%s\"", ClassOf(w).c_str(), Text(w).c_str());
+          EnumChildWindows(
+              w,
+              [](HWND child, LPARAM) -> BOOL {
+                Info("  child: class \"%s\" id %d text \"%s\"", ClassOf(child).c_str(), GetDlgCtrlID(child),
+                     Text(child).c_str());
+                return TRUE;
               },
-              reinterpret_cast<LPARAM>(&search));
-          return (change = search.found) != nullptr;
-        },
-        5000);
-    // An edit keeps its text to itself: another process asks for it with WM_GETTEXT.
-    std::string shown;
-    if (change != nullptr) {
-      char buffer[2048] = {};
-      SendMessageA(GetDlgItem(change, 1016), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-      shown = buffer;
-    }
-    // "name (path)": the path is lower-cased and ends with the name as the system reported it.
-    const std::size_t paren = shown.find(" (");
-    const std::string name = paren != std::string::npos ? shown.substr(0, paren) : std::string();
-    const std::string path =
-        paren != std::string::npos && shown.size() > paren + 3 ? shown.substr(paren + 2, shown.size() - paren - 3) : "";
-    if (change == nullptr || shown.empty()) {
-      EnumWindows(
-          [](HWND w, LPARAM) -> BOOL {
-            if (IsWindowVisible(w)) {
-              Info("visible: class \"%s\" caption \"%s\"", ClassOf(w).c_str(), Text(w).c_str());
-              EnumChildWindows(
-                  w,
-                  [](HWND child, LPARAM) -> BOOL {
-                    Info("  child: class \"%s\" id %d text \"%s\"", ClassOf(child).c_str(), GetDlgCtrlID(child),
-                         Text(child).c_str());
-                    return TRUE;
-                  },
-                  0);
-            }
-            return TRUE;
-          },
-          0);
-    }
-    if (change != nullptr) {
-      const std::string cancel = Text(GetDlgItem(change, IDCANCEL));
-      Report(cancel == (g_english ? "Cancel" : "キャンセル"), "the quick change's Cancel button reads \"%s\"", cancel.c_str());
-    }
-    Report(change != nullptr && !name.empty() && shown.back() == ')' && path == Lower(path) &&
-               path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), Lower(name)) == 0,
-           "the process submenu's first item opens the quick change for that process (\"%s\")", shown.c_str());
-    if (change != nullptr) {
-      PostMessageA(change, WM_COMMAND, IDCANCEL, 0);
-      WaitFor([&] { return !IsWindow(change); }, 5000);
-    }
-    while (HWND open = VisibleMenu()) {
-      PostMessageA(open, WM_KEYDOWN, VK_ESCAPE, 0);
-      Sleep(300);
-    }
-  }
+              0);
+        }
+        return TRUE;
+      },
+      0);
+}
 
-  // About, twice: the second request while it is open does nothing.
-  PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
+// The process submenu's first item opens the quick change for a listed process.
+void CheckQuickChangeSubmenu(Session& s) {
+  OpenTrayMenu(s);
+  // The quick-change item opens with its window submenu selected: down to the processes, open.
+  PostMessageA(VisibleMenu(), WM_CHAR, s.texts.quickChangeKey, 0);
+  WaitFor([] { return VisibleMenuCount() >= 2; }, 5000);
+  PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RIGHT, 0);
+  WaitFor([] { return VisibleMenuCount() >= 3; }, 5000);
+  PostMessageA(VisibleMenu(), WM_KEYDOWN, VK_RETURN, 0);
+  // The change-assignment dialog: the one with the target edit.
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search{s.mavrin.Id(), nullptr};
+  HWND change = nullptr;
+  WaitFor(
+      [&] {
+        search.found = nullptr;
+        EnumWindows(
+            [](HWND w, LPARAM c) -> BOOL {
+              auto* found = reinterpret_cast<Search*>(c);
+              DWORD pid = 0;
+              GetWindowThreadProcessId(w, &pid);
+              if (pid != found->pid || !IsWindowVisible(w) || GetDlgItem(w, 1016) == nullptr) return TRUE;
+              found->found = w;
+              return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return (change = search.found) != nullptr;
+      },
+      5000);
+  // An edit keeps its text to itself: another process asks for it with WM_GETTEXT.
+  std::string shown;
+  if (change != nullptr) {
+    char buffer[2048] = {};
+    SendMessageA(GetDlgItem(change, 1016), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+    shown = buffer;
+  }
+  // "name (path)": the path is lower-cased and ends with the name as the system reported it.
+  const std::size_t paren = shown.find(" (");
+  const std::string name = paren != std::string::npos ? shown.substr(0, paren) : std::string();
+  const std::string path =
+      paren != std::string::npos && shown.size() > paren + 3 ? shown.substr(paren + 2, shown.size() - paren - 3) : "";
+  if (change == nullptr || shown.empty()) ListVisibleWindows();
+  if (change != nullptr) {
+    const std::string cancel = Text(GetDlgItem(change, IDCANCEL));
+    Report(cancel == (g_english ? "Cancel" : "キャンセル"), "the quick change's Cancel button reads \"%s\"", cancel.c_str());
+  }
+  Report(change != nullptr && !name.empty() && shown.back() == ')' && path == Lower(path) &&
+             path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), Lower(name)) == 0,
+         "the process submenu's first item opens the quick change for that process (\"%s\")", shown.c_str());
+  if (change != nullptr) {
+    PostMessageA(change, WM_COMMAND, IDCANCEL, 0);
+    WaitFor([&] { return !IsWindow(change); }, 5000);
+  }
+  CloseMenus();
+}
+
+// About, twice: the second request while it is open does nothing.
+void CheckAbout(Session& s) {
+  PostMessageA(s.hidden, WM_COMMAND, kCmdAbout, 0);
   HWND about = nullptr;
-  WaitFor([&] { return (about = FindTopWindow(mavrin.Id(), "#32770", texts.aboutCaption, true)) != nullptr; }, 5000);
+  WaitFor([&] { return (about = FindTopWindow(s.mavrin.Id(), "#32770", s.texts.aboutCaption, true)) != nullptr; }, 5000);
   Report(about != nullptr, "About opens");
-  if (about != nullptr) {
-    const std::string version = Text(GetDlgItem(about, kAboutVersion));
-    Report(version == "Version 1.0.1", "About shows \"%s\"", version.c_str());
-    if (g_english) {
-      const std::string left = JapaneseLeftIn(about);
-      Report(left.empty(), "nothing in About is Japanese%s%s", left.empty() ? "" : ": ", left.c_str());
-    }
-    Capture(about, "about");
-    PostMessageA(hidden, WM_COMMAND, kCmdAbout, 0);
-    Sleep(1000);
-    int count = 0;
-    EnumWindows(
-        [](HWND w, LPARAM c) -> BOOL {
-          if (ClassOf(w) == "#32770" && Text(w) == g_language->aboutCaption && IsWindowVisible(w)) {
-            ++*reinterpret_cast<int*>(c);
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    Report(count == 1, "a second About request while it is open does nothing (%d open)", count);
-    PostMessageA(about, WM_COMMAND, IDOK, 0);
-    Report(WaitFor([&] { return !IsWindow(about); }, 5000) >= 0, "OK closes About");
+  if (about == nullptr) return;
+  const std::string version = Text(GetDlgItem(about, kAboutVersion));
+  Report(version == "Version 1.0.1", "About shows \"%s\"", version.c_str());
+  if (g_english) {
+    const std::string left = JapaneseLeftIn(about);
+    Report(left.empty(), "nothing in About is Japanese%s%s", left.empty() ? "" : ": ", left.c_str());
   }
+  Capture(about, "about");
+  PostMessageA(s.hidden, WM_COMMAND, kCmdAbout, 0);
+  Settle(s);
+  int count = 0;
+  EnumWindows(
+      [](HWND w, LPARAM c) -> BOOL {
+        if (ClassOf(w) == "#32770" && Text(w) == g_language->aboutCaption && IsWindowVisible(w)) {
+          ++*reinterpret_cast<int*>(c);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  Report(count == 1, "a second About request while it is open does nothing (%d open)", count);
+  PostMessageA(about, WM_COMMAND, IDOK, 0);
+  Report(WaitFor([&] { return !IsWindow(about); }, 5000) >= 0, "OK closes About");
+}
 
-  // ---- 4. The settings dialog ----
-  PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+// The management dialog, opened from the settings dialog, lists the one watch entry.
+void CheckManagementDialog(Session& s, HWND settings) {
+  PostMessageA(settings, WM_COMMAND, MAKEWPARAM(kManage, BN_CLICKED), 0);
+  HWND manage = nullptr;
+  WaitFor([&] { return (manage = FindTopWindow(s.mavrin.Id(), "#32770", s.texts.manageCaption, true)) != nullptr; },
+          5000);
+  Report(manage != nullptr, "the management dialog opens");
+  if (manage == nullptr) return;
+  HWND list = GetDlgItem(manage, kWatchList);
+  const std::string entry = ListCount(list) > 0 ? ListText(s.mavrin.Handle(), list, 0, 0) : std::string();
+  Capture(manage, "management");
+  const std::string add = Text(GetDlgItem(manage, kManageNew));
+  const std::string left = g_english ? JapaneseLeftIn(manage) : std::string();
+  Report(add == s.texts.newButton && left.empty(), "the management dialog speaks %s (\"%s\")%s%s",
+         g_english ? "English" : "Japanese", add.c_str(), left.empty() ? "" : ", not: ", left.c_str());
+  Report(ListCount(list) == 1 && entry == s.watched, "it lists the watch entry (%d rows, \"%s\")", ListCount(list),
+         entry.c_str());
+  PostMessageA(manage, WM_COMMAND, IDCANCEL, 0);
+  Report(WaitFor([&] { return !IsWindow(manage); }, 5000) >= 0, "the management dialog closes");
+}
+
+// The settings dialog: its lists, its language, a box that changes a program's mask at once, and
+// the program it changed left alone afterwards.
+void CheckSettingsDialog(Session& s) {
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_LBUTTONDBLCLK);
   HWND settings = nullptr;
   WaitFor(
       [&] {
-        settings = FindTopWindow(mavrin.Id(), "#32770", "Mavrin", true);
-        return settings != nullptr && settings != hidden;
+        settings = FindTopWindow(s.mavrin.Id(), "#32770", "Mavrin", true);
+        return settings != nullptr && settings != s.hidden;
       },
       8000);
-  Report(settings != nullptr && settings != hidden, "a double-click opens the settings dialog");
-  if (settings != nullptr && settings != hidden) {
-    HWND windows = GetDlgItem(settings, kWindowList);
-    HWND processes = GetDlgItem(settings, kProcessList);
-    Report(ListCount(windows) > 0 && ListCount(processes) > 0, "both lists are filled (%d windows, %d processes)",
-           ListCount(windows), ListCount(processes));
-    int row = -1;
-    for (int i = 0; i < ListCount(processes) && row < 0; ++i) {
-      if (ListText(mavrin.Handle(), processes, i, 0).find("mavrin_test_sleeper.exe") != std::string::npos) row = i;
-    }
-    Report(row >= 0, "the watched program is in the process list (row %d)", row);
-    Capture(settings, "settings");
-    {
-      const std::string update = Text(GetDlgItem(settings, kUpdateList));
-      const std::string close = Text(GetDlgItem(settings, IDCANCEL));
-      Report(update == texts.updateButton && close == texts.closeButton, "the settings dialog speaks %s (\"%s\", \"%s\")",
-             g_english ? "English" : "Japanese", update.c_str(), close.c_str());
-      if (g_english) {
-        const std::string left = JapaneseLeftIn(settings);
-        Report(left.empty(), "nothing in the settings dialog is Japanese%s%s", left.empty() ? "" : ": ", left.c_str());
-      }
-    }
-    // A click on the icon while the dialog is open raises the dialog and opens no menu.
-    PostMessageA(hidden, kTrayNotify, 1, WM_LBUTTONDOWN);
-    Sleep(1000);
-    Report(VisibleMenu() == nullptr, "a click on the icon with the dialog open opens no menu");
-    if (row >= 0) {
-      // The selected row's process is the first of its name: find which of ours it is by its mask
-      // after the click.
-      SelectListRow(mavrin.Handle(), processes, row);
-      Sleep(500);
-      HWND cpu0 = GetDlgItem(settings, kCpu0);
-      HWND cpu1 = GetDlgItem(settings, kCpu1);
-      Report(SendMessageA(cpu0, BM_GETCHECK, 0, 0) == BST_CHECKED && SendMessageA(cpu1, BM_GETCHECK, 0, 0) == BST_UNCHECKED,
-             "the boxes show the selected program's mask 1");
-      PostMessageA(cpu1, BM_CLICK, 0, 0);
-      Process* changed = nullptr;
-      const long boxMs = WaitFor(
-          [&] {
-            if (MaskOf(before) == 3) changed = &before;
-            if (MaskOf(after) == 3) changed = &after;
-            return changed != nullptr;
-          },
-          5000);
-      Report(boxMs >= 0, "a click on the CPU 1 box gives the program mask 3 (after %ld ms)", boxMs);
-      // The management dialog lists the one watch entry.
-      PostMessageA(settings, WM_COMMAND, MAKEWPARAM(kManage, BN_CLICKED), 0);
-      HWND manage = nullptr;
-      WaitFor([&] { return (manage = FindTopWindow(mavrin.Id(), "#32770", texts.manageCaption, true)) != nullptr; }, 5000);
-      Report(manage != nullptr, "the management dialog opens");
-      if (manage != nullptr) {
-        HWND list = GetDlgItem(manage, kWatchList);
-        const std::string entry = ListCount(list) > 0 ? ListText(mavrin.Handle(), list, 0, 0) : std::string();
-        Capture(manage, "management");
-        const std::string add = Text(GetDlgItem(manage, kManageNew));
-        const std::string left = g_english ? JapaneseLeftIn(manage) : std::string();
-        Report(add == texts.newButton && left.empty(), "the management dialog speaks %s (\"%s\")%s%s",
-               g_english ? "English" : "Japanese", add.c_str(), left.empty() ? "" : ", not: ", left.c_str());
-        Report(ListCount(list) == 1 && entry == watched, "it lists the watch entry (%d rows, \"%s\")", ListCount(list),
-               entry.c_str());
-        PostMessageA(manage, WM_COMMAND, IDCANCEL, 0);
-        Report(WaitFor([&] { return !IsWindow(manage); }, 5000) >= 0, "the management dialog closes");
-      }
-      PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
-      Report(WaitFor([&] { return !IsWindow(settings); }, 5000) >= 0, "the settings dialog closes");
-      if (changed != nullptr) {
-        Sleep(3000);
-        Report(MaskOf(*changed) == 3, "the hand-changed program is left alone by observation (mask 0x%llx)",
-               static_cast<unsigned long long>(MaskOf(*changed)));
-      }
-    } else {
-      PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
-    }
+  Report(settings != nullptr && settings != s.hidden, "a double-click opens the settings dialog");
+  if (settings == nullptr || settings == s.hidden) return;
+  HWND windows = GetDlgItem(settings, kWindowList);
+  HWND processes = GetDlgItem(settings, kProcessList);
+  Report(ListCount(windows) > 0 && ListCount(processes) > 0, "both lists are filled (%d windows, %d processes)",
+         ListCount(windows), ListCount(processes));
+  int row = -1;
+  for (int i = 0; i < ListCount(processes) && row < 0; ++i) {
+    if (ListText(s.mavrin.Handle(), processes, i, 0).find("mavrin_test_sleeper.exe") != std::string::npos) row = i;
   }
-
-  // ---- 5. Exit ----
-  PostMessageA(hidden, WM_COMMAND, kCmdExit, 0);
-  DWORD code = 1234;
-  Report(mavrin.WaitExit(15000, code), "Exit ends the program");
-  Report(!IsWindow(hidden), "its window is gone");
-  Report(WaitFor([&] { return TrayIconCount(tray) == 0; }, 5000) >= 0, "the icon is gone from the notification area");
+  Report(row >= 0, "the watched program is in the process list (row %d)", row);
+  Capture(settings, "settings");
   {
-    const std::string saved = ReadFile(ini);
-    std::string expected = "[MAV_RIN]\r\n001_process_path=" + watched + "\r\n001_affinity_mask=1\r\n";
-    for (int n = 2; n <= 100; ++n) {
-      char slot[8];
-      std::snprintf(slot, sizeof slot, "%03d", n);
-      expected += std::string(slot) + "_process_path=\r\n" + slot + "_affinity_mask=0\r\n";
+    const std::string update = Text(GetDlgItem(settings, kUpdateList));
+    const std::string close = Text(GetDlgItem(settings, IDCANCEL));
+    Report(update == s.texts.updateButton && close == s.texts.closeButton, "the settings dialog speaks %s (\"%s\", \"%s\")",
+           g_english ? "English" : "Japanese", update.c_str(), close.c_str());
+    if (g_english) {
+      const std::string left = JapaneseLeftIn(settings);
+      Report(left.empty(), "nothing in the settings dialog is Japanese%s%s", left.empty() ? "" : ": ", left.c_str());
     }
-    Report(saved == expected, "mavrin.ini holds the exact keys and values (%zu bytes, expected %zu)", saved.size(),
-           expected.size());
-    if (saved != expected) std::printf("---- mavrin.ini ----\n%s\n----\n", saved.c_str());
-    Report(!FileExists(ini + ".new"), "no working copy of the settings file is left");
   }
+  // A click on the icon while the dialog is open raises the dialog and opens no menu.
+  PostMessageA(s.hidden, kTrayNotify, 1, WM_LBUTTONDOWN);
+  Report(Settle(s) && VisibleMenu() == nullptr, "a click on the icon with the dialog open opens no menu");
+  if (row < 0) {
+    PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  // The selected row's process is the first of its name: find which of ours it is by its mask
+  // after the click.
+  SelectListRow(s.mavrin.Handle(), processes, row);
+  HWND cpu0 = GetDlgItem(settings, kCpu0);
+  HWND cpu1 = GetDlgItem(settings, kCpu1);
+  Report(WaitFor(
+             [&] {
+               return SendMessageA(cpu0, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+                      SendMessageA(cpu1, BM_GETCHECK, 0, 0) == BST_UNCHECKED;
+             },
+             5000) >= 0,
+         "the boxes show the selected program's mask 1");
+  PostMessageA(cpu1, BM_CLICK, 0, 0);
+  Process* changed = nullptr;
+  const long boxMs = WaitFor(
+      [&] {
+        if (MaskOf(s.before) == 3) changed = &s.before;
+        if (MaskOf(s.after) == 3) changed = &s.after;
+        return changed != nullptr;
+      },
+      5000);
+  Report(boxMs >= 0, "a click on the CPU 1 box gives the program mask 3 (after %ld ms)", boxMs);
+  CheckManagementDialog(s, settings);
+  PostMessageA(settings, WM_COMMAND, IDCANCEL, 0);
+  Report(WaitFor([&] { return !IsWindow(settings); }, 5000) >= 0, "the settings dialog closes");
+  if (changed != nullptr) {
+    WaitForTick(s);
+    Report(MaskOf(*changed) == 3, "the hand-changed program is left alone by observation (mask 0x%llx)",
+           static_cast<unsigned long long>(MaskOf(*changed)));
+  }
+}
+
+// Exit: the window and the icon go, and the settings file holds exactly the list.
+void CheckExit(Session& s) {
+  PostMessageA(s.hidden, WM_COMMAND, kCmdExit, 0);
+  DWORD code = 1234;
+  Report(s.mavrin.WaitExit(15000, code), "Exit ends the program");
+  Report(!IsWindow(s.hidden), "its window is gone");
+  Report(WaitFor([&] { return TrayIconCount(s.tray) == 0; }, 5000) >= 0, "the icon is gone from the notification area");
+  const std::string saved = ReadFile(s.ini);
+  std::string expected = "[MAV_RIN]\r\n001_process_path=" + s.watched + "\r\n001_affinity_mask=1\r\n";
+  for (int n = 2; n <= 100; ++n) {
+    char slot[8];
+    std::snprintf(slot, sizeof slot, "%03d", n);
+    expected += std::string(slot) + "_process_path=\r\n" + slot + "_affinity_mask=0\r\n";
+  }
+  Report(saved == expected, "mavrin.ini holds the exact keys and values (%zu bytes, expected %zu)", saved.size(),
+         expected.size());
+  if (saved != expected) std::printf("---- mavrin.ini ----\n%s\n----\n", saved.c_str());
+  Report(!FileExists(s.ini + ".new"), "no working copy of the settings file is left");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if ((argc != 4 && argc != 5) || (std::strcmp(argv[3], "ja") != 0 && std::strcmp(argv[3], "en") != 0)) {
+    std::fputs("usage: mavrin_test_driver <mavrin.exe> <work folder> <ja|en> [<screenshot folder>]\n", stderr);
+    return 100;
+  }
+  g_english = std::strcmp(argv[3], "en") == 0;
+  g_language = g_english ? &kEnglish : &kJapanese;
+  if (argc == 5) g_screenshots = argv[4];
+  Session s(*g_language);
+  s.mavrinExe = argv[1];
+  s.work = argv[2];
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  s.sleeper = self;
+  s.sleeper = s.sleeper.substr(0, s.sleeper.find_last_of('\\') + 1) + "mavrin_test_sleeper.exe";
+  s.ini = s.work + "\\mavrin.ini";
+  s.log = s.work + "\\mavrin.log";
+  s.watched = Lower(s.sleeper);
+  Info("code page %u, interface language 0x%04x, expecting %s; sleeper %s", GetACP(), GetUserDefaultUILanguage(),
+       g_english ? "English" : "Japanese", s.sleeper.c_str());
+
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  if (si.dwNumberOfProcessors < 2) {
+    std::puts("skip: one processor only; no mask could differ from the default");
+    return 0;
+  }
+  s.fullMask = (si.dwNumberOfProcessors >= 64) ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << si.dwNumberOfProcessors) - 1);
+
+  // The settings file names the watched program in capitals; the program must match it lower-cased.
+  {
+    std::ofstream out(s.ini, std::ios::binary);
+    out << "[MAV_RIN]\r\n001_process_path=" << Upper(s.sleeper) << "\r\n001_affinity_mask=1\r\n";
+  }
+  DeleteFileA(s.log.c_str());
+
+  if (!CheckStartUp(s)) return g_failures;
+  CheckSecondInstance(s);
+  CheckObservation(s);
+  CheckTrayIcon(s);
+  CheckPause(s);
+  CheckDeleteSubmenu(s);
+  CheckQuickChangeSubmenu(s);
+  CheckAbout(s);
+  CheckSettingsDialog(s);
+  CheckExit(s);
   return g_failures;
 }
