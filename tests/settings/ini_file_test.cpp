@@ -454,15 +454,30 @@ TEST_F(CommitFailureTest, KilledWhileCommittingLeavesAWholeFile) {
   std::mt19937 random(7);
   bool sawNew = false;
   for (int round = 0; round < 40 && !(sawNew && round >= 12); ++round) {
+    // The child tells when its first commit is done, so that on a loaded machine the kill still
+    // lands among commits rather than before the child got to run at all.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      close(ready[0]);
       IniFile file(path());
       for (unsigned i = 0;; ++i) {
         if (!file.Write("MAV_RIN", "k", (i % 2 ? valueA : valueB).c_str())) _exit(3);
+        if (i == 0) close(ready[1]);
       }
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 30000));
+    close(ready[1]);
+    char none = 0;
+    const ssize_t got = read(ready[0], &none, 1);  // 0 once the child closed its end
+    close(ready[0]);
+    if (got != 0) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      FAIL() << "the committing child did not start";
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
