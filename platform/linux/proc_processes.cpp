@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/linux/proc_reading.h"
+
 namespace platform {
 
 namespace {
@@ -22,58 +24,6 @@ constexpr std::size_t kDeletedSuffixLength = sizeof(kDeletedSuffix) - 1;
 constexpr auto kSnapshotPathLifetime = std::chrono::seconds(1);
 constexpr auto kOnlineMaskLifetime = std::chrono::seconds(1);
 
-bool ParseProcessId(const char* name, ProcessId& pid) {
-  if (*name == '\0') return false;
-  std::uint64_t value = 0;
-  for (const char* p = name; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    value = value * 10 + static_cast<unsigned>(*p - '0');
-    if (value > 0xFFFFFFFFu) return false;
-  }
-  pid = static_cast<ProcessId>(value);
-  return pid != 0;
-}
-
-// readlinkat into a string of whatever length the link has; false when it cannot be read.
-bool ReadLink(int dirFd, const char* name, std::string& out) {
-  char small[512];
-  ssize_t n = readlinkat(dirFd, name, small, sizeof(small));
-  if (n < 0) return false;
-  if (static_cast<std::size_t>(n) < sizeof(small)) {
-    out.assign(small, static_cast<std::size_t>(n));
-    return true;
-  }
-  for (std::size_t size = 4096; size <= (std::size_t{1} << 20); size *= 4) {
-    out.resize(size);
-    n = readlinkat(dirFd, name, out.data(), size);
-    if (n < 0) return false;
-    if (static_cast<std::size_t>(n) < size) {
-      out.resize(static_cast<std::size_t>(n));
-      return true;
-    }
-  }
-  return false;
-}
-
-// Calls visit(tid, taskFd) for each thread listed in the task directory `task` below dirFd, until
-// visit returns false. False when the directory cannot be read (the process has ended).
-template <class Visit>
-bool ForEachThread(int dirFd, const char* task, Visit visit) {
-  const int taskFd = openat(dirFd, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (taskFd < 0) return false;
-  DIR* dir = fdopendir(taskFd);
-  if (dir == nullptr) {
-    close(taskFd);
-    return false;
-  }
-  while (const dirent* entry = readdir(dir)) {
-    ProcessId tid = 0;
-    if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), dirfd(dir))) break;
-  }
-  closedir(dir);
-  return true;
-}
-
 // Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
 bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   tids.clear();
@@ -82,26 +32,6 @@ bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
     return true;
   });
   return !tids.empty();
-}
-
-// The executable link of a process whose main thread has ended (pthread_exit in main): its own
-// link reads as nothing, but every live thread's does. `tid` is the thread it came from. Only a
-// process with more threads than its ended leader is looked into, which no kernel thread is.
-bool ReadExeOfLiveThread(int procFd, ProcessId pid, std::string& link, pid_t& tid) {
-  char task[32];
-  std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
-  struct stat st {};
-  // The task directory has a link for each thread besides its own two.
-  if (fstatat(procFd, task, &st, 0) != 0 || st.st_nlink <= 3) return false;
-  bool found = false;
-  ForEachThread(procFd, task, [&](pid_t thread, int taskFd) {
-    char exe[32];
-    std::snprintf(exe, sizeof(exe), "%d/exe", thread);
-    found = static_cast<ProcessId>(thread) != pid && ReadLink(taskFd, exe, link) && !link.empty();
-    if (found) tid = thread;
-    return !found;
-  });
-  return found;
 }
 
 // The /proc/PID directory of one process, open for as long as the object lives.
@@ -190,31 +120,14 @@ bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
     close(listFd);
     return false;
   }
-  std::string link;
-  char exeName[32];
+  std::string path;
   while (const dirent* entry = readdir(dir)) {
     ProcessId pid = 0;
     if (!ParseProcessId(entry->d_name, pid)) continue;
-    std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
     // Kernel threads have no executable, other users' processes cannot be read: left out.
     pid_t liveThread = 0;
-    if (!ReadLink(procFd_, exeName, link) || link.empty()) {
-      if (errno != ENOENT || !ReadExeOfLiveThread(procFd_, pid, link, liveThread)) continue;
-      liveThreads_.emplace(pid, liveThread);
-    }
-    std::string path;
-    if (link.size() > kDeletedSuffixLength &&
-        link.compare(link.size() - kDeletedSuffixLength, kDeletedSuffixLength, kDeletedSuffix) == 0) {
-      char procExe[64];
-      if (liveThread != 0) {
-        std::snprintf(procExe, sizeof(procExe), "/proc/%u/task/%d/exe", static_cast<unsigned>(pid), liveThread);
-      } else {
-        std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
-      }
-      path = ExePathFromLink(link, procExe);
-    } else {
-      path = link;
-    }
+    if (!ReadExecutablePath(procFd_, pid, path, liveThread)) continue;
+    if (liveThread != 0) liveThreads_.emplace(pid, liveThread);
     ProcessEntry& processEntry = out.emplace_back();
     processEntry.th32ProcessID = pid;
     std::size_t slash = path.rfind('/');
@@ -424,18 +337,10 @@ std::string ProcProcesses::GetProcessImagePath(ProcessHandle handle) {
                                [](const auto& item, ProcessId p) { return item.first < p; });
     if (it != snapshotPaths_.end() && it->first == pid) return it->second;
   }
-  char exeName[32];
-  std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
-  std::string link;
-  if (procFd_ < 0) return {};
-  char procExe[64];
-  std::snprintf(procExe, sizeof(procExe), "/proc/%u/exe", static_cast<unsigned>(pid));
-  if (!ReadLink(procFd_, exeName, link) || link.empty()) {
-    pid_t liveThread = 0;
-    if (errno != ENOENT || !ReadExeOfLiveThread(procFd_, pid, link, liveThread)) return {};
-    std::snprintf(procExe, sizeof(procExe), "/proc/%u/task/%d/exe", static_cast<unsigned>(pid), liveThread);
-  }
-  return ExePathFromLink(link, procExe);
+  std::string path;
+  pid_t liveThread = 0;
+  if (procFd_ < 0 || !ReadExecutablePath(procFd_, pid, path, liveThread)) return {};
+  return path;
 }
 
 std::uint32_t ProcProcesses::GetProcessorCount() {

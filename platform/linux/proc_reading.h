@@ -1,0 +1,46 @@
+#pragma once
+// Reading procfs, shared by the process layer and the process table: ids, links, the threads of a
+// process, a process's executable path.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// A directory name that is a process or thread id (decimal, 1 to 2^32-1).
+bool ParseProcessId(const char* name, ProcessId& pid);
+
+// readlinkat into a string of whatever length the link has; false when it cannot be read.
+bool ReadLink(int dirFd, const char* name, std::string& out);
+
+// Calls visit(tid, taskFd) for each thread listed in the task directory `task` below dirFd, until
+// visit returns false. False when the directory cannot be read (the process has ended).
+template <class Visit>
+bool ForEachThread(int dirFd, const char* task, Visit visit) {
+  const int taskFd = openat(dirFd, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (taskFd < 0) return false;
+  DIR* dir = fdopendir(taskFd);
+  if (dir == nullptr) {
+    close(taskFd);
+    return false;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId tid = 0;
+    if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), dirfd(dir))) break;
+  }
+  closedir(dir);
+  return true;
+}
+
+// The executable path of process pid, read below procFd (the /proc directory): its exe link, or for
+// a process whose main thread has ended (its own link then reads as nothing) a live thread's, whose
+// id goes into liveThread (0 otherwise). The kernel's " (deleted)" marker of a removed file is taken
+// off. False when it cannot be read: kernel threads, other users' processes, a process that ended.
+bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread);
+
+}  // namespace platform
