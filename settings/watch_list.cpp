@@ -1,6 +1,7 @@
 #include "settings/watch_list.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include "base/text.h"
@@ -17,13 +18,21 @@ void WatchList::Unindex(std::size_t index) {
   }
 }
 
+void WatchList::Changed() {
+  // Counted over every list, so that no two states of any lists share a number.
+  static std::atomic<std::uint64_t> counter{0};
+  revision_ = ++counter;
+}
+
 void WatchList::Append(const WatchEntry& entry) {
+  Changed();
   entries_.push_back(entry);
   byPath_.emplace(HashOf(entry.exePath), entries_.size() - 1);
 }
 
 bool WatchList::Replace(std::size_t index, const WatchEntry& entry) {
   if (index >= entries_.size()) return false;
+  Changed();
   Unindex(index);
   entries_[index] = entry;
   byPath_.emplace(HashOf(entry.exePath), index);
@@ -32,6 +41,7 @@ bool WatchList::Replace(std::size_t index, const WatchEntry& entry) {
 
 bool WatchList::Remove(std::size_t index) {
   if (index >= entries_.size()) return false;
+  Changed();
   Unindex(index);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
   for (auto& [hash, at] : byPath_) {
@@ -41,6 +51,7 @@ bool WatchList::Remove(std::size_t index) {
 }
 
 void WatchList::Clear() {
+  Changed();
   std::vector<WatchEntry>().swap(entries_);
   std::unordered_multimap<std::size_t, std::size_t>().swap(byPath_);
 }

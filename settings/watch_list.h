@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -41,6 +42,10 @@ class WatchList {
   // applied: process paths come lower-cased already). One hash lookup.
   void FindAll(std::string_view path, std::vector<std::size_t>& indexes) const;
 
+  // Changes with every change of the list and only then (a copy has its original's): who follows
+  // the list compares it instead of the entries.
+  std::uint64_t Revision() const { return revision_; }
+
   std::vector<WatchEntry>::const_iterator begin() const { return entries_.begin(); }
   std::vector<WatchEntry>::const_iterator end() const { return entries_.end(); }
 
@@ -49,8 +54,10 @@ class WatchList {
  private:
   static std::size_t HashOf(std::string_view path);
   void Unindex(std::size_t index);
+  void Changed();
 
   std::vector<WatchEntry> entries_;
   // Hash of a path -> index of an entry with that path (equal hashes may stand for other paths).
   std::unordered_multimap<std::size_t, std::size_t> byPath_;
+  std::uint64_t revision_ = 0;
 };
