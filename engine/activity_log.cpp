@@ -44,13 +44,16 @@ void ActivityLog::ForgetFailure(platform::ProcessId pid, const platform::Process
 }
 
 void ActivityLog::ForgetEndedProcesses(const std::vector<ProcessInfo>& processes) {
-  // Usually nothing or very little is remembered, so a scan per remembered failure is cheapest.
-  for (auto it = failures_.begin(); it != failures_.end();) {
-    const platform::ProcessId pid = std::get<0>(*it);
-    const std::string& path = std::get<1>(*it);
-    bool listed = std::any_of(processes.begin(), processes.end(), [&](const ProcessInfo& info) {
+  ForgetFailuresUnless([&processes](platform::ProcessId pid, const std::string& path) {
+    return std::any_of(processes.begin(), processes.end(), [&](const ProcessInfo& info) {
       return info.entry.th32ProcessID == pid && info.exePath == path;
     });
-    it = listed ? std::next(it) : failures_.erase(it);
+  });
+}
+
+void ActivityLog::ForgetFailuresUnless(const std::function<bool(platform::ProcessId, const std::string&)>& runs) {
+  // Usually nothing or very little is remembered, so a question per remembered failure is cheapest.
+  for (auto it = failures_.begin(); it != failures_.end();) {
+    it = runs(std::get<0>(*it), std::get<1>(*it)) ? std::next(it) : failures_.erase(it);
   }
 }

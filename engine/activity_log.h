@@ -4,6 +4,7 @@
 // move or delete it at any time. Only a regular file is written: whatever else stands in its place
 // (a FIFO, a device) is refused at once instead of stopping the program.
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -38,6 +39,8 @@ class ActivityLog {
   void ForgetFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath);
   // Drops the remembered failures of processes that are no longer listed.
   void ForgetEndedProcesses(const std::vector<ProcessInfo>& processes);
+  // Drops the remembered failures of every process for which runs(pid, exePath) is false.
+  void ForgetFailuresUnless(const std::function<bool(platform::ProcessId, const std::string&)>& runs);
   std::size_t RememberedFailureCount() const { return failures_.size(); }
 
   const std::string& Path() const { return path_; }

@@ -3,8 +3,10 @@
 // executable the entry's mask where it differs (for any of its threads), and log what happened: one
 // record per change, one per lasting refusal, none for a process that ended before it could be set.
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/activity_log.h"
 #include "engine/system_snapshot.h"
@@ -18,3 +20,29 @@ using QuickChangedPaths = std::set<std::string>;
 // records go to the log's own file and console stream.
 void RunObservationCycle(const WatchList& watchList, SystemSnapshot& snapshot, const QuickChangedPaths& quickChanged,
                          ActivityLog& log, std::FILE* out = stdout);
+
+namespace observation {
+
+// A process to compare with the watch list.
+struct Candidate {
+  platform::ProcessId pid = 0;
+  const std::string* exePath = nullptr;  // lower-cased
+};
+
+// What the comparison asks of each candidate (by its index).
+struct Questions {
+  // Whether every thread of the candidate runs with mask. Asked for each entry that names the
+  // candidate's path before anything is set, so every entry is compared with the process as it was.
+  std::function<bool(std::size_t candidate, AffinityMask mask)> hasMask;
+  // Asked right before the candidate's mask is set: whether it still is the process it was, running
+  // the same file. Empty: not asked.
+  std::function<bool(std::size_t candidate)> stillRuns;
+};
+
+// Gives every candidate the mask of each entry that names its path where it lacks it, entries in
+// list order and, within an entry, candidates in their order; entries in quickChanged are left alone
+// and, with noteQuickChanged, named on out. Logs as RunObservationCycle does.
+void Apply(const WatchList& watchList, const std::vector<Candidate>& candidates, const QuickChangedPaths& quickChanged,
+           ActivityLog& log, platform::ISystem& system, std::FILE* out, bool noteQuickChanged, const Questions& questions);
+
+}  // namespace observation
