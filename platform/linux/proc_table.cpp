@@ -1,0 +1,243 @@
+#include "platform/linux/proc_table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/linux/proc_reading.h"
+
+namespace platform {
+
+namespace {
+
+// A process forked shortly before a look may exec right after it; the second look catches it when
+// no exec event does (a file that cannot be watched, events merged into one).
+constexpr std::int64_t kSecondLookMs = 1000;
+// What kRecent reads again.
+constexpr std::int64_t kRecentMs = 1000;
+// An id is allocated a little before its process can be found by it: ids this close below the last
+// allocated one are looked at again when they show nothing.
+constexpr ProcessId kRecheckWindow = 16;
+// Probing an id costs about what listing one process costs: beyond a span of the table's size (and
+// this much), a listing is cheaper.
+constexpr std::size_t kProbeSlack = 256;
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Whether pid is a process (a thread group's leader) rather than a thread or nothing: a signal 0
+// that names it as both the group and the thread reaches only a leader. EPERM: a leader we may not
+// signal (another user's), which exists all the same.
+bool IsProcess(ProcessId pid) {
+  if (pid > 0x7FFFFFFFu) return false;
+  return syscall(SYS_tgkill, static_cast<pid_t>(pid), static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+ProcTable::ProcTable() {
+  procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // The last allocated id counts in this process's pid namespace: it tells of /proc only when /proc
+  // is of the same namespace, which /proc/self shows.
+  std::string self;
+  char own[16];
+  std::snprintf(own, sizeof own, "%d", static_cast<int>(getpid()));
+  if (procFd_ >= 0 && ReadLink(procFd_, "self", self) && self == own) {
+    lastPidFd_ = openat(procFd_, "sys/kernel/ns_last_pid", O_RDONLY | O_CLOEXEC);
+    ProcessId probe = 0;
+    if (lastPidFd_ >= 0 && !ReadLastPid(probe)) {
+      close(lastPidFd_);
+      lastPidFd_ = -1;
+    }
+  }
+}
+
+ProcTable::~ProcTable() {
+  if (lastPidFd_ >= 0) close(lastPidFd_);
+  if (procFd_ >= 0) close(procFd_);
+}
+
+bool ProcTable::ReadLastPid(ProcessId& pid) const {
+  char text[24];
+  const ssize_t n = pread(lastPidFd_, text, sizeof text - 1, 0);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || value > 0x7FFFFFFFul) return false;
+  pid = static_cast<ProcessId>(value);
+  return true;
+}
+
+void ProcTable::Update(Look look, TableChanges& changes) {
+  changes.started.clear();
+  changes.ended.clear();
+  if (procFd_ < 0) return;
+  const std::int64_t now = NowMs();
+  ProcessId last = 0;
+  const bool followed = lastPidFd_ >= 0 && ReadLastPid(last);
+  // A wrap, or a span so long that probing it would cost more than a listing.
+  const bool list = look == Look::kEverything || !followed || !haveLastPid_ || last < lastPid_ ||
+                    last - lastPid_ > known_.size() + kProbeSlack;
+  if (list) {
+    List(look == Look::kEverything, now, changes);
+    recheck_.clear();
+    if (followed) {
+      // Those the listing may have missed for being too new.
+      for (ProcessId pid = last > kRecheckWindow ? last - kRecheckWindow + 1 : 1; pid <= last; ++pid) {
+        if (known_.count(pid) == 0) recheck_.push_back(pid);
+      }
+    }
+  } else {
+    std::vector<ProcessId> again;
+    again.swap(recheck_);
+    for (ProcessId pid : again) {
+      if (pid <= lastPid_) Probe(pid, false, now, changes);
+    }
+    for (ProcessId pid = lastPid_ + 1; pid != 0 && pid <= last; ++pid) {
+      Probe(pid, last - pid < kRecheckWindow, now, changes);
+    }
+  }
+  if (followed) {
+    lastPid_ = last;
+    haveLastPid_ = true;
+  }
+
+  while (!secondLooks_.empty() && secondLooks_.front().first <= now) {
+    const ProcessId pid = secondLooks_.front().second;
+    secondLooks_.pop_front();
+    if (look != Look::kEverything) LookAgain(pid, now, changes);
+  }
+  while (!recent_.empty() && recent_.front().first <= now - kRecentMs) recent_.pop_front();
+  if (look == Look::kRecent) {
+    // A reused id adds to the end while this runs; that one was read just now.
+    const std::size_t count = recent_.size();
+    for (std::size_t i = 0; i < count; ++i) LookAgain(recent_[i].second, now, changes);
+  }
+}
+
+void ProcTable::Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChanges& changes) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
+  struct stat st {};
+  if (!IsProcess(pid) || fstatat(procFd_, name, &st, 0) != 0) {
+    if (nearTop) recheck_.push_back(pid);
+    Forget(pid, changes);
+    return;
+  }
+  Saw(pid, static_cast<std::uint64_t>(st.st_ino), false, nowMs, changes);
+}
+
+void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {
+  ++listings_;
+  ++listing_;
+  const int listFd = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return;
+  DIR* dir = fdopendir(listFd);
+  if (dir == nullptr) {
+    close(listFd);
+    return;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    ProcessId pid = 0;
+    if (!ParseProcessId(entry->d_name, pid)) continue;
+    Saw(pid, static_cast<std::uint64_t>(entry->d_ino), reread, nowMs, changes);
+    auto it = known_.find(pid);
+    if (it != known_.end()) it->second.listing = listing_;
+  }
+  closedir(dir);
+  for (auto it = known_.begin(); it != known_.end();) {
+    if (it->second.listing == listing_) {
+      ++it;
+      continue;
+    }
+    if (!it->second.path.empty()) changes.ended.push_back(it->first);
+    it = known_.erase(it);
+  }
+}
+
+void ProcTable::Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_t nowMs, TableChanges& changes) {
+  auto [it, isNew] = known_.try_emplace(pid);
+  Known& known = it->second;
+  if (!isNew && known.inode == inode && !reread) return;
+  if (!isNew && known.inode != inode) {
+    // Another process has the id now.
+    if (!known.path.empty()) changes.ended.push_back(pid);
+    known = Known{};
+    isNew = true;
+  }
+  std::string path;
+  pid_t liveThread = 0;
+  if (!ReadExecutablePath(procFd_, pid, path, liveThread)) path.clear();
+  if (isNew) {
+    known.inode = inode;
+    known.firstSeenMs = nowMs;
+    known.listing = listing_;
+    secondLooks_.emplace_back(nowMs + kSecondLookMs, pid);
+    recent_.emplace_back(nowMs, pid);
+  } else if (path == known.path) {
+    return;
+  } else if (path.empty()) {
+    // It runs something we may not read now (a set-user-id program, say): as good as gone.
+    changes.ended.push_back(pid);
+  }
+  if (!path.empty()) changes.started.push_back(TableProcess{pid, inode, path});
+  known.path = std::move(path);
+}
+
+void ProcTable::LookAgain(ProcessId pid, std::int64_t nowMs, TableChanges& changes) {
+  if (known_.count(pid) == 0) return;
+  char name[16];
+  std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
+  struct stat st {};
+  if (fstatat(procFd_, name, &st, 0) != 0) {
+    Forget(pid, changes);
+    return;
+  }
+  Saw(pid, static_cast<std::uint64_t>(st.st_ino), true, nowMs, changes);
+}
+
+void ProcTable::Forget(ProcessId pid, TableChanges& changes) {
+  auto it = known_.find(pid);
+  if (it == known_.end()) return;
+  if (!it->second.path.empty()) changes.ended.push_back(pid);
+  known_.erase(it);
+}
+
+bool ProcTable::CurrentPath(ProcessId pid, std::uint64_t identity, std::string& exePath) {
+  if (procFd_ < 0) return false;
+  char name[16];
+  std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
+  struct stat before {};
+  struct stat after {};
+  pid_t liveThread = 0;
+  // The same inode before and after: the path read in between is that process's.
+  if (fstatat(procFd_, name, &before, 0) != 0 || static_cast<std::uint64_t>(before.st_ino) != identity ||
+      !ReadExecutablePath(procFd_, pid, exePath, liveThread) || fstatat(procFd_, name, &after, 0) != 0 ||
+      after.st_ino != before.st_ino) {
+    return false;
+  }
+  // The caller acts on what it read; the table goes on from there.
+  auto it = known_.find(pid);
+  if (it != known_.end() && it->second.inode == identity) it->second.path = exePath;
+  return true;
+}
+
+void ProcTable::ForEach(const std::function<void(const TableProcess&)>& visit) const {
+  for (const auto& [pid, known] : known_) {
+    if (!known.path.empty()) visit(TableProcess{pid, known.inode, known.path});
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+// IProcessTable over procfs. New processes are found through the id the kernel allocated last
+// (kernel.ns_last_pid): only the ids allocated since the last look are looked at, so a look at a
+// quiet system costs one read. Where that cannot be followed (a /proc of another pid namespace, a
+// wrap of the ids, a span longer than the table), /proc is listed instead, and only entries it has
+// not seen have their executable link read. A reused id shows in the inode of /proc/PID, which
+// changes with the process and stays across an exec.
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/process_table.h"
+
+namespace platform {
+
+class ProcTable final : public IProcessTable {
+ public:
+  ProcTable();
+  ~ProcTable() override;
+  ProcTable(const ProcTable&) = delete;
+  ProcTable& operator=(const ProcTable&) = delete;
+
+  void Update(Look look, TableChanges& changes) override;
+  bool CurrentPath(ProcessId pid, std::uint64_t identity, std::string& exePath) override;
+  void ForEach(const std::function<void(const TableProcess&)>& visit) const override;
+
+  // Whether new processes are found by their ids (false: by listing /proc every time).
+  bool FollowsIds() const { return lastPidFd_ >= 0; }
+  // How often /proc was listed so far.
+  long Listings() const { return listings_; }
+
+ private:
+  struct Known {
+    std::uint64_t inode = 0;
+    std::string path;  // empty: it cannot be read
+    std::int64_t firstSeenMs = 0;
+    std::uint32_t listing = 0;  // the last listing that showed it
+  };
+
+  bool ReadLastPid(ProcessId& pid) const;
+  // One id allocated since the last look. nearTop: so recently allocated that its process may not
+  // be visible yet; an id without one then gets another look next time.
+  void Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChanges& changes);
+  // Every process in /proc; reread: read every link again, not only those of processes not seen.
+  void List(bool reread, std::int64_t nowMs, TableChanges& changes);
+  // The process now at pid with this inode: read when new or when asked to, and reported.
+  void Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_t nowMs, TableChanges& changes);
+  // pid once more: taken out when it has ended, else as Saw with reread.
+  void LookAgain(ProcessId pid, std::int64_t nowMs, TableChanges& changes);
+  void Forget(ProcessId pid, TableChanges& changes);
+
+  int procFd_ = -1;
+  int lastPidFd_ = -1;
+  bool haveLastPid_ = false;
+  ProcessId lastPid_ = 0;
+  std::unordered_map<ProcessId, Known> known_;
+  // (when it is due, pid): processes to read once more about a second after they were first seen.
+  std::deque<std::pair<std::int64_t, ProcessId>> secondLooks_;
+  // (when it was first seen, pid), the last second's.
+  std::deque<std::pair<std::int64_t, ProcessId>> recent_;
+  // Ids just below the last allocated one that showed no process yet.
+  std::vector<ProcessId> recheck_;
+  std::uint32_t listing_ = 0;
+  long listings_ = 0;
+};
+
+}  // namespace platform
