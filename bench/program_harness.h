@@ -1,12 +1,16 @@
 #pragma once
 // Running the real program from a harness: started without a display in a scratch directory, its
 // output in a file there, and what /proc tells of it and of other processes.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -90,5 +94,127 @@ class TickCounter {
   std::size_t offset_ = 0;
   long ticks_ = 0;
 };
+
+// The processes on the system: the numeric entries of /proc.
+inline std::size_t CountProcesses() {
+  std::size_t count = 0;
+  if (DIR* dir = opendir("/proc")) {
+    while (const dirent* entry = readdir(dir)) count += entry->d_name[0] >= '1' && entry->d_name[0] <= '9';
+    closedir(dir);
+  }
+  return count;
+}
+
+// Idle children (forks of the harness, so none runs a watched file), killed and reaped when this
+// goes away; they also die with the harness.
+class IdleProcesses {
+ public:
+  IdleProcesses() = default;
+  explicit IdleProcesses(int count) { Add(count); }
+  ~IdleProcesses() {
+    for (pid_t pid : pids_) kill(pid, SIGKILL);
+    for (pid_t pid : pids_) waitpid(pid, nullptr, 0);
+  }
+  IdleProcesses(const IdleProcesses&) = delete;
+  IdleProcesses& operator=(const IdleProcesses&) = delete;
+
+  // Starts count more; false when the system would not start them all.
+  bool Add(int count) {
+    const pid_t parent = getpid();
+    for (int i = 0; i < count; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(0);
+        for (;;) pause();
+      }
+      if (pid < 0) {
+        std::fprintf(stderr, "could only start %d of %d processes\n", i, count);
+        return false;
+      }
+      pids_.push_back(pid);
+    }
+    return true;
+  }
+  // Tops the system up to `total` processes.
+  bool FillTo(std::size_t total) {
+    const std::size_t now = CountProcesses();
+    return now >= total || Add(static_cast<int>(total - now));
+  }
+  std::size_t Count() const { return pids_.size(); }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+// The least work any look at every process must do, which each figure is measured against: list
+// /proc, read each executable link and each mask. Returns the processes it could read.
+inline std::size_t BareWalk() {
+  std::size_t listed = 0;
+  const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (procFd < 0) return 0;
+  DIR* dir = fdopendir(procFd);
+  if (dir == nullptr) {
+    close(procFd);
+    return 0;
+  }
+  char link[4096];
+  char name[300];
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    std::snprintf(name, sizeof(name), "%s/exe", entry->d_name);
+    if (readlinkat(procFd, name, link, sizeof(link)) <= 0) continue;
+    cpu_set_t set;
+    if (sched_getaffinity(std::atoi(entry->d_name), sizeof(set), &set) == 0) ++listed;
+  }
+  closedir(dir);
+  return listed;
+}
+
+// Processor time of every thread of the process so far, in nanoseconds (from schedstat, which
+// counts to the nanosecond where /proc/PID/stat counts in ticks).
+inline long long ThreadsCpuNs(pid_t pid) {
+  long long total = 0;
+  const std::string task = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* dir = opendir(task.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+      std::ifstream stat(task + "/" + entry->d_name + "/schedstat");
+      long long ns = 0;
+      if (stat >> ns) total += ns;
+    }
+    closedir(dir);
+  }
+  return total;
+}
+
+// The processors this process may use, lowest first.
+inline std::vector<int> OwnProcessors() {
+  std::vector<int> cpus;
+  cpu_set_t own;
+  CPU_ZERO(&own);
+  if (sched_getaffinity(0, sizeof own, &own) != 0) return cpus;
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (CPU_ISSET(c, &own)) cpus.push_back(c);
+  }
+  return cpus;
+}
+
+inline std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+  return text;
+}
+
+// Waits until the program has ticked `ticks` times, or gives false after `seconds` or when it ended.
+inline bool WaitForTicks(TickCounter& counter, long ticks, pid_t program, int seconds) {
+  for (int waited = 0; waited < seconds * 50; ++waited) {
+    if (counter.Update() >= ticks) return true;
+    if (waitpid(program, nullptr, WNOHANG) != 0) return false;
+    usleep(20000);
+  }
+  return counter.Update() >= ticks;
+}
 
 }  // namespace harness

@@ -4,15 +4,10 @@
 //   mavrin_bench_refresh [--processes 100,1000,3000] [--repeat 15]
 //
 // For each count P it starts P extra idle processes (killed on exit; they also die with us),
-// then measures the median wall and CPU time of: the floor loop, one Refresh, and one cycle with
+// then measures the median wall and CPU time of: the bare walk, one Refresh, and one cycle with
 // 10 and with 100,000 watch entries (each process is looked up by its path, so the two should
 // cost the same).
-#include <dirent.h>
-#include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,43 +21,13 @@
 #include <vector>
 
 #include "base/text.h"
+#include "bench/program_harness.h"
 #include "engine/console_message_boxes.h"
 #include "engine/observation_cycle.h"
 #include "platform/linux/cpu_set_buffer.h"
 #include "platform/linux/linux_system.h"
 
 namespace {
-
-// Idle children, killed and reaped when this goes away.
-class IdleProcesses {
- public:
-  explicit IdleProcesses(int count) {
-    pid_t parent = getpid();
-    for (int i = 0; i < count; ++i) {
-      pid_t pid = fork();
-      if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(0);
-        for (;;) pause();
-      }
-      if (pid < 0) {
-        std::fprintf(stderr, "could only start %d of %d processes\n", i, count);
-        break;
-      }
-      pids_.push_back(pid);
-    }
-  }
-  ~IdleProcesses() {
-    for (pid_t pid : pids_) kill(pid, SIGKILL);
-    for (pid_t pid : pids_) waitpid(pid, nullptr, 0);
-  }
-  IdleProcesses(const IdleProcesses&) = delete;
-  IdleProcesses& operator=(const IdleProcesses&) = delete;
-  std::size_t Count() const { return pids_.size(); }
-
- private:
-  std::vector<pid_t> pids_;
-};
 
 struct Sample {
   double wallUs = 0;
@@ -92,29 +57,6 @@ Sample Measure(int repeat, const std::function<void()>& work) {
   std::sort(wall.begin(), wall.end());
   std::sort(cpu.begin(), cpu.end());
   return Sample{wall[wall.size() / 2], cpu[cpu.size() / 2]};
-}
-
-// The unavoidable work: every /proc entry, its executable link, its mask.
-std::size_t FloorLoop() {
-  std::size_t listed = 0;
-  int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (procFd < 0) return 0;
-  DIR* dir = fdopendir(procFd);
-  if (dir == nullptr) {
-    close(procFd);
-    return 0;
-  }
-  char link[4096];
-  char name[300];
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-    std::snprintf(name, sizeof(name), "%s/exe", entry->d_name);
-    if (readlinkat(procFd, name, link, sizeof(link)) <= 0) continue;
-    cpu_set_t set;
-    if (sched_getaffinity(std::atoi(entry->d_name), sizeof(set), &set) == 0) ++listed;
-  }
-  closedir(dir);
-  return listed;
 }
 
 std::vector<int> ParseCounts(const char* text) {
@@ -149,7 +91,7 @@ int main(int argc, char** argv) {
   std::printf("%-7s %-6s | %-15s | %-15s | %-15s | %-15s | %-6s | %s\n", "", "", "wall / cpu", "wall / cpu",
               "wall / cpu", "wall / cpu", "R/F", "wall / cpu ms");
   for (int count : counts) {
-    IdleProcesses idle(count);
+    harness::IdleProcesses idle(count);
     platform::LinuxSystem system;
     ConsoleMessageBoxes boxes(devNull);
     SystemSnapshot snapshot(system, boxes);
@@ -177,7 +119,7 @@ int main(int argc, char** argv) {
     ActivityLog log(system, "/dev/null", devNull, nullptr);
 
     std::size_t floorListed = 0;
-    Sample floor = Measure(repeat, [&] { floorListed = FloorLoop(); });
+    Sample floor = Measure(repeat, [&] { floorListed = harness::BareWalk(); });
     Sample refresh = Measure(repeat, [&] { snapshot.Refresh(); });
     Sample cycle10 = Measure(repeat, [&] { RunObservationCycle(ten, snapshot, quickChanged, log, devNull); });
     Sample cycle100k = Measure(repeat, [&] { RunObservationCycle(large, snapshot, quickChanged, log, devNull); });
