@@ -384,7 +384,26 @@ bool HeadlessBackend::DeliverOnePosted() {
   return true;
 }
 
+void HeadlessBackend::PollDescriptors(int timeoutMs) {
+  std::vector<pollfd> fds;
+  fds.reserve(readWatches_.size() + 1);
+  for (const auto& watch : readWatches_) fds.push_back(pollfd{watch.first, POLLIN, 0});
+  if (wakeRead_ >= 0) fds.push_back(pollfd{wakeRead_, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;
+  // By index: an action may watch another descriptor.
+  for (std::size_t i = 0; i < readWatches_.size() && i < fds.size(); ++i) {
+    if ((fds[i].revents & POLLIN) != 0) readWatches_[i].second();
+  }
+}
+
+void HeadlessBackend::WatchReadable(int fd, std::function<void()> readable) {
+  if (fd >= 0 && readable) readWatches_.emplace_back(fd, std::move(readable));
+}
+
 void HeadlessBackend::DrainAsync() {
+  // Between two messages the watched descriptors are looked at too, so a loop that is never idle
+  // (a script, a flood of posts) still serves them.
+  if (!readWatches_.empty()) PollDescriptors(0);
   if (wakeRead_ < 0) return;
   unsigned char slots[64];
   for (;;) {
@@ -421,9 +440,8 @@ void HeadlessBackend::WaitRealTime() {
   std::int64_t timeout = 1000;
   const std::int64_t now = NowMs();
   for (const Timer& t : timers_) timeout = std::min(timeout, std::max<std::int64_t>(0, t.due - now));
-  if (timeout > 0 && wakeRead_ >= 0) {
-    pollfd p{wakeRead_, POLLIN, 0};
-    poll(&p, 1, static_cast<int>(timeout));
+  if (timeout > 0 && (wakeRead_ >= 0 || !readWatches_.empty())) {
+    PollDescriptors(static_cast<int>(timeout));
   } else if (timeout > 0) {
     usleep(static_cast<useconds_t>(timeout * 1000));
   }

@@ -198,6 +198,9 @@ class HeadlessBackend final : public IBackend {
   // ---- asynchronous requests (signal handlers, other threads) ----
   int AddAsyncAction(std::function<void()> action) override;
   bool TriggerAsync(int slot) override;
+  // Runs readable on the loop's thread whenever fd has something to read, nested loops included; it
+  // must read what is there, or it is called again at once.
+  void WatchReadable(int fd, std::function<void()> readable);
 
   // ---- IMessageBoxes / IBackend ----
   int ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;
@@ -288,6 +291,8 @@ class HeadlessBackend final : public IBackend {
   void RunFrame(Frame& frame);
   bool DeliverOnePosted();
   void DrainAsync();
+  // Waits up to timeoutMs for the wake-up pipe or a watched descriptor, then serves the watched ones.
+  void PollDescriptors(int timeoutMs);
   void FireDueTimers(std::int64_t until);
   void WaitRealTime();
   void Abandon(Frame& frame);
@@ -318,6 +323,7 @@ class HeadlessBackend final : public IBackend {
   std::function<std::optional<std::string>(const FileOpenRequest&)> fileHandler_;
   std::function<void(CDialog&)> modalStartHandler_;
   std::vector<std::function<void()>> asyncActions_;
+  std::vector<std::pair<int, std::function<void()>>> readWatches_;
   Point cursor_{100, 100};
   Size screen_{1920, 1080};
   int wakeRead_ = -1;

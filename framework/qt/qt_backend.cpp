@@ -283,6 +283,7 @@ QtBackend::~QtBackend() {
   if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(inputBlocker_.get());
   g_wakeWrite.store(-1);
   wakeNotifier_.reset();
+  readNotifiers_.clear();
   if (wakeRead_ >= 0) ::close(wakeRead_);
   if (wakeWrite_ >= 0) ::close(wakeWrite_);
   trays_.clear();
@@ -1131,6 +1132,13 @@ bool QtBackend::TriggerAsync(int slot) {
   const bool written = ::write(fd, &byte, 1) == 1;
   errno = savedErrno;
   return written;
+}
+
+void QtBackend::WatchReadable(int fd, std::function<void()> readable) {
+  if (fd < 0 || !readable) return;
+  auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, sessionHook_.get(), [action = std::move(readable)] { action(); });
+  readNotifiers_.push_back(std::move(notifier));
 }
 
 void QtBackend::DrainAsync() {
