@@ -16,7 +16,11 @@ CAssignApp::CAssignApp(Services services)
     : services_(services),
       snapshot_(services.system, services.messageBoxes),
       store_(services.settingsFile, services.diagnostics, services.errors),
-      log_(services.system, services.logPath, services.diagnostics, services.errors) {}
+      log_(services.system, services.logPath, services.diagnostics, services.errors) {
+  if (services.processTable != nullptr) {
+    incremental_ = std::make_unique<IncrementalObservation>(services.system, *services.processTable, services.execWatch);
+  }
+}
 
 CAssignApp::~CAssignApp() {
   if (g_theApp == this) g_theApp = nullptr;
@@ -35,7 +39,23 @@ void CAssignApp::ReloadWatchListIfChanged() {
 }
 
 void CAssignApp::RunObservationCycle() {
-  ::RunObservationCycle(watchList_, snapshot_, quickChangedPaths_, log_, services_.diagnostics);
+  if (incremental_ && snapshotUsers_ == 0) {
+    incremental_->Tick(watchList_, quickChangedPaths_, log_, services_.diagnostics);
+  } else {
+    ::RunObservationCycle(watchList_, snapshot_, quickChangedPaths_, log_, services_.diagnostics);
+  }
+}
+
+void CAssignApp::HandleExecEvents() {
+  if (incremental_) incremental_->HandleExecEvents(watchList_, quickChangedPaths_, log_);
+}
+
+void CAssignApp::DropExecEvents() {
+  if (incremental_) incremental_->DropExecEvents();
+}
+
+void CAssignApp::ResumeObservation() {
+  if (incremental_) incremental_->LookAtEverythingNext();
 }
 
 bool ClaimSingleInstance(platform::IInstanceGuard& guard, std::FILE* errors) {

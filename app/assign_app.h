@@ -4,14 +4,17 @@
 // data through TheApp().
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/activity_log.h"
+#include "engine/incremental_observation.h"
 #include "engine/observation_cycle.h"
 #include "engine/system_snapshot.h"
 #include "framework/message_box.h"
 #include "platform/file_change_monitor.h"
 #include "platform/instance_guard.h"
+#include "platform/process_table.h"
 #include "platform/system.h"
 #include "settings/profile_file.h"
 #include "settings/watch_list.h"
@@ -38,6 +41,10 @@ class CAssignApp {
     // Wakes the running program for a later start that asks it to come forward; called from any
     // thread (see IInstanceGuard::ListenForRequests). Empty: such requests are not listened for.
     std::function<void()> comeForward = {};
+    // Where the system keeps track of processes between ticks and tells of watched executables
+    // starting (both optional; without a table every tick looks at every process).
+    platform::IProcessTable* processTable = nullptr;
+    platform::IExecWatch* execWatch = nullptr;
   };
 
   explicit CAssignApp(Services services);
@@ -76,8 +83,28 @@ class CAssignApp {
   framework::IMessageBoxes& MessageBoxes() { return services_.messageBoxes; }
   std::FILE* Diagnostics() { return services_.diagnostics; }
 
-  // One observation tick: the cycle over the current watch list and hand-changed paths.
+  // One observation tick: the cycle over the current watch list and hand-changed paths. Where a
+  // process table is kept, only what can have changed is looked at, unless a menu or dialog that
+  // addresses the snapshot's lists is open: then the snapshot is taken in full, as they expect.
   void RunObservationCycle();
+  // Pins the processes that just started a watched file (the exec watch has word of them).
+  void HandleExecEvents();
+  // Observation is held back (paused, the settings dialog open): word of starts is dropped, and the
+  // next tick looks at every process. ResumeObservation: the same look, after a pause.
+  void DropExecEvents();
+  void ResumeObservation();
+
+  // While one of these lives, ticks refresh the snapshot in full.
+  class SnapshotInUse {
+   public:
+    explicit SnapshotInUse(CAssignApp& app) : app_(app) { ++app_.snapshotUsers_; }
+    ~SnapshotInUse() { --app_.snapshotUsers_; }
+    SnapshotInUse(const SnapshotInUse&) = delete;
+    SnapshotInUse& operator=(const SnapshotInUse&) = delete;
+
+   private:
+    CAssignApp& app_;
+  };
 
  private:
   Services services_;
@@ -86,6 +113,8 @@ class CAssignApp {
   WatchListStore store_;
   QuickChangedPaths quickChangedPaths_;
   ActivityLog log_;
+  std::unique_ptr<IncrementalObservation> incremental_;
+  int snapshotUsers_ = 0;
   bool ran_ = false;
 };
 

@@ -49,6 +49,7 @@ const framework::MessageMap* CDummyDlg::GetThisMessageMap() {
       MapMessage<&CDummyDlg::OnShowStatusWindow>(WM_APP_SHOW_STATUS),
       MapCommand<&CDummyDlg::OnStatusDeleteMenu>(ID_STATUS_DELETE_MENU),
       MapCommand<&CDummyDlg::OnStatusQuickMenu>(ID_STATUS_QUICK_MENU),
+      MapMessage<&CDummyDlg::OnExecEvents>(WM_APP_EXEC_EVENTS),
   };
   static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
   return &kMap;
@@ -159,6 +160,16 @@ void CDummyDlg::OnPause() {
   m_bPaused = !m_bPaused;
   if (m_area == framework::NotificationArea::kActivations) RefreshTip();
   m_statusDlg.ShowPaused(m_bPaused);
+  if (!m_bPaused) TheApp().ResumeObservation();
+}
+
+void CDummyDlg::OnExecEvents() {
+  // Held back exactly when the tick is: the list may be mid-edit, or the user asked for a pause.
+  if (IsSettingsOpen() || m_bPaused) {
+    TheApp().DropExecEvents();
+  } else {
+    TheApp().HandleExecEvents();
+  }
 }
 
 void CDummyDlg::OnAbout() {

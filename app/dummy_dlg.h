@@ -60,6 +60,7 @@ class CDummyDlg : public framework::CDialog {
   void RefreshTip();
   // While the window stands in for the icon: closes it once a notification area has appeared.
   void FollowNotificationArea();
+  void OnExecEvents();
 
   // The tray menu: built from live data at every opening (tray_menu.cpp). part: -1 for the whole
   // menu, else the position of the one submenu to show (the status window's buttons).
@@ -117,3 +118,5 @@ std::string TrayTooltipText(bool paused);
 #define WM_APP_BRING_FORWARD (WM_APP + 3)
 // No notification area: the status window runs once the main loop does.
 #define WM_APP_SHOW_STATUS (WM_APP + 4)
+// Word that a watched executable was started has come (the exec watch's descriptor was readable).
+#define WM_APP_EXEC_EVENTS (WM_APP + 5)

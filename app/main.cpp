@@ -18,10 +18,12 @@
 #include "framework/backend.h"
 #include "framework/dialog.h"
 #include "framework/headless/headless_backend.h"
+#include "platform/linux/inotify_exec_watch.h"
 #include "platform/linux/inotify_file_monitor.h"
 #include "platform/linux/linux_instance_guard.h"
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/proc_table.h"
 #include "res/texts.h"
 #include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
@@ -150,10 +152,26 @@ int main(int argc, char** argv) {
     const int forward = ui->AddAsyncAction(PostBringForwardToMainWindow);
     services.comeForward = [ui, forward] { ui->TriggerAsync(forward); };
   }
+  platform::ProcTable processTable;
+  platform::InotifyExecWatch execWatch;
+  services.processTable = &processTable;
+  services.execWatch = &execWatch;
   CAssignApp app(services);
   for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
   SetTheApp(&app);
   StopRequestListener stopRequests(*backend);
+  // Read at once, so the descriptor goes quiet; the main window then decides what the word means
+  // (paused, the settings dialog open).
+  auto onExec = [&execWatch] {
+    if (!execWatch.Collect()) return;
+    if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_EXEC_EVENTS);
+  };
+#ifdef MAVRIN_WITH_QT
+  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get())) qt->WatchReadable(execWatch.Descriptor(), onExec);
+#endif
+  if (auto* headless = dynamic_cast<framework::headless::HeadlessBackend*>(backend.get())) {
+    headless->WatchReadable(execWatch.Descriptor(), onExec);
+  }
 #ifdef MAVRIN_WITH_QT
   if (onDisplay) {
     g_executableArgv0 = argc > 0 ? argv[0] : nullptr;

@@ -143,7 +143,11 @@ void CDummyDlg::ShowTrayMenu(int part) {
   SetForeground();
   const bool outer = m_bMenuOpen;
   m_bMenuOpen = true;
-  TrackPopup(*shown, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  {
+    // The items stand for rows of the snapshot, which the ticks during tracking keep whole.
+    CAssignApp::SnapshotInUse inUse(app);
+    TrackPopup(*shown, TPM_RIGHTBUTTON, cursor.x, cursor.y);
+  }
   m_bMenuOpen = outer;
   // The choice, if any, is posted and arrives after this: it names an item of this menu.
   m_menuWindows = std::move(menuWindows);
@@ -202,6 +206,8 @@ bool CDummyDlg::OnDynamicCommand(unsigned id) {
     m_quickChange->BringToFront();
     return true;
   }
+  // The dialog addresses its process by a row of the snapshot, which ticks then refresh in full.
+  CAssignApp::SnapshotInUse inUse(app);
   CChangeCpuAssignDlg dialog;
   dialog.processIndex = row;
   CChangeCpuAssignDlg* const outer = m_quickChange;

@@ -1,6 +1,7 @@
 // Whole observation cycles on the real system, against copies of a small program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
 
 #include <filesystem>
@@ -10,8 +11,11 @@
 
 #include "base/text.h"
 #include "engine/console_message_boxes.h"
+#include "engine/incremental_observation.h"
 #include "engine/observation_cycle.h"
+#include "platform/linux/inotify_exec_watch.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/proc_table.h"
 #include "tests/engine/test_support.h"
 #include "tests/platform/child_process.h"
 
@@ -145,6 +149,142 @@ TEST_F(LinuxCycleTest, ARefusedMaskIsLoggedOnceAsAFailure) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_THAT(lines[0], testing::EndsWith(") failed to set affinity mask 0x00000000 to process \"" +
                                           ToLowerAsciiCopy(watched.string()) + "\""));
+}
+
+// The same cycles where a process table is kept and watched executables report their starts: ticks
+// look only at what is new, and a start is pinned by its event, with no tick in between.
+class IncrementalCycleTest : public LinuxCycleTest {
+ protected:
+  void Tick() { observation.Tick(watchList, quickChanged, log, out.get()); }
+
+  // Waits for word from the exec watch, then acts on it as the program's loop does.
+  bool HandleEvents() {
+    pollfd ready{execWatch.Descriptor(), POLLIN, 0};
+    const bool any = poll(&ready, 1, 5000) == 1;
+    observation.HandleExecEvents(watchList, quickChanged, log);
+    return any;
+  }
+
+  std::size_t LogLines() { return enginetest::Lines(enginetest::ReadFile(logPath)).size(); }
+
+  platform::ProcTable table;
+  platform::InotifyExecWatch execWatch;
+  IncrementalObservation observation{system, table, &execWatch};
+};
+
+TEST_F(IncrementalCycleTest, TicksKeepEveryMatchingProcessOnItsEntryAsTheFullTickDoes) {
+  const fs::path watched = scratch.path() / "Apps" / "Worker";
+  ChildProcess& threaded = Start(watched, 3);
+  ChildProcess& otherCase = Start(scratch.path() / "Apps" / "worker", 0);
+  ChildProcess& unrelated = Start(scratch.path() / "Apps" / "Helper", 0);
+  ChildProcess& escaper = Start(scratch.path() / "Apps" / "Escaper", 2, "escape-once");
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  watchList.Append(WatchEntry{ToLowerAsciiCopy((scratch.path() / "Apps" / "Escaper").string()), 0x2});
+  Tick();
+  EXPECT_THAT(AllowedLists(threaded.pid()), ElementsAre("1"));
+  EXPECT_THAT(AllowedLists(otherCase.pid()), ElementsAre("1"));
+  EXPECT_THAT(AllowedLists(unrelated.pid()), ElementsAre("0-1"));
+
+  // A thread that takes its processors back is put back by the next tick, though nothing is new.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (AllowedLists(escaper.pid()).count("0-1") == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_THAT(AllowedLists(escaper.pid()), testing::Contains("0-1"));
+  Tick();
+  Tick();
+  EXPECT_THAT(AllowedLists(escaper.pid()), ElementsAre("1"));
+  EXPECT_EQ(LogLines(), 4u);  // one per change: two processes, the escaper twice
+
+  // An entry changed by hand applies to the processes already known.
+  watchList.Replace(0, WatchEntry{ToLowerAsciiCopy(watched.string()), 0x1});
+  Tick();
+  EXPECT_THAT(AllowedLists(threaded.pid()), ElementsAre("0"));
+  EXPECT_EQ(LogLines(), 6u);
+}
+
+TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
+  const fs::path watched = scratch.path() / "Bin" / "Game";
+  fs::create_directories(watched.parent_path());
+  fs::copy_file(MAVRIN_SLEEPER, watched);
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Tick();
+  ASSERT_TRUE(execWatch.Complete());
+
+  ChildProcess& first = Start(watched, 2);
+  ASSERT_TRUE(HandleEvents());
+  EXPECT_THAT(AllowedLists(first.pid()), ElementsAre("1"));
+
+  // An upgrade renames a new file over the old one: the new file is watched in its turn.
+  const fs::path staged = scratch.path() / "Bin" / "Game.new";
+  fs::copy_file(MAVRIN_SLEEPER, staged);
+  fs::rename(staged, watched);
+  HandleEvents();
+  ChildProcess& upgraded = Start(watched, 1);
+  ASSERT_TRUE(HandleEvents());
+  EXPECT_THAT(AllowedLists(upgraded.pid()), ElementsAre("1"));
+
+  // Deleted, then made again: watched again once it is there.
+  fs::remove(watched);
+  HandleEvents();
+  fs::copy_file(MAVRIN_SLEEPER, watched);
+  HandleEvents();
+  ChildProcess& recreated = Start(watched, 1);
+  ASSERT_TRUE(HandleEvents());
+  EXPECT_THAT(AllowedLists(recreated.pid()), ElementsAre("1"));
+  EXPECT_EQ(LogLines(), 3u);
+  EXPECT_EQ(out.Text().find("observing...", 1), std::string::npos) << "a tick ran";
+}
+
+TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
+  const fs::path watched = scratch.path() / "watched";
+  fs::copy_file(MAVRIN_SLEEPER, watched);
+  const fs::path launcher = scratch.path() / "launcher";
+  fs::copy_file(MAVRIN_SLEEPER, launcher);
+  children.push_back(std::make_unique<ChildProcess>(launcher.string(),
+                                                    std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
+  const pid_t pid = children.back()->pid();
+  ASSERT_TRUE(platformtest::WaitUntilRunning(pid, launcher.string(), 2));
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x1});
+  Tick();
+  Tick();
+  EXPECT_THAT(AllowedLists(pid), ElementsAre("0-1"));
+
+  kill(pid, SIGUSR1);
+  ASSERT_TRUE(platformtest::WaitUntilRunning(pid, watched.string(), 1));
+  HandleEvents();
+  // Found by the event or, failing that, by the next tick's look at every process.
+  if (AllowedLists(pid) != std::set<std::string>{"0"}) Tick();
+  EXPECT_THAT(AllowedLists(pid), ElementsAre("0"));
+  EXPECT_EQ(LogLines(), 1u);
+}
+
+TEST_F(IncrementalCycleTest, AReusedProcessIdIsNotTakenForTheProgramThatHadIt) {
+  const fs::path watched = scratch.path() / "old-owner";
+  const fs::path other = scratch.path() / "new-owner";
+  fs::copy_file(MAVRIN_SLEEPER, other);
+  ChildProcess& owner = Start(watched, 0);
+  const pid_t pid = owner.pid();
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Tick();
+  ASSERT_THAT(AllowedLists(pid), ElementsAre("1"));
+  owner.Kill();
+
+  // Only one allowed to set the next id can hand the same id to another program at will.
+  std::unique_ptr<ChildProcess> successor;
+  for (int attempt = 0; attempt < 20 && !successor; ++attempt) {
+    std::ofstream last("/proc/sys/kernel/ns_last_pid");
+    if (!(last << (pid - 1) << std::flush)) GTEST_SKIP() << "cannot choose process ids here";
+    last.close();
+    auto child = std::make_unique<ChildProcess>(other.string(), std::vector<std::string>{"0"});
+    if (child->pid() == pid) successor = std::move(child);
+  }
+  if (!successor) GTEST_SKIP() << "the id was taken by another process each time";
+  ASSERT_TRUE(platformtest::WaitUntilRunning(pid, other.string(), 1));
+  Tick();
+  Tick();
+  EXPECT_THAT(AllowedLists(pid), ElementsAre("0-1"));
+  EXPECT_EQ(LogLines(), 1u);
 }
 
 }  // namespace

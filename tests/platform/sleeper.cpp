@@ -4,6 +4,7 @@
 //   main-exits   the main thread ends (pthread_exit) and leaves the others running;
 //   escape-once  the first extra thread, once it finds its processors narrowed, gives itself every
 //                processor of the machine back (once).
+//   exec-on-usr1 PATH  on SIGUSR1 the process runs PATH (with no extra threads) in its place.
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -39,6 +40,12 @@ int main(int argc, char** argv) {
   if (getppid() == 1) return 1;
   int threads = argc > 1 ? std::atoi(argv[1]) : 0;
   const char* mode = argc > 2 ? argv[2] : "";
+  // Blocked before any thread exists, so every thread inherits the block and only sigwait takes it.
+  sigset_t usr1;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  const bool execOnSignal = std::strcmp(mode, "exec-on-usr1") == 0 && argc > 3;
+  if (execOnSignal) pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
   cpu_set_t start;
   CPU_ZERO(&start);
   sched_getaffinity(0, sizeof start, &start);
@@ -57,6 +64,13 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
+  }
+  if (execOnSignal) {
+    int signal = 0;
+    sigwait(&usr1, &signal);
+    pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+    execl(argv[3], argv[3], "0", static_cast<char*>(nullptr));
+    return 1;
   }
   if (std::strcmp(mode, "main-exits") == 0) {
     for (std::thread& t : sleepers) t.detach();  // ending main unwinds its stack, threads and all
