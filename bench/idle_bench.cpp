@@ -247,9 +247,13 @@ int main(int argc, char** argv) {
   if (churnRate > 0) runs.emplace_back(churnSize, churnRate);
   std::sort(runs.begin(), runs.end());  // growing only: idle processes are never taken away
   harness::IdleProcesses idle;
+  // Counted once: other users' processes come and go meanwhile, and must not change how many idle
+  // ones each size adds.
+  const std::size_t before = harness::CountProcesses();
   bool ok = true;
   for (const auto& [size, churn] : runs) {
-    if (!idle.FillTo(static_cast<std::size_t>(size))) return 1;
+    const std::size_t wanted = static_cast<std::size_t>(size) > before ? static_cast<std::size_t>(size) - before : 0;
+    if (wanted > idle.Count() && !idle.Add(static_cast<int>(wanted - idle.Count()))) return 1;
     for (const auto& [entries, running] : rows) {
       Figures figures;
       if (!Measure(work, program, child, entries, running, cpus.back(), seconds, churn, figures)) {
