@@ -10,9 +10,6 @@ namespace {
 
 using Look = platform::IProcessTable::Look;
 
-// A look at every process now and then finds what no event told of (an exec within a process seen
-// before, of a file that was not watched at that moment).
-constexpr std::int64_t kEverythingPeriodUs = 30'000'000;
 // Looks at every process asked for by events come at most this often, so that a file that is read
 // again and again costs no more than a full tick would. A little under a tick's period, so that a
 // tick that comes a little early is not refused.
@@ -89,9 +86,10 @@ void IncrementalObservation::Tick(const WatchList& watchList, const QuickChanged
   const std::int64_t now = clock_.nowUs();
   // A path that is not watched may be started by a process seen before, unseen but for a full look.
   const bool complete = watch_ != nullptr && watch_->Complete();
-  const bool everything =
-      (everythingDue_ || !complete || now - lastEverythingUs_ >= kEverythingPeriodUs) && EverythingAllowed(now);
-  Update(everything ? Look::kEverything : Look::kNew, watchList, nullptr);
+  const bool everything = (everythingDue_ || !complete) && EverythingAllowed(now);
+  // Otherwise the round reads every process again over some tens of ticks, which finds what no event
+  // told of (an exec within a process seen before, of a file that was not watched at that moment).
+  Update(everything ? Look::kEverything : Look::kRound, watchList, nullptr);
   log.ForgetFailuresUnless([this](platform::ProcessId pid, const std::string& path) {
     auto it = watched_.find(pid);
     return it != watched_.end() && it->second.exePath == path;

@@ -27,6 +27,9 @@ constexpr std::int64_t kRecentMs = 1000;
 // An id is allocated a little before its process can be found by it: ids this close below the last
 // allocated one are looked at again when they show nothing.
 constexpr ProcessId kRecheckWindow = 16;
+// Updates a round of kRound takes: every known process is read again about this often, in seconds
+// at one tick a second.
+constexpr std::size_t kRoundUpdates = 30;
 // Probing an id costs about what listing one process costs: beyond a span of the table's size (and
 // this much), a listing is cheaper.
 constexpr std::size_t kProbeSlack = 256;
@@ -88,7 +91,10 @@ void ProcTable::Update(Look look, TableChanges& changes) {
   ProcessId last = 0;
   const bool followed = lastPidFd_ >= 0 && ReadLastPid(last);
   // A wrap, or a span so long that probing it would cost more than a listing.
-  const bool list = look == Look::kEverything || !followed || !haveLastPid_ || last < lastPid_ ||
+  // A round starts with a listing, without reading again what it knows: it takes out what ended and
+  // finds whatever following the ids may have missed.
+  const bool roundStarts = look == Look::kRound && roundAt_ >= round_.size();
+  const bool list = look == Look::kEverything || roundStarts || !followed || !haveLastPid_ || last < lastPid_ ||
                     last - lastPid_ > known_.size() + kProbeSlack;
   if (list) {
     List(look == Look::kEverything, now, changes);
@@ -118,6 +124,15 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     const ProcessId pid = secondLooks_.front().second;
     secondLooks_.pop_front();
     if (look != Look::kEverything) LookAgain(pid, now, changes);
+  }
+  if (roundStarts) {
+    round_.clear();
+    for (const auto& item : known_) round_.push_back(item.first);
+    roundAt_ = 0;
+    roundShare_ = (round_.size() + kRoundUpdates - 1) / kRoundUpdates;
+  }
+  if (look == Look::kRound) {
+    for (std::size_t n = 0; n < roundShare_ && roundAt_ < round_.size(); ++n) LookAgain(round_[roundAt_++], now, changes);
   }
   while (!recent_.empty() && recent_.front().first <= now - kRecentMs) recent_.pop_front();
   if (look == Look::kRecent) {

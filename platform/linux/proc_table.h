@@ -63,6 +63,10 @@ class ProcTable final : public IProcessTable {
   std::deque<std::pair<std::int64_t, ProcessId>> recent_;
   // Ids just below the last allocated one that showed no process yet.
   std::vector<ProcessId> recheck_;
+  // The round kRound works through: the processes known at its start.
+  std::vector<ProcessId> round_;
+  std::size_t roundAt_ = 0;
+  std::size_t roundShare_ = 0;
   std::uint32_t listing_ = 0;
   long listings_ = 0;
 };
