@@ -32,8 +32,7 @@ struct TableChanges {
 class IProcessTable {
  public:
   enum class Look {
-    // The processes started since the last update, and once more each one first seen about a
-    // second before (one started by a fork may have run another file meanwhile).
+    // The processes started since the last update.
     kNew,
     // kNew, and every process first seen in the last second read again: right after a watched file
     // was opened, the one that started it may be among them.

@@ -19,9 +19,6 @@ namespace platform {
 
 namespace {
 
-// A process forked shortly before a look may exec right after it; the second look catches it when
-// no exec event does (a file that cannot be watched, events merged into one).
-constexpr std::int64_t kSecondLookMs = 1000;
 // What kRecent reads again.
 constexpr std::int64_t kRecentMs = 1000;
 // An id is allocated a little before its process can be found by it: ids this close below the last
@@ -29,7 +26,7 @@ constexpr std::int64_t kRecentMs = 1000;
 constexpr ProcessId kRecheckWindow = 16;
 // Updates a round of kRound takes: every known process is read again about this often, in seconds
 // at one tick a second.
-constexpr std::size_t kRoundUpdates = 30;
+constexpr std::size_t kRoundUpdates = 60;
 // Probing an id costs about what listing one process costs: beyond a span of the table's size (and
 // this much), a listing is cheaper.
 constexpr std::size_t kProbeSlack = 256;
@@ -120,11 +117,6 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     haveLastPid_ = true;
   }
 
-  while (!secondLooks_.empty() && secondLooks_.front().first <= now) {
-    const ProcessId pid = secondLooks_.front().second;
-    secondLooks_.pop_front();
-    if (look != Look::kEverything) LookAgain(pid, now, changes);
-  }
   if (roundStarts) {
     round_.clear();
     for (const auto& item : known_) round_.push_back(item.first);
@@ -146,7 +138,9 @@ void ProcTable::Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChan
   char name[16];
   std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
   struct stat st {};
-  if (!IsProcess(pid) || fstatat(procFd_, name, &st, 0) != 0) {
+  // Under churn most new ids have ended again by the next look: an id that has no /proc entry is
+  // settled by one call. Only then is it asked whether it is a process rather than a thread.
+  if (fstatat(procFd_, name, &st, 0) != 0 || !IsProcess(pid)) {
     if (nearTop) recheck_.push_back(pid);
     Forget(pid, changes);
     return;
@@ -199,7 +193,6 @@ void ProcTable::Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_
     known.inode = inode;
     known.firstSeenMs = nowMs;
     known.listing = listing_;
-    secondLooks_.emplace_back(nowMs + kSecondLookMs, pid);
     recent_.emplace_back(nowMs, pid);
   } else if (path == known.path) {
     return;

@@ -57,8 +57,6 @@ class ProcTable final : public IProcessTable {
   bool haveLastPid_ = false;
   ProcessId lastPid_ = 0;
   std::unordered_map<ProcessId, Known> known_;
-  // (when it is due, pid): processes to read once more about a second after they were first seen.
-  std::deque<std::pair<std::int64_t, ProcessId>> secondLooks_;
   // (when it was first seen, pid), the last second's.
   std::deque<std::pair<std::int64_t, ProcessId>> recent_;
   // Ids just below the last allocated one that showed no process yet.
