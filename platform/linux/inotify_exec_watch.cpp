@@ -87,9 +87,13 @@ void InotifyExecWatch::ArmPath(const std::string& path, std::unordered_map<int, 
     const bool last = i + 1 == parts.size();
     std::vector<std::string> next;
     for (const std::string& directory : ways) {
-      // Watched before it is read: a name that comes meanwhile is reported, not missed.
-      Spot* way = Add(directory, kWayEvents, fresh);
-      if (way != nullptr) way->names.insert(parts[i]);
+      // Only the deepest directory on the way that exists is watched for the next name: the file's
+      // own, or the one where the way ends for now. A watch on every directory above would wake the
+      // program for every file anyone makes in /tmp, say. The file's own directory is watched before
+      // it is read, so a file that comes meanwhile is reported, not missed.
+      if (last) {
+        if (Spot* way = Add(directory, kWayEvents, fresh)) way->names.insert(parts[i]);
+      }
       auto listing = listings.find(directory);
       if (listing == listings.end()) {
         listing = listings.emplace(directory, std::vector<std::string>()).first;
@@ -102,6 +106,7 @@ void InotifyExecWatch::ArmPath(const std::string& path, std::unordered_map<int, 
           listing->second.push_back(parts[i]);
         }
       }
+      const std::size_t before = next.size();
       for (const std::string& name : listing->second) {
         if (Lower(name) != parts[i]) continue;
         const std::string full = Join(directory, name);
@@ -119,6 +124,15 @@ void InotifyExecWatch::ArmPath(const std::string& path, std::unordered_map<int, 
         } else if (Spot* dir = Add(directory, kWayEvents | IN_OPEN, fresh)) {
           // Execute-only: its opens are reported to the directory, by name.
           dir->openedByName[name].push_back(path);
+        }
+      }
+      if (!last && next.size() == before) {
+        // The way ends here: watched for the name to come, then looked at once more for one that
+        // came before the watch was set.
+        if (Spot* way = Add(directory, kWayEvents, fresh)) way->names.insert(parts[i]);
+        struct stat st {};
+        if (lstat(Join(directory, parts[i]).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+          next.push_back(Join(directory, parts[i]));
         }
       }
     }

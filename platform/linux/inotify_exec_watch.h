@@ -1,9 +1,10 @@
 #pragma once
 // IExecWatch through inotify. An exec opens the file, which inotify reports as IN_OPEN to any
 // watcher that may read the file; a file that may only be executed is watched through its
-// directory instead, by name. Every directory on the way to a watched path is watched for the
-// coming and going of the next name on that way, so a file replaced by an upgrade (renamed over,
-// deleted and created), moved away, or created later is watched again at once. The watch list
+// directory instead, by name. The file's directory (or, while that does not exist, the deepest
+// directory on the way that does) is watched for the coming and going of the next name on the way,
+// so a file replaced by an upgrade (renamed over, deleted and created), moved away, or created later
+// is watched again at once. The watch list
 // holds paths in lower case; the files on disk may have capitals, so each directory on the way is
 // read for names that equal the path's in lower case.
 #include <cstdint>

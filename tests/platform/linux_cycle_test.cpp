@@ -232,7 +232,19 @@ TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
   ChildProcess& recreated = Start(watched, 1);
   ASSERT_TRUE(HandleEvents());
   EXPECT_THAT(AllowedLists(recreated.pid()), ElementsAre("1"));
-  EXPECT_EQ(LogLines(), 3u);
+
+  // An entry whose directory does not exist yet is watched once its file is there.
+  const fs::path later = scratch.path() / "Later" / "Sub" / "Tool";
+  watchList.Append(WatchEntry{ToLowerAsciiCopy(later.string()), 0x1});
+  observation.Follow(watchList);
+  fs::create_directories(later.parent_path());
+  HandleEvents();
+  fs::copy_file(MAVRIN_SLEEPER, later);
+  HandleEvents();
+  ChildProcess& installed = Start(later, 1);
+  ASSERT_TRUE(HandleEvents());
+  EXPECT_THAT(AllowedLists(installed.pid()), ElementsAre("0"));
+  EXPECT_EQ(LogLines(), 4u);
   EXPECT_EQ(out.Text().find("observing...", 1), std::string::npos) << "a tick ran";
 }
 
