@@ -1,11 +1,16 @@
 #include "engine/observation_cycle.h"
 
+#include <algorithm>
+#include <map>
+#include <utility>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
+#include "engine/incremental_observation.h"
 #include "platform/fake/fake_system.h"
 #include "tests/engine/test_support.h"
 
@@ -291,6 +296,155 @@ TEST_F(CycleTest, APathCannotForgeLogRecords) {
                                       "\"/tmp/x\\x0A(2024/01/01 00:00:00) set affinity mask 0x00000001 to process "
                                       "\"/bin/y\"\\x0D%s%n\""));
   EXPECT_THAT(out.Text(), HasSubstr(" /q\\x1B[2J is quick changed. so don't care it.\n"));
+}
+
+// A process table and an exec watch that say what the test tells them, over the fake system.
+class FakeTable final : public platform::IProcessTable {
+ public:
+  void Update(Look look, platform::TableChanges& changes) override {
+    looks.push_back(look);
+    changes.started.clear();
+    changes.ended.clear();
+    for (const auto& [pid, process] : processes) {
+      if (look == Look::kEverything || reported.count(pid) == 0 || reported[pid] != process.identity) {
+        changes.started.push_back(process);
+        reported[pid] = process.identity;
+      }
+    }
+  }
+  bool CurrentPath(platform::ProcessId pid, std::uint64_t identity, std::string& exePath) override {
+    auto it = now.find(pid);
+    if (it == now.end()) it = processes.find(pid);
+    if (it == processes.end() || it == now.end() || it->second.identity != identity) return false;
+    exePath = it->second.exePath;
+    return true;
+  }
+  void ForEach(const std::function<void(const platform::TableProcess&)>& visit) const override {
+    for (const auto& item : processes) visit(item.second);
+  }
+  std::map<platform::ProcessId, platform::TableProcess> processes;
+  // What the system says of a process now, where that is not what the table has read.
+  std::map<platform::ProcessId, platform::TableProcess> now;
+  std::map<platform::ProcessId, std::uint64_t> reported;
+  std::vector<Look> looks;
+};
+
+class FakeExecWatch final : public platform::IExecWatch {
+ public:
+  void Watch(const std::vector<std::string>& list) override { paths = list; }
+  bool Complete() const override { return complete; }
+  Events Take() override { return std::exchange(pending, Events{}); }
+  std::vector<std::string> paths;
+  bool complete = true;
+  Events pending;
+};
+
+class IncrementalTest : public CycleTest {
+ protected:
+  using Look = platform::IProcessTable::Look;
+
+  // A process of the fake system that the table knows too.
+  void Run(platform::ProcessId pid, const std::string& path, AffinityMask mask, std::uint64_t identity = 1) {
+    system.AddProcess(pid, path, mask);
+    table.processes[pid] = platform::TableProcess{pid, identity, path};
+  }
+  void Opened(const std::string& path) {
+    watch.pending.opened.push_back(path);
+    observation.HandleExecEvents(watchList, quickChanged, log);
+  }
+  void TickLater() {
+    nowUs += 1'000'000;
+    observation.Tick(watchList, quickChanged, log, out.get());
+  }
+  std::size_t CountLooks(Look look) const { return static_cast<std::size_t>(std::count(table.looks.begin(), table.looks.end(), look)); }
+
+  FakeTable table;
+  FakeExecWatch watch;
+  std::int64_t nowUs = 5'000'000;
+  IncrementalObservation observation{system, table, &watch,
+                                     IncrementalObservation::Clock{[this] { return nowUs; }, [this](std::int64_t us) { nowUs += us; }}};
+};
+
+TEST_F(IncrementalTest, AStartIsPinnedByItsEventAndAFruitlessOneLeadsToOneLookAtEverything) {
+  Watch(kApp, 0x1);
+  TickLater();  // start-up: every process
+  TickLater();
+  EXPECT_THAT(table.looks, ElementsAre(Look::kEverything, Look::kRound));
+  EXPECT_THAT(watch.paths, ElementsAre(kApp));
+
+  Run(5, "C:\\Tools\\App.exe", 0x3);
+  table.looks.clear();
+  Opened(kApp);
+  EXPECT_EQ(system.FindProcess(5)->mask, 0x1u);
+  EXPECT_THAT(table.looks, ElementsAre(Look::kRecent));
+  EXPECT_EQ(LogLines().size(), 1u);
+
+  // Opened, but nothing new runs it: a short wait, then every process once.
+  table.looks.clear();
+  nowUs += 1'000'000;
+  Opened(kApp);
+  EXPECT_GT(CountLooks(Look::kRecent), 3u);
+  EXPECT_EQ(CountLooks(Look::kEverything), 1u);
+  // Read again at once: one look, no wait, and every process waits for the next tick.
+  table.looks.clear();
+  Opened(kApp);
+  EXPECT_THAT(table.looks, ElementsAre(Look::kRecent));
+  TickLater();
+  EXPECT_EQ(CountLooks(Look::kEverything), 1u);
+  EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(IncrementalTest, WhatCouldHideAStartLeadsToALookAtEverything) {
+  Watch(kApp, 0x1);
+  TickLater();
+  // Word that came while observation was held back.
+  watch.pending.opened.push_back(kApp);
+  observation.DropExecEvents();
+  table.looks.clear();
+  TickLater();
+  TickLater();
+  EXPECT_THAT(table.looks, ElementsAre(Look::kEverything, Look::kRound));
+
+  // A changed list is watched anew.
+  Watch("c:\\tools\\other.exe", 0x2);
+  table.looks.clear();
+  TickLater();
+  EXPECT_THAT(table.looks, ElementsAre(Look::kEverything));
+  EXPECT_EQ(watch.paths.size(), 2u);
+
+  // Lost events, and a watch that cannot be kept complete.
+  watch.pending.lookAtEverything = true;
+  table.looks.clear();
+  nowUs += 1'000'000;
+  observation.HandleExecEvents(watchList, quickChanged, log);
+  EXPECT_EQ(CountLooks(Look::kEverything), 1u);
+  watch.complete = false;
+  table.looks.clear();
+  TickLater();
+  TickLater();
+  EXPECT_THAT(table.looks, ElementsAre(Look::kEverything, Look::kEverything));
+}
+
+TEST_F(IncrementalTest, OnlyTheProcessThatStillRunsTheFileIsSetAndQuickChangesAreLeftAlone) {
+  Watch(kApp, 0x1);
+  Watch("c:\\tools\\mine.exe", 0x1);
+  quickChanged.insert("c:\\tools\\mine.exe");
+  TickLater();
+  Run(5, "C:\\Tools\\App.exe", 0x3);
+  Run(6, "C:\\Tools\\App.exe", 0x3);
+  Run(7, "C:\\Tools\\Mine.exe", 0x3);
+  Run(8, "C:\\Tools\\App.exe", 0x3);
+  // Since the table read them, 5 ran another file and 6's id went to another process.
+  table.now[5] = platform::TableProcess{5, 1, "C:\\Tools\\Else.exe"};
+  table.now[6] = platform::TableProcess{6, 2, "C:\\Tools\\App.exe"};
+  TickLater();
+  EXPECT_EQ(system.FindProcess(5)->mask, 0x3u);
+  EXPECT_EQ(system.FindProcess(6)->mask, 0x3u);
+  EXPECT_EQ(system.FindProcess(7)->mask, 0x3u);
+  EXPECT_EQ(system.FindProcess(8)->mask, 0x1u);
+  TickLater();
+  EXPECT_THAT(LogLines(), ElementsAre(HasSubstr("0x00000001 to process \"c:\\tools\\app.exe\"")));
+  EXPECT_THAT(out.Text(), HasSubstr(" c:\\tools\\mine.exe is quick changed."));
 }
 
 }  // namespace
