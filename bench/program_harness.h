@@ -105,6 +105,13 @@ inline std::size_t CountProcesses() {
   return count;
 }
 
+// The id the kernel allocated last (processes and threads alike); 0 when it cannot be read.
+inline long LastAllocatedId() {
+  std::ifstream last("/proc/sys/kernel/ns_last_pid");
+  long id = 0;
+  return last >> id ? id : 0;
+}
+
 // Idle children (forks of the harness, so none runs a watched file), killed and reaped when this
 // goes away; they also die with the harness.
 class IdleProcesses {
