@@ -18,7 +18,8 @@ CAssignApp::CAssignApp(Services services)
       store_(services.settingsFile, services.diagnostics, services.errors),
       log_(services.system, services.logPath, services.diagnostics, services.errors) {
   if (services.processTable != nullptr) {
-    incremental_ = std::make_unique<IncrementalObservation>(services.system, *services.processTable, services.execWatch);
+    incremental_ = std::make_unique<IncrementalObservation>(services.system, *services.processTable, services.execWatch,
+                                                    services.clock);
   }
 }
 

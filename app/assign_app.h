@@ -45,6 +45,7 @@ class CAssignApp {
     // starting (both optional; without a table every tick looks at every process).
     platform::IProcessTable* processTable = nullptr;
     platform::IExecWatch* execWatch = nullptr;
+    IncrementalObservation::Clock clock = {};  // required with a process table
   };
 
   explicit CAssignApp(Services services);

@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
   platform::InotifyExecWatch execWatch;
   services.processTable = &processTable;
   services.execWatch = &execWatch;
+  services.clock = IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds};
   CAssignApp app(services);
   for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
   SetTheApp(&app);

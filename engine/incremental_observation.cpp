@@ -1,8 +1,6 @@
 #include "engine/incremental_observation.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "settings/text.h"
 
@@ -21,15 +19,6 @@ constexpr std::int64_t kFirstPauseUs = 100;
 constexpr std::int64_t kLongestPauseUs = 2'000;
 
 }  // namespace
-
-IncrementalObservation::Clock IncrementalObservation::RealClock() {
-  return Clock{[] {
-                 return std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                     .count();
-               },
-               [](std::int64_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }};
-}
 
 IncrementalObservation::IncrementalObservation(platform::ISystem& system, platform::IProcessTable& table,
                                                platform::IExecWatch* watch, Clock clock)

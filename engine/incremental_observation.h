@@ -21,16 +21,16 @@
 
 class IncrementalObservation {
  public:
-  // Time, for the waits after an exec event: microseconds of a steady clock, and a sleep.
+  // Time, for the waits after an exec event: microseconds of a steady clock, and a sleep. The
+  // system's edition gives it (the portable core includes no clock or thread header).
   struct Clock {
     std::function<std::int64_t()> nowUs;
     std::function<void(std::int64_t)> sleepUs;
   };
-  static Clock RealClock();
 
   // watch may be nullptr: then every tick reads every process's executable.
   IncrementalObservation(platform::ISystem& system, platform::IProcessTable& table, platform::IExecWatch* watch,
-                         Clock clock = RealClock());
+                         Clock clock);
 
   // Keeps the watches and the matching processes in step with the list; a list that changed is
   // followed by a look at every process. Tick and HandleExecEvents call it first.

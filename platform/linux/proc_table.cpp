@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/linux/proc_reading.h"
 
@@ -45,6 +46,16 @@ bool IsProcess(ProcessId pid) {
 }
 
 }  // namespace
+
+std::int64_t SteadyMicroseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void PauseMicroseconds(std::int64_t microseconds) {
+  const timespec pause{static_cast<time_t>(microseconds / 1'000'000), static_cast<long>(microseconds % 1'000'000) * 1000};
+  nanosleep(&pause, nullptr);
+}
 
 ProcTable::ProcTable() {
   procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

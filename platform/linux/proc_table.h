@@ -16,6 +16,10 @@
 
 namespace platform {
 
+// A steady clock in microseconds, and a pause, for the waits that follow an exec event.
+std::int64_t SteadyMicroseconds();
+void PauseMicroseconds(std::int64_t microseconds);
+
 class ProcTable final : public IProcessTable {
  public:
   ProcTable();

@@ -169,7 +169,8 @@ class IncrementalCycleTest : public LinuxCycleTest {
 
   platform::ProcTable table;
   platform::InotifyExecWatch execWatch;
-  IncrementalObservation observation{system, table, &execWatch};
+  IncrementalObservation observation{system, table, &execWatch,
+                                     IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds}};
 };
 
 TEST_F(IncrementalCycleTest, TicksKeepEveryMatchingProcessOnItsEntryAsTheFullTickDoes) {
