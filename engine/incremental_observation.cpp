@@ -159,7 +159,7 @@ void IncrementalObservation::Pin(const WatchList& watchList, const std::vector<p
   for (const auto& it : items) candidates.push_back(observation::Candidate{it->first, &it->second.exePath});
 
   struct State {
-    std::vector<std::pair<AffinityMask, bool>> answers;
+    std::vector<std::pair<platform::ProcessorSet, bool>> answers;
     bool gone = false;
     bool checked = false;
     bool same = false;
@@ -167,7 +167,7 @@ void IncrementalObservation::Pin(const WatchList& watchList, const std::vector<p
   };
   std::vector<State> states(items.size());
   observation::Questions questions;
-  questions.hasMask = [&](std::size_t c, AffinityMask mask) {
+  questions.hasMask = [&](std::size_t c, const platform::ProcessorSet& mask) {
     State& state = states[c];
     if (state.gone) return true;  // nothing to set, nothing to record
     for (const auto& [asked, every] : state.answers) {

@@ -90,7 +90,7 @@ void RunObservationCycle(const WatchList& watchList, SystemSnapshot& snapshot, c
   enum : unsigned char { kUnread, kUniform, kMixed };
   std::vector<unsigned char> threads(processes.size(), kUnread);
   observation::Questions questions;
-  questions.hasMask = [&](std::size_t p, AffinityMask mask) {
+  questions.hasMask = [&](std::size_t p, const platform::ProcessorSet& mask) {
     const ProcessInfo& process = processes[p];
     if (process.affinityMask != mask) return false;
     if (threads[p] == kUnread) {

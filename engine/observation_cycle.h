@@ -33,7 +33,7 @@ struct Candidate {
 struct Questions {
   // Whether every thread of the candidate runs with mask. Asked for each entry that names the
   // candidate's path before anything is set, so every entry is compared with the process as it was.
-  std::function<bool(std::size_t candidate, AffinityMask mask)> hasMask;
+  std::function<bool(std::size_t candidate, const platform::ProcessorSet& mask)> hasMask;
   // Asked right before the candidate's mask is set: whether it still is the process it was, running
   // the same file. Empty: not asked.
   std::function<bool(std::size_t candidate)> stillRuns;
