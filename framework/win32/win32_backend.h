@@ -88,9 +88,6 @@ class Win32Backend final : public IBackend {
   // kept while the backend lives. 0 for a null icon.
   std::uintptr_t IconHandle(const Icon& icon);
 
-  // The extended dialog template the window of tpl is made from (exposed for tests).
-  static std::vector<std::uint16_t> BuildTemplate(const DialogTemplate& tpl);
-
   // Called by the window procedure; not for other use.
   std::intptr_t HandleMessage(std::uintptr_t hwnd, unsigned message, WParam wParam, LParam lParam, bool& handled);
 
