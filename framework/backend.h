@@ -54,11 +54,12 @@ struct FileOpenRequest {
   unsigned flags = 0;  // OFN_*
 };
 
-class IBackend : public IMessageBoxes {
- public:
-  ~IBackend() override = default;
+// The window system's services, one interface per role, so that a part of the program can say which
+// of them it needs. A backend implements them all, as IBackend.
 
-  // ---- dialog windows ----
+class IDialogWindows {
+ public:
+  virtual ~IDialogWindows() = default;
   // Makes the (not yet shown) window of dialog from its template, with every control in its
   // template state; 0 on failure. Messages for the window go to dialog.Dispatch.
   virtual WindowId CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl) = 0;
@@ -88,17 +89,17 @@ class IBackend : public IMessageBoxes {
   // WM_SYSCOMMAND with its id.
   virtual void AppendSystemMenu(WindowId window, unsigned id, const std::string& text) = 0;
 
-  // WM_TIMER (wParam = id) every period until KillTimer; setting an existing id restarts it.
-  virtual bool SetTimer(WindowId window, std::uintptr_t id, unsigned milliseconds) = 0;
-  virtual bool KillTimer(WindowId window, std::uintptr_t id) = 0;
-
   // Makes the block's controls in window, which exists and is not yet shown, grows the window and
   // moves its controls as PlanControlBlock says, with the backend's own metrics and the screen
   // the window will be shown on. Messages of the new controls reach the dialog like those of its
   // template's controls. The core has checked that every new id is unused.
   virtual bool AddControls(WindowId window, const ControlBlock& block) = 0;
+};
 
-  // ---- controls, by the dialog's window and the control id ----
+// Controls, by the dialog's window and the control id.
+class IControls {
+ public:
+  virtual ~IControls() = default;
   virtual void EnableControl(WindowId window, int id, bool enable) = 0;
   virtual bool IsControlEnabled(WindowId window, int id) = 0;
   virtual std::string ControlText(WindowId window, int id) = 0;
@@ -106,9 +107,13 @@ class IBackend : public IMessageBoxes {
   virtual void FocusControl(WindowId window, int id) = 0;
   virtual int ButtonCheck(WindowId window, int id) = 0;
   virtual void SetButtonCheck(WindowId window, int id, int state) = 0;
+};
 
-  // List views. SetItemState must send LVN_ITEMCHANGED (WM_NOTIFY with a ListViewNotify) to the
-  // dialog for each row whose state changed, before it returns; so must a user's selection.
+// List views. SetItemState must send LVN_ITEMCHANGED (WM_NOTIFY with a ListViewNotify) to the
+// dialog for each row whose state changed, before it returns; so must a user's selection.
+class IListViews {
+ public:
+  virtual ~IListViews() = default;
   virtual int LvInsertColumn(WindowId window, int id, int column, const std::string& heading, int format, int width) = 0;
   virtual int LvColumnCount(WindowId window, int id) = 0;
   virtual int LvInsertItem(WindowId window, int id, int row, const std::string& text, int image) = 0;
@@ -125,34 +130,65 @@ class IBackend : public IMessageBoxes {
   virtual void LvSetExtendedStyle(WindowId window, int id, unsigned style) = 0;
   virtual unsigned LvExtendedStyle(WindowId window, int id) = 0;
   virtual void LvSetSmallImages(WindowId window, int id, const std::vector<Icon>& icons) = 0;
+};
 
-  // ---- menus, boxes, shell ----
+class IMenus {
+ public:
+  virtual ~IMenus() = default;
   // Shows popup owned by window at screen (x, y) in a nested loop that keeps timers running;
   // returns the chosen command id, 0 when dismissed. The core posts the WM_COMMAND.
   virtual unsigned TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) = 0;
+  // Closes every popup menu being tracked; each TrackPopup returns 0.
+  virtual void DismissPopupMenus() = 0;
+};
+
+class IFileOpenDialog {
+ public:
+  virtual ~IFileOpenDialog() = default;
   // The file-open dialog; true with the chosen file's full path, false when cancelled.
   virtual bool ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) = 0;
+};
+
+class ITray {
+ public:
+  virtual ~ITray() = default;
   // The notification-area icon: NIM_ADD, NIM_MODIFY, NIM_DELETE. Mouse events over it reach
   // data.hWnd as data.uCallbackMessage.
   virtual bool ShellNotifyIcon(unsigned action, const TrayIconData& data) = 0;
   // Asked afresh each time: a notification area may come and go while the program runs.
   virtual NotificationArea NotificationAreaKind() = 0;
   virtual Point CursorPos() = 0;
+};
 
-  // ---- ending nested loops from outside ----
-  // Closes every popup menu being tracked; each TrackPopup returns 0.
-  virtual void DismissPopupMenus() = 0;
-  // Closes every open message box, file-open dialog and popup menu: boxes answer as
-  // SafeMessageBoxAnswer, the file dialog is cancelled, menus choose nothing.
-  virtual void CancelTransientLoops() = 0;
-
-  // ---- waking the loop from signal handlers and other threads ----
+// Timers, waking the loop from signal handlers and other threads, and ending nested loops from
+// outside.
+class IEventLoop {
+ public:
+  virtual ~IEventLoop() = default;
+  // WM_TIMER (wParam = id) every period until KillTimer; setting an existing id restarts it.
+  virtual bool SetTimer(WindowId window, std::uintptr_t id, unsigned milliseconds) = 0;
+  virtual bool KillTimer(WindowId window, std::uintptr_t id) = 0;
   // Registers action to run on the user-interface thread, in whatever loop is current (nested ones
   // included), when slot is triggered; returns the slot (0..255) or -1 when none is left.
   virtual int AddAsyncAction(std::function<void()> action) = 0;
   // Async-signal-safe and callable from any thread: queues slot for the user-interface thread.
   // False when the request could not be queued.
   virtual bool TriggerAsync(int slot) = 0;
+  // Closes every open message box, file-open dialog and popup menu: boxes answer as
+  // SafeMessageBoxAnswer, the file dialog is cancelled, menus choose nothing.
+  virtual void CancelTransientLoops() = 0;
+};
+
+class IBackend : public IDialogWindows,
+                 public IControls,
+                 public IListViews,
+                 public IMenus,
+                 public IMessageBoxes,
+                 public IFileOpenDialog,
+                 public ITray,
+                 public IEventLoop {
+ public:
+  ~IBackend() override = default;
 };
 
 // The answer that agrees to nothing: what a box gets that nobody answered.
