@@ -607,11 +607,14 @@ void CheckSecondInstance(Session& s) {
 void CheckObservation(Session& s) {
   const long firstMs = WaitFor([&] { return MaskOf(s.before) == 1; }, 6000);
   Report(firstMs >= 0, "the program started before gets mask 1 (after %ld ms)", firstMs);
+  // Wine hands the mask to the threads' kernel side on its own time: the kernel's view follows.
+  WaitFor([] { return KernelMask("before") == 1; }, 3000);
   Report(KernelMask("before") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("before"));
 
   s.after.Start("\"" + s.sleeper + "\" after 300", s.work);
   const long secondMs = WaitFor([&] { return MaskOf(s.after) == 1; }, 6000);
   Report(secondMs >= 0, "the program started after gets mask 1 (after %ld ms)", secondMs);
+  WaitFor([] { return KernelMask("after") == 1; }, 3000);
   Report(KernelMask("after") == 1, "the kernel agrees for every thread of it (0x%llx)", KernelMask("after"));
 
   // Further ticks must not log again: the masks are right now. The probe's own change is the third.
