@@ -19,7 +19,7 @@ CAssignApp::CAssignApp(Services services)
       log_(services.system, services.logPath, services.diagnostics, services.errors) {
   if (services.processTable != nullptr) {
     incremental_ = std::make_unique<IncrementalObservation>(services.system, *services.processTable, services.execWatch,
-                                                    services.clock);
+                                                            services.clock);
   }
 }
 

@@ -108,9 +108,7 @@ void CDummyDlg::OnTimer(std::uintptr_t id) {
 framework::LResult CDummyDlg::OnTrayNotify(framework::WParam iconId, framework::LParam mouseMessage) {
   if (iconId != ID_TRAY_ICON) return 0;
   switch (static_cast<unsigned>(mouseMessage)) {
-    case WM_MOUSEMOVE:
-      RefreshTip();
-      break;
+    case WM_MOUSEMOVE: RefreshTip(); break;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
       if (m_bMenuOpen) {
@@ -124,16 +122,13 @@ framework::LResult CDummyDlg::OnTrayNotify(framework::WParam iconId, framework::
         ShowTrayMenu();
       }
       break;
-    case WM_LBUTTONDBLCLK:
-      OnOpenSettings();
-      break;
+    case WM_LBUTTONDBLCLK: OnOpenSettings(); break;
     case WM_MBUTTONDOWN:
       // Where clicks arrive one activation each, a double click cannot happen: the middle click
       // (the host's secondary activation) opens the settings instead.
       if (m_area == framework::NotificationArea::kActivations) OnOpenSettings();
       break;
-    default:
-      break;
+    default: break;
   }
   return 0;
 }

@@ -18,6 +18,7 @@
 #include "framework/backend.h"
 #include "framework/dialog.h"
 #include "framework/headless/headless_backend.h"
+#include "platform/linux/ini_file.h"
 #include "platform/linux/inotify_exec_watch.h"
 #include "platform/linux/inotify_file_monitor.h"
 #include "platform/linux/linux_instance_guard.h"
@@ -25,7 +26,6 @@
 #include "platform/linux/linux_system.h"
 #include "platform/linux/proc_table.h"
 #include "res/texts.h"
-#include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
 
 #ifdef MAVRIN_WITH_QT
@@ -168,7 +168,8 @@ int main(int argc, char** argv) {
     if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_EXEC_EVENTS);
   };
 #ifdef MAVRIN_WITH_QT
-  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get())) qt->WatchReadable(execWatch.Descriptor(), onExec);
+  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get()))
+    qt->WatchReadable(execWatch.Descriptor(), onExec);
 #endif
   if (auto* headless = dynamic_cast<framework::headless::HeadlessBackend*>(backend.get())) {
     headless->WatchReadable(execWatch.Descriptor(), onExec);

@@ -7,7 +7,8 @@ namespace {
 constexpr int kStandardIconSize = 32;
 }  // namespace
 
-CStatusDlg::CStatusDlg() : CDialog(IDD_STATUS), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
+CStatusDlg::CStatusDlg()
+    : CDialog(IDD_STATUS), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
 
 const framework::MessageMap* CStatusDlg::GetThisMessageMap() {
   using namespace framework;
@@ -47,8 +48,7 @@ bool CStatusDlg::OnCommand(framework::WParam wParam, framework::LParam lParam) {
         main->SendToSelf(WM_COMMAND, framework::MakeWParam(id, 0), 0);
       }
       return true;
-    default:
-      return CDialog::OnCommand(wParam, lParam);
+    default: return CDialog::OnCommand(wParam, lParam);
   }
 }
 

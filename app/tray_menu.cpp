@@ -124,10 +124,10 @@ void CDummyDlg::ShowTrayMenu(int part) {
       processMenu->RemoveAt(0);
       for (std::size_t j = 0; j < snapshot.processes.size() && j < kMaxItems; ++j) {
         const ProcessInfo& process = snapshot.processes[j];
-        processMenu->AppendString(ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
-                                  TrayItemText(j, ExeFileName(process.entry), process.cpuCount, process.affinityMask,
-                                               processors),
-                                  0, ProcessTip(process));
+        processMenu->AppendString(
+            ID_QUICK_PROCESS_BASE + static_cast<unsigned>(j),
+            TrayItemText(j, ExeFileName(process.entry), process.cpuCount, process.affinityMask, processors), 0,
+            ProcessTip(process));
         menuProcesses.push_back(MenuProcess{process.entry.th32ProcessID, process.exePath});
       }
       AppendLeftOutNote(*processMenu, snapshot.processes.size());

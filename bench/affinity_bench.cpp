@@ -45,10 +45,11 @@ double MedianMicroseconds(int repeat, int calls, Body body) {
 // A thread that waits until told to end, and its kernel id.
 class Target {
  public:
-  Target() : thread_([this] {
-      tid_.store(static_cast<pid_t>(syscall(SYS_gettid)));
-      while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }) {
+  Target()
+      : thread_([this] {
+          tid_.store(static_cast<pid_t>(syscall(SYS_gettid)));
+          while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }) {
     while (tid_.load() == 0) std::this_thread::yield();
   }
   ~Target() {

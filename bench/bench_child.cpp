@@ -37,7 +37,8 @@ long long WaitUntilOn(int cpu, long long deadline) {
   const timespec pause{0, 20000};
   for (;;) {
     cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1 && CPU_ISSET(cpu, &set)) return MonotonicNs();
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1 && CPU_ISSET(cpu, &set))
+      return MonotonicNs();
     if (MonotonicNs() > deadline) return 0;
     nanosleep(&pause, nullptr);
   }
@@ -52,7 +53,10 @@ int main(int argc, char** argv) {
   if (mode == "exit") return 0;
   if (mode == "idle") {
     const int threads = argc > 2 ? std::atoi(argv[2]) : 1;
-    for (int i = 1; i < threads; ++i) std::thread([] { for (;;) pause(); }).detach();
+    for (int i = 1; i < threads; ++i)
+      std::thread([] {
+        for (;;) pause();
+      }).detach();
     for (;;) pause();
   }
   if (mode != "wait-pinned" || argc < 5) {
@@ -65,7 +69,8 @@ int main(int argc, char** argv) {
   std::vector<long long> pinned(static_cast<std::size_t>(threads), 0);
   std::vector<std::thread> others;
   for (int i = 1; i < threads; ++i) {
-    others.emplace_back([&pinned, i, cpu, deadline] { pinned[static_cast<std::size_t>(i)] = WaitUntilOn(cpu, deadline); });
+    others.emplace_back(
+        [&pinned, i, cpu, deadline] { pinned[static_cast<std::size_t>(i)] = WaitUntilOn(cpu, deadline); });
   }
   pinned[0] = WaitUntilOn(cpu, deadline);
   for (std::thread& t : others) t.join();

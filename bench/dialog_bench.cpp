@@ -60,13 +60,15 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--processors") == 0) {
       sizes.clear();
       std::stringstream list(argv[i + 1]);
-      for (std::string item; std::getline(list, item, ',');) sizes.push_back(static_cast<unsigned>(std::atoi(item.c_str())));
+      for (std::string item; std::getline(list, item, ',');)
+        sizes.push_back(static_cast<unsigned>(std::atoi(item.c_str())));
     }
   }
   // A screen of a usual size, not the offscreen platform's default square.
   QTemporaryFile screen;
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && screen.open()) {
-    screen.write(R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    screen.write(
+        R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     screen.flush();
     qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screen.fileName()).toLocal8Bit());
   }

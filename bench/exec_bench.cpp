@@ -52,7 +52,8 @@ double ThreadCpuMs() {
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  const std::size_t at = std::min(values.size() - 1, static_cast<std::size_t>(fraction * static_cast<double>(values.size())));
+  const std::size_t at =
+      std::min(values.size() - 1, static_cast<std::size_t>(fraction * static_cast<double>(values.size())));
   return values[at];
 }
 
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--program") == 0) program = argv[i + 1];
     if (std::strcmp(argv[i], "--child") == 0) child = argv[i + 1];
     if (std::strcmp(argv[i], "--launches") == 0) launches = std::max(1, std::atoi(argv[i + 1]));
-    if (std::strcmp(argv[i], "--processes") == 0) processes = static_cast<std::size_t>(std::max(0, std::atoi(argv[i + 1])));
+    if (std::strcmp(argv[i], "--processes") == 0)
+      processes = static_cast<std::size_t>(std::max(0, std::atoi(argv[i + 1])));
   }
   if (program.empty() || child.empty()) {
     std::fprintf(stderr, "usage: %s --program PATH --child PATH [--launches N] [--processes N]\n", argv[0]);
@@ -116,7 +118,8 @@ int main(int argc, char** argv) {
   }
 
   // The moment just before execve, written by the forked child into memory it shares with us.
-  auto* execAt = static_cast<long long*>(mmap(nullptr, sizeof(long long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  auto* execAt = static_cast<long long*>(
+      mmap(nullptr, sizeof(long long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
   if (execAt == MAP_FAILED) return 1;
   const std::string result = (work / "result").string();
   const std::string cpuText = std::to_string(cpu);
@@ -168,11 +171,12 @@ int main(int argc, char** argv) {
     walkWall.push_back(static_cast<double>(MonotonicNs() - wall0) / 1e6);
   }
 
-  std::printf("exec: %d launches of a %d-thread program among %zu processes\n", launches, kThreads, harness::CountProcesses());
+  std::printf("exec: %d launches of a %d-thread program among %zu processes\n", launches, kThreads,
+              harness::CountProcesses());
   std::printf("exec: start -> every thread pinned: p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d missed\n",
               Percentile(spans, 0.5), Percentile(spans, 0.99), spans.empty() ? 0.0 : Percentile(spans, 1.0), missed);
-  std::printf("exec: the program's processor time: %.2f ms per launch (%.2f ms/s over %.0f s)\n",
-              programMs / launches, programMs / seconds, seconds);
+  std::printf("exec: the program's processor time: %.2f ms per launch (%.2f ms/s over %.0f s)\n", programMs / launches,
+              programMs / seconds, seconds);
   std::printf("exec: one bare walk of /proc (%zu processes): %.2f ms wall, %.2f ms processor\n", walked,
               Percentile(walkWall, 0.5), Percentile(walkCpu, 0.5));
   kill(g_program, SIGTERM);

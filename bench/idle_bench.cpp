@@ -69,7 +69,8 @@ std::vector<std::pair<int, int>> ParseRows(const char* text) {
     p = end + 1;
     const long running = std::strtol(p, &end, 10);
     if (end == p) break;
-    if (entries > 0 && running >= 0) rows.emplace_back(static_cast<int>(entries), static_cast<int>(std::min(running, entries)));
+    if (entries > 0 && running >= 0)
+      rows.emplace_back(static_cast<int>(entries), static_cast<int>(std::min(running, entries)));
     p = *end == ',' ? end + 1 : end;
   }
   return rows;
@@ -84,7 +85,8 @@ double ThreadCpuMs() {
 // Starts and reaps short-lived processes of `exe` at `rate` a second until `until`.
 class Churn {
  public:
-  Churn(std::string exe, int rate) : exe_(std::move(exe)), interval_(std::chrono::microseconds(1000000 / std::max(1, rate))) {}
+  Churn(std::string exe, int rate)
+      : exe_(std::move(exe)), interval_(std::chrono::microseconds(1000000 / std::max(1, rate))) {}
   void RunUntil(Clock::time_point until) {
     auto next = Clock::now();
     char* const args[] = {exe_.data(), const_cast<char*>("exit"), nullptr};
@@ -128,7 +130,8 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
     if (!fs::exists(file)) fs::copy_file(child, file);
     char slot[16];
     std::snprintf(slot, sizeof slot, "%03d", i + 1);
-    ini << slot << "_process_path=" << harness::LowerAscii(file.string()) << "\n" << slot << "_affinity_mask=" << (1u << cpu) << "\n";
+    ini << slot << "_process_path=" << harness::LowerAscii(file.string()) << "\n"
+        << slot << "_affinity_mask=" << (1u << cpu) << "\n";
     if (i >= running) continue;
     // Already where the entry wants it, as in the steady state of a long run.
     const pid_t pid = fork();
@@ -207,17 +210,26 @@ int main(int argc, char** argv) {
   int churnSize = 1000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
-    if (arg == "--program") program = argv[i + 1];
-    else if (arg == "--child") child = argv[i + 1];
-    else if (arg == "--sizes") sizes = ParseList(argv[i + 1]);
-    else if (arg == "--rows") rows = ParseRows(argv[i + 1]);
-    else if (arg == "--seconds") seconds = std::max(1, std::atoi(argv[i + 1]));
-    else if (arg == "--churn") churnRate = std::max(0, std::atoi(argv[i + 1]));
-    else if (arg == "--churn-size") churnSize = std::max(0, std::atoi(argv[i + 1]));
+    if (arg == "--program")
+      program = argv[i + 1];
+    else if (arg == "--child")
+      child = argv[i + 1];
+    else if (arg == "--sizes")
+      sizes = ParseList(argv[i + 1]);
+    else if (arg == "--rows")
+      rows = ParseRows(argv[i + 1]);
+    else if (arg == "--seconds")
+      seconds = std::max(1, std::atoi(argv[i + 1]));
+    else if (arg == "--churn")
+      churnRate = std::max(0, std::atoi(argv[i + 1]));
+    else if (arg == "--churn-size")
+      churnSize = std::max(0, std::atoi(argv[i + 1]));
   }
   if (program.empty() || child.empty()) {
-    std::fprintf(stderr, "usage: %s --program PATH --child PATH [--sizes LIST] [--rows E:R,...] [--seconds N] "
-                         "[--churn RATE] [--churn-size N]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s --program PATH --child PATH [--sizes LIST] [--rows E:R,...] [--seconds N] "
+                 "[--churn RATE] [--churn-size N]\n",
+                 argv[0]);
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);

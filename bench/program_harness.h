@@ -84,7 +84,8 @@ class TickCounter {
     chunk.resize(end + 1);
     offset_ += chunk.size();
     static const std::string kLine = "observing...\n";
-    for (std::size_t at = chunk.find(kLine); at != std::string::npos; at = chunk.find(kLine, at + kLine.size())) ++ticks_;
+    for (std::size_t at = chunk.find(kLine); at != std::string::npos; at = chunk.find(kLine, at + kLine.size()))
+      ++ticks_;
     return ticks_;
   }
   long Ticks() const { return ticks_; }

@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
   fs::copy_file("/bin/sleep", watched);
 
   auto writeList = [&](int cpu) {
-    std::ofstream(work / ".mavrin.ini.new") << "[MAV_RIN]\n001_process_path=" << watched.string()
-                                            << "\n001_affinity_mask=" << (1u << cpu) << "\n";
+    std::ofstream(work / ".mavrin.ini.new")
+        << "[MAV_RIN]\n001_process_path=" << watched.string() << "\n001_affinity_mask=" << (1u << cpu) << "\n";
     fs::rename(work / ".mavrin.ini.new", work / "mavrin.ini");
   };
   writeList(cpus[0]);
@@ -114,9 +114,10 @@ int main(int argc, char** argv) {
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - edited).count());
   }
   std::sort(ms.begin(), ms.end());
-  std::printf("reload: %d edits, from the rename to the process on its new processor: min %.1f ms, median %.1f ms, "
-              "90th percentile %.1f ms, max %.1f ms\n",
-              edits, ms.front(), ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
+  std::printf(
+      "reload: %d edits, from the rename to the process on its new processor: min %.1f ms, median %.1f ms, "
+      "90th percentile %.1f ms, max %.1f ms\n",
+      edits, ms.front(), ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
   kill(g_program, SIGTERM);
   int status = 0;
   waitpid(g_program, &status, 0);

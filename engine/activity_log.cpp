@@ -11,7 +11,8 @@ bool ActivityLog::Write(const char* what, const platform::ProcessorSet& mask, co
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d:%02d) ", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
                 now.tm_hour, now.tm_min, now.tm_sec);
-  const std::string line = std::string(what) + " " + platform::FormatHexMask(mask) + " to process \"" + EscapeForLog(exePath) + "\"\n";
+  const std::string line =
+      std::string(what) + " " + platform::FormatHexMask(mask) + " to process \"" + EscapeForLog(exePath) + "\"\n";
   std::string error;
   if (!platform::AppendToRegularFile(path_, stamp + line, error)) {
     if (!failureReported_ && errors_ != nullptr) {
@@ -30,7 +31,8 @@ bool ActivityLog::RecordChange(const platform::ProcessorSet& mask, const std::st
   return Write("set affinity mask", mask, exePath);
 }
 
-bool ActivityLog::RecordFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath) {
+bool ActivityLog::RecordFailure(platform::ProcessId pid, const platform::ProcessorSet& mask,
+                                const std::string& exePath) {
   auto key = std::make_tuple(pid, exePath, mask);
   if (failures_.count(key) != 0) return false;
   // Remembered only once it is on record, so a log that cannot be written now gets it later.
@@ -39,7 +41,8 @@ bool ActivityLog::RecordFailure(platform::ProcessId pid, const platform::Process
   return true;
 }
 
-void ActivityLog::ForgetFailure(platform::ProcessId pid, const platform::ProcessorSet& mask, const std::string& exePath) {
+void ActivityLog::ForgetFailure(platform::ProcessId pid, const platform::ProcessorSet& mask,
+                                const std::string& exePath) {
   if (!failures_.empty()) failures_.erase(std::make_tuple(pid, exePath, mask));
 }
 

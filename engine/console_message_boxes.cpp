@@ -14,13 +14,9 @@ int ConsoleMessageBoxes::ShowMessageBox(framework::OwnerWindow /*owner*/, const 
     std::fflush(stream_);
   }
   switch (type & kTypeMask) {
-    case MB_OK:
-      return IDOK;
-    case MB_YESNO:
-      return IDNO;
-    case kAbortRetryIgnore:
-      return kIdAbort;
-    default:
-      return IDCANCEL;
+    case MB_OK: return IDOK;
+    case MB_YESNO: return IDNO;
+    case kAbortRetryIgnore: return kIdAbort;
+    default: return IDCANCEL;
   }
 }

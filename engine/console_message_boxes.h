@@ -9,7 +9,8 @@ class ConsoleMessageBoxes final : public framework::IMessageBoxes {
  public:
   explicit ConsoleMessageBoxes(std::FILE* stream = stderr) : stream_(stream) {}
   // IDOK for MB_OK, IDNO for MB_YESNO, IDCANCEL for the other types that have a cancel button.
-  int ShowMessageBox(framework::OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;
+  int ShowMessageBox(framework::OwnerWindow owner, const std::string& text, const char* caption,
+                     unsigned type) override;
 
  private:
   std::FILE* stream_;

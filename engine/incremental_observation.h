@@ -55,10 +55,11 @@ class IncrementalObservation {
 
   // A look at every process, when the last one was long enough ago.
   bool EverythingAllowed(std::int64_t nowUs) const;
-  void Update(platform::IProcessTable::Look look, const WatchList& watchList, std::vector<platform::ProcessId>* matched);
+  void Update(platform::IProcessTable::Look look, const WatchList& watchList,
+              std::vector<platform::ProcessId>* matched);
   // Gives the processes their entries' masks (all watched ones when pids is nullptr).
-  void Pin(const WatchList& watchList, const std::vector<platform::ProcessId>* pids, const QuickChangedPaths& quickChanged,
-           ActivityLog& log, std::FILE* out);
+  void Pin(const WatchList& watchList, const std::vector<platform::ProcessId>* pids,
+           const QuickChangedPaths& quickChanged, ActivityLog& log, std::FILE* out);
 
   platform::ISystem& system_;
   platform::IProcessTable& table_;

@@ -18,7 +18,8 @@ constexpr std::size_t kQuickChanged = static_cast<std::size_t>(-1);
 namespace observation {
 
 void Apply(const WatchList& watchList, const std::vector<Candidate>& candidates, const QuickChangedPaths& quickChanged,
-           ActivityLog& log, platform::ISystem& system, std::FILE* out, bool noteQuickChanged, const Questions& questions) {
+           ActivityLog& log, platform::ISystem& system, std::FILE* out, bool noteQuickChanged,
+           const Questions& questions) {
   // Each process is looked up once by its path, so the length of the list costs nothing here. The
   // steps are then taken in the order of the entries and, within an entry, of the processes, as a
   // walk over the whole list would take them.
@@ -50,7 +51,8 @@ void Apply(const WatchList& watchList, const std::vector<Candidate>& candidates,
     const Step& step = steps[i];
     const WatchEntry& entry = watchList[step.entry];
     if (step.process == kQuickChanged) {
-      if (out != nullptr) std::fprintf(out, " %s is quick changed. so don't care it.\n", EscapeForLog(entry.exePath).c_str());
+      if (out != nullptr)
+        std::fprintf(out, " %s is quick changed. so don't care it.\n", EscapeForLog(entry.exePath).c_str());
       continue;
     }
     if (has[i] != 0) continue;

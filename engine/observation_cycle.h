@@ -43,6 +43,7 @@ struct Questions {
 // list order and, within an entry, candidates in their order; entries in quickChanged are left alone
 // and, with noteQuickChanged, named on out. Logs as RunObservationCycle does.
 void Apply(const WatchList& watchList, const std::vector<Candidate>& candidates, const QuickChangedPaths& quickChanged,
-           ActivityLog& log, platform::ISystem& system, std::FILE* out, bool noteQuickChanged, const Questions& questions);
+           ActivityLog& log, platform::ISystem& system, std::FILE* out, bool noteQuickChanged,
+           const Questions& questions);
 
 }  // namespace observation

@@ -13,7 +13,6 @@ constexpr std::size_t kWindowTextBuffer = 128;
 
 bool IsLowerAsciiLetter(char c) { return c >= 'a' && c <= 'z'; }
 
-
 }  // namespace
 
 bool ComesBefore(const ProcessInfo& a, const ProcessInfo& b) {

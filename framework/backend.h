@@ -114,7 +114,8 @@ class IControls {
 class IListViews {
  public:
   virtual ~IListViews() = default;
-  virtual int LvInsertColumn(WindowId window, int id, int column, const std::string& heading, int format, int width) = 0;
+  virtual int LvInsertColumn(WindowId window, int id, int column, const std::string& heading, int format,
+                             int width) = 0;
   virtual int LvColumnCount(WindowId window, int id) = 0;
   virtual int LvInsertItem(WindowId window, int id, int row, const std::string& text, int image) = 0;
   virtual bool LvSetItemText(WindowId window, int id, int row, int subItem, const std::string& text) = 0;

@@ -8,7 +8,8 @@ ControlBlockPlan PlanControlBlock(const ControlBlock& block, Size client, Size m
                                   const std::function<Pixels(const DialogUnits&)>& toPixels) {
   ControlBlockPlan plan;
   const Pixels area = toPixels(block.area);
-  const Pixels grown = toPixels(DialogUnits{block.area.x, block.area.y, block.area.cx + std::max(0, block.growth), block.area.cy});
+  const Pixels grown =
+      toPixels(DialogUnits{block.area.x, block.area.y, block.area.cx + std::max(0, block.growth), block.area.cy});
   const int growth = std::max(0, grown.cx - area.cx);
   plan.contentWidth = area.cx + growth;
   // The window widens as far as the screen lets it; a template already wider than the screen stays
@@ -26,7 +27,8 @@ ControlBlockPlan PlanControlBlock(const ControlBlock& block, Size client, Size m
 
 bool InBlockArea(const ControlBlock& block, const ControlTemplate& control) {
   const DialogUnits& a = block.area;
-  return control.x >= a.x && control.y >= a.y && control.x + control.cx <= a.x + a.cx && control.y + control.cy <= a.y + a.cy;
+  return control.x >= a.x && control.y >= a.y && control.x + control.cx <= a.x + a.cx &&
+         control.y + control.cy <= a.y + a.cy;
 }
 
 bool ContainsId(const std::vector<int>& list, int id) { return std::find(list.begin(), list.end(), id) != list.end(); }

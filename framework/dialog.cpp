@@ -176,8 +176,7 @@ LResult CDialog::DefaultHandling(unsigned message, WParam wParam, LParam) {
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0u) == SC_CLOSE) Dispatch(WM_CLOSE, 0, 0);
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

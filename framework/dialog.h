@@ -45,7 +45,9 @@ class CDialog {
 
   // The one entry for messages to this dialog: backends, posted messages and SendToSelf end here.
   LResult Dispatch(unsigned message, WParam wParam, LParam lParam);
-  LResult SendToSelf(unsigned message, WParam wParam = 0, LParam lParam = 0) { return Dispatch(message, wParam, lParam); }
+  LResult SendToSelf(unsigned message, WParam wParam = 0, LParam lParam = 0) {
+    return Dispatch(message, wParam, lParam);
+  }
   // Queues a message for this dialog's window; false when it has none.
   bool PostToSelf(unsigned message, WParam wParam = 0, LParam lParam = 0);
 

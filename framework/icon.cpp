@@ -83,8 +83,12 @@ IconImage Scale(const IconImage& from, int size) {
     for (int x = 0; x < size; ++x) {
       const int sx = x * from.width / size;
       for (int c = 0; c < 4; ++c) {
-        to.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)) * 4u + static_cast<std::size_t>(c)] =
-            from.rgba[(static_cast<std::size_t>(sy) * static_cast<std::size_t>(from.width) + static_cast<std::size_t>(sx)) * 4u + static_cast<std::size_t>(c)];
+        to.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)) * 4u +
+                static_cast<std::size_t>(c)] =
+            from.rgba[(static_cast<std::size_t>(sy) * static_cast<std::size_t>(from.width) +
+                       static_cast<std::size_t>(sx)) *
+                          4u +
+                      static_cast<std::size_t>(c)];
       }
     }
   }

@@ -80,7 +80,8 @@ class ProcessorSet {
     unsigned n = 0;
     for (unsigned w = 0; w < limit / kWordBits; ++w) n += static_cast<unsigned>(std::popcount(words_[w]));
     if (limit % kWordBits != 0) {
-      n += static_cast<unsigned>(std::popcount(words_[limit / kWordBits] & ((std::uint64_t{1} << (limit % kWordBits)) - 1)));
+      n += static_cast<unsigned>(
+          std::popcount(words_[limit / kWordBits] & ((std::uint64_t{1} << (limit % kWordBits)) - 1)));
     }
     return n;
   }

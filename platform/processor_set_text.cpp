@@ -73,7 +73,8 @@ bool ReadNumber(std::string_view text, std::size_t& pos, unsigned& value, std::s
 
 // One line of a confirmation: the processors it names and whether they are on, in the user's words.
 std::string ProcessorLine(const std::string& cpus, bool on) {
-  return res::Fill(res::TextId::kProcessorLine, {cpus, res::Text(on ? res::TextId::kProcessorOn : res::TextId::kProcessorOff)});
+  return res::Fill(res::TextId::kProcessorLine,
+                   {cpus, res::Text(on ? res::TextId::kProcessorOn : res::TextId::kProcessorOff)});
 }
 
 }  // namespace
@@ -134,7 +135,8 @@ std::string FormatHexMask(const ProcessorSet& set) {
 
 std::string FormatCpuPattern(const ProcessorSet& set, unsigned count) {
   std::string pattern(count, '-');
-  for (int cpu = set.Lowest(); cpu >= 0 && static_cast<unsigned>(cpu) < count; cpu = set.Next(static_cast<unsigned>(cpu) + 1)) {
+  for (int cpu = set.Lowest(); cpu >= 0 && static_cast<unsigned>(cpu) < count;
+       cpu = set.Next(static_cast<unsigned>(cpu) + 1)) {
     pattern[static_cast<std::size_t>(cpu)] = 'o';
   }
   return pattern;

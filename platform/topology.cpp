@@ -149,7 +149,8 @@ std::vector<ProcessorPreset> TopologyPresets(const Topology& topology) {
   if (topology.l3Domains.size() >= 2) {
     for (std::size_t i = 0; i < topology.l3Domains.size(); ++i) {
       const CacheDomain& domain = topology.l3Domains[i];
-      presets.push_back({PresetKind::kL3Domain, domain.processors & topology.online, static_cast<int>(i), domain.bytes});
+      presets.push_back(
+          {PresetKind::kL3Domain, domain.processors & topology.online, static_cast<int>(i), domain.bytes});
     }
   }
 

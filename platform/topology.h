@@ -67,9 +67,9 @@ enum class PresetKind : std::uint8_t {
   kAllProcessors,
   kPerformanceCores,  // only with both core types present
   kEfficiencyCores,
-  kL3Domain,          // one per L3 domain, only with two or more
-  kOnePerCore,        // the lowest logical processor of each core, only where some core has SMT
-  kNumaNode,          // one per node with processors, only with two or more
+  kL3Domain,    // one per L3 domain, only with two or more
+  kOnePerCore,  // the lowest logical processor of each core, only where some core has SMT
+  kNumaNode,    // one per node with processors, only with two or more
 };
 
 // What the user can pick; the interface names it from kind and parameters in its own language,

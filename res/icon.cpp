@@ -34,7 +34,9 @@ class Canvas {
       for (int x = 0; x < size_; ++x) {
         const double cx = x + 0.5;
         if (cx < x0 || cx >= x1) continue;
-        std::uint8_t* p = &out_.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(x)) * 4u];
+        std::uint8_t* p =
+            &out_.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(x)) *
+                       4u];
         p[0] = c.r;
         p[1] = c.g;
         p[2] = c.b;
@@ -67,10 +69,10 @@ void DrawChip(int size, framework::IconImage& out) {
     const double centre = bodyLo + span * (i + 1) / (pins + 1);
     const double a = centre - pinWidth / 2.0;
     const double b = a + pinWidth;
-    canvas.Fill(a, 0.0, b, bodyLo, kPin);   // top
-    canvas.Fill(a, bodyHi, b, s, kPin);     // bottom
-    canvas.Fill(0.0, a, bodyLo, b, kPin);   // left
-    canvas.Fill(bodyHi, a, s, b, kPin);     // right
+    canvas.Fill(a, 0.0, b, bodyLo, kPin);  // top
+    canvas.Fill(a, bodyHi, b, s, kPin);    // bottom
+    canvas.Fill(0.0, a, bodyLo, b, kPin);  // left
+    canvas.Fill(bodyHi, a, s, b, kPin);    // right
   }
   const double border = std::max(1.0, s / 32.0);
   canvas.Box(bodyLo, bodyLo, bodyHi, bodyHi, kBody, kBodyEdge, border);

@@ -12,7 +12,6 @@
 #define IDD_MANAGE_ASSIGN 132
 #define IDD_STATUS 133
 
-
 // Controls.
 #define IDC_UPDATE_LIST 1000
 #define IDC_PROCESS_LIST 1001

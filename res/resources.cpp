@@ -48,7 +48,7 @@ constexpr ControlTemplate kAboutControls[] = {
     {IDOK, ControlKind::PushButton, T<L>(TextId::kButtonOk), 192, 14, 50, 16, kDefPush | WS_GROUP, 0, 0},
 };
 template <Language L>
-constexpr DialogTemplate kAbout{IDD_ABOUTBOX, T<L>(TextId::kAboutCaption), 249, 61, 0x80C800C0u, 0, kUiFace<L>, 9,
+constexpr DialogTemplate kAbout{IDD_ABOUTBOX,     T<L>(TextId::kAboutCaption), 249, 61, 0x80C800C0u, 0, kUiFace<L>, 9,
                                 kAboutControls<L>};
 
 // ---- 102: the settings dialog ----
@@ -69,8 +69,9 @@ constexpr ControlTemplate kAssignListControls[] = {
     {IDC_MANAGE, ControlKind::PushButton, T<L>(TextId::kSettingsManage), 90, 7, 80, 16, kPush, 0, 0},
 };
 template <Language L>
-constexpr DialogTemplate kAssignList{IDD_ASSIGN_LIST, T<L>(TextId::kProgramName), 444, 224, 0x90CA00C0u,
-                                     WS_EX_APPWINDOW, kFixedFace<L>, 9, kAssignListControls<L>};
+constexpr DialogTemplate kAssignList{
+    IDD_ASSIGN_LIST,       T<L>(TextId::kProgramName), 444, 224, 0x90CA00C0u, WS_EX_APPWINDOW, kFixedFace<L>, 9,
+    kAssignListControls<L>};
 
 // ---- 130: the hidden tray window ----
 template <Language L>
@@ -94,8 +95,9 @@ constexpr ControlTemplate kChangeCpuControls[] = {
     {IDC_CPU7, ControlKind::CheckBox, T<L>(TextId::kCpu7), 51, 78, 36, 9, kCheck2, 0, 0},
 };
 template <Language L>
-constexpr DialogTemplate kChangeCpu{IDD_CHANGE_CPU_ASSIGN, "", 169, 94, WS_POPUP | DS_MODALFRAME | DS_SHELLFONT,
-                                    WS_EX_TOPMOST, "MS Shell Dlg", 8, kChangeCpuControls<L>};
+constexpr DialogTemplate kChangeCpu{
+    IDD_CHANGE_CPU_ASSIGN, "", 169, 94, WS_POPUP | DS_MODALFRAME | DS_SHELLFONT, WS_EX_TOPMOST, "MS Shell Dlg", 8,
+    kChangeCpuControls<L>};
 
 // ---- 132: the watch-list management dialog ----
 template <Language L>
@@ -107,8 +109,9 @@ constexpr ControlTemplate kManageControls[] = {
     {IDC_BUTTON_DELETE, ControlKind::PushButton, T<L>(TextId::kManageDelete), 73, 7, 45, 16, 0x50010000u, 0, 0},
 };
 template <Language L>
-constexpr DialogTemplate kManage{IDD_MANAGE_ASSIGN, T<L>(TextId::kManageCaption), 415, 270, 0x90CA00C0u,
-                                 WS_EX_APPWINDOW, kFixedFace<L>, 9, kManageControls<L>};
+constexpr DialogTemplate kManage{
+    IDD_MANAGE_ASSIGN, T<L>(TextId::kManageCaption), 415, 270, 0x90CA00C0u, WS_EX_APPWINDOW, kFixedFace<L>, 9,
+    kManageControls<L>};
 
 // ---- 133: the program's window where the desktop has no notification area ----
 // An ordinary window with a task-bar button, so that it can be minimised and found again.
@@ -117,8 +120,8 @@ constexpr ControlTemplate kStatusControls[] = {
     {-1, ControlKind::StaticIcon, "", 7, 7, 20, 20, kChild | SS_ICON, 0, IDR_MAINFRAME},
     {IDC_STATUS_STATE, ControlKind::StaticText, T<L>(TextId::kStatusObserving), 34, 8, 172, 9,
      kChild | SS_LEFT | SS_NOPREFIX, 0, 0},
-    {IDC_STATUS_NOTE, ControlKind::StaticText, T<L>(TextId::kStatusNote), 34, 20, 172, 18, kChild | SS_LEFT | SS_NOPREFIX,
-     0, 0},
+    {IDC_STATUS_NOTE, ControlKind::StaticText, T<L>(TextId::kStatusNote), 34, 20, 172, 18,
+     kChild | SS_LEFT | SS_NOPREFIX, 0, 0},
     {ID_TRAY_PAUSE, ControlKind::CheckBox, T<L>(TextId::kTrayPause), 7, 42, 199, 10, kCheck2, 0, 0},
     {ID_TRAY_OPEN_SETTINGS, ControlKind::PushButton, T<L>(TextId::kTrayOpenSettings), 7, 58, 98, 16, kDefPush, 0, 0},
     {ID_STATUS_DELETE_MENU, ControlKind::PushButton, T<L>(TextId::kStatusDeleteMenu), 108, 58, 98, 16, kPush, 0, 0},
@@ -127,19 +130,20 @@ constexpr ControlTemplate kStatusControls[] = {
     {ID_TRAY_EXIT, ControlKind::PushButton, T<L>(TextId::kTrayExit), 108, 98, 98, 16, kPush, 0, 0},
 };
 template <Language L>
-constexpr DialogTemplate kStatus{IDD_STATUS,
-                                 T<L>(TextId::kProgramName),
-                                 213,
-                                 121,
-                                 WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT,
-                                 WS_EX_APPWINDOW,
-                                 kUiFace<L>,
-                                 9,
-                                 kStatusControls<L>};
+constexpr DialogTemplate kStatus{
+    IDD_STATUS,
+    T<L>(TextId::kProgramName),
+    213,
+    121,
+    WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT,
+    WS_EX_APPWINDOW,
+    kUiFace<L>,
+    9,
+    kStatusControls<L>};
 
 template <Language L>
-constexpr const DialogTemplate* kDialogs[] = {&kAbout<L>,      &kAssignList<L>, &kDummy<L>,
-                                               &kChangeCpu<L>, &kManage<L>,     &kStatus<L>};
+constexpr const DialogTemplate* kDialogs[] = {&kAbout<L>,     &kAssignList<L>, &kDummy<L>,
+                                              &kChangeCpu<L>, &kManage<L>,     &kStatus<L>};
 
 // ---- 129: the tray menu and the settings dialog's two list popups ----
 // The placeholders and the information items are replaced before a menu is shown.

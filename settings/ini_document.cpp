@@ -83,7 +83,11 @@ template <class Each>
 bool ForEachCodePoint(std::string_view text, Each each) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
     if (length == 0 || i + length > text.size()) return false;
     std::uint32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
     for (std::size_t k = 1; k < length; ++k) {
@@ -157,7 +161,7 @@ bool IniDocument::IsStorableSection(std::string_view section) {
 }
 
 bool IniDocument::Parse(std::string raw) {
-  encoding_ = raw.size() < 2                            ? Encoding::kBytes
+  encoding_ = raw.size() < 2                         ? Encoding::kBytes
               : raw[0] == '\xFF' && raw[1] == '\xFE' ? Encoding::kUtf16Le
               : raw[0] == '\xFE' && raw[1] == '\xFF' ? Encoding::kUtf16Be
                                                      : Encoding::kBytes;
@@ -228,8 +232,8 @@ std::string IniDocument::Serialize() const {
   struct Splice {
     std::size_t begin;
     std::size_t end;
-    std::size_t entry;          // a changed line, or kNone
-    const Section* section;     // the added keys of this section, or nullptr
+    std::size_t entry;       // a changed line, or kNone
+    const Section* section;  // the added keys of this section, or nullptr
   };
   std::vector<Splice> splices;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -239,8 +243,7 @@ std::string IniDocument::Serialize() const {
   for (const auto& [name, s] : sections_) {
     if (!s.isNew && !s.added.empty()) splices.push_back({s.insertAt, s.insertAt, kNone, &s});
   }
-  std::sort(splices.begin(), splices.end(),
-            [](const Splice& a, const Splice& b) { return a.begin < b.begin; });
+  std::sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.begin < b.begin; });
 
   std::string out;
   out.reserve(text_.size() + 64 * written_.size() + 64);
@@ -305,8 +308,8 @@ void IniDocument::ParseLines() {
           if (IsWrapped(value)) value = value.substr(1, value.size() - 2);
           current->insertAt = next;
           if (current->index.find(key) == current->index.end()) {
-            entries_.push_back(Entry{key, pos, lineEnd, static_cast<std::size_t>(value.data() - base),
-                                     value.size(), kNone});
+            entries_.push_back(
+                Entry{key, pos, lineEnd, static_cast<std::size_t>(value.data() - base), value.size(), kNone});
             current->index.emplace(key, entries_.size() - 1);
             current->order.push_back(entries_.size() - 1);
           }

@@ -49,7 +49,7 @@ class IniDocument {
  private:
   enum class Encoding { kBytes, kUtf16Le, kUtf16Be };
   struct Entry {
-    std::string_view key;  // the first spelling, in text_ or ownedText_
+    std::string_view key;   // the first spelling, in text_ or ownedText_
     std::size_t lineBegin;  // the line's text without its line end, or kNone for an added key
     std::size_t lineEnd;
     std::size_t valueBegin;  // the value as read, in text_
@@ -79,7 +79,7 @@ class IniDocument {
   void StartLine(std::string& out) const;
   void AppendLine(std::string& out, const Entry& e, bool withEnd) const;
 
-  std::string text_;  // as UTF-8 when the file is UTF-16
+  std::string text_;        // as UTF-8 when the file is UTF-16
   std::string eol_ = "\n";  // new lines follow the file's own line ends
   Encoding encoding_ = Encoding::kBytes;
   bool dirty_ = false;

@@ -20,8 +20,8 @@ class ProfileFile {
   // zero-terminated, or `defaultValue` (nullptr counts as "") when the file, the section or the
   // key is missing or cannot be read. Returns the number of bytes copied without the zero; 0 when
   // bufferSize is 0 or buffer is nullptr.
-  virtual std::size_t Read(const char* section, const char* key, const char* defaultValue,
-                           char* buffer, std::size_t bufferSize) = 0;
+  virtual std::size_t Read(const char* section, const char* key, const char* defaultValue, char* buffer,
+                           std::size_t bufferSize) = 0;
 
   // Sets `key` in `section` to `value`: an existing key keeps its line, a new key goes to the end
   // of its section, a missing section or file is created, an empty value keeps the key. Refuses

@@ -75,7 +75,8 @@ enum class SlotState { kEmpty, kEntry, kUnholdable };
 // slot is neither watched nor ever written over; `why` says what is wrong.
 class SlotReader {
  public:
-  explicit SlotReader(ProfileFile& file) : file_(file), path_(kMaxPathBytes + 2, '\0'), cpus_(kCpuListBytes + 2, '\0') {}
+  explicit SlotReader(ProfileFile& file)
+      : file_(file), path_(kMaxPathBytes + 2, '\0'), cpus_(kCpuListBytes + 2, '\0') {}
 
   // listWhy: why the slot's processor list was passed over for its mask, empty when it was not.
   SlotState Read(int slot, WatchEntry& entry, std::string& why, std::string& listWhy) {
@@ -103,10 +104,12 @@ class SlotReader {
       listWhy = "its processor list \"" + Quoted(list, 60) + "\" is not valid (" + reason + ")";
     }
     char mask[64];
-    const std::size_t maskLength = file_.Read(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), "", mask, sizeof mask);
+    const std::size_t maskLength =
+        file_.Read(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), "", mask, sizeof mask);
     AffinityMask bits = 0;
     if (maskLength + 1 >= sizeof mask || !ParseAffinityMask(mask, bits)) {
-      why = "its mask \"" + Quoted(std::string(mask, maskLength), 40) + "\" is no number from -2147483648 to 4294967295";
+      why =
+          "its mask \"" + Quoted(std::string(mask, maskLength), 40) + "\" is no number from -2147483648 to 4294967295";
       if (!listWhy.empty()) why = listWhy + ", and " + why;
       listWhy.clear();
       return SlotState::kUnholdable;
@@ -209,8 +212,8 @@ void ReadWatchList(WatchList& list, ProfileFile& file, std::FILE* errors) {
     if (state == SlotState::kEntry) {
       list.Append(entry);
     } else if (state == SlotState::kUnholdable && errors != nullptr) {
-      std::fprintf(errors, "mavrin: %s: slot %03d (%s) is not watched and stays as it is: %s\n", file.Path().c_str(), slot,
-                   Quoted(entry.exePath, 80).c_str(), why.c_str());
+      std::fprintf(errors, "mavrin: %s: slot %03d (%s) is not watched and stays as it is: %s\n", file.Path().c_str(),
+                   slot, Quoted(entry.exePath, 80).c_str(), why.c_str());
     }
   });
 }
@@ -255,7 +258,8 @@ bool WriteWatchList(const WatchList& list, ProfileFile& file, std::FILE* diag, s
       continue;
     }
     slot = candidate;
-    report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), MaskText(entry.affinityMask).c_str());
+    report.maskQueued =
+        file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), MaskText(entry.affinityMask).c_str());
     if (report.maskQueued && (wide || listed.count(slot) != 0)) {
       const std::string list = wide ? platform::FormatCpuList(entry.affinityMask) : std::string();
       report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kCpusSuffix).c_str(), list.c_str());

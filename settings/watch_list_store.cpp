@@ -23,7 +23,8 @@ void WatchListStore::Load(WatchList& list) {
   file_.DiscardBatch();
   unreadableSaid_ = !readable;
   if (!readable && errors_ != nullptr) {
-    std::fprintf(errors_, "mavrin: cannot read %s (%s); starting with an empty watch list, and the file is not written over\n",
+    std::fprintf(errors_,
+                 "mavrin: cannot read %s (%s); starting with an empty watch list, and the file is not written over\n",
                  file_.Path().c_str(), file_.LastError().c_str());
     std::fflush(errors_);
   }
@@ -42,7 +43,8 @@ bool WatchListStore::TakeIn(WatchList& list, const std::string& now) {
   unreadableSaid_ = false;
   if (now == ProfileFile::kMissingFile) {
     // Nothing to take in: the next save writes the list there again.
-    if (!goneSaid_ && diag_ != nullptr) std::fprintf(diag_, "%s is gone; the watch list stays as it is\n", file_.Path().c_str());
+    if (!goneSaid_ && diag_ != nullptr)
+      std::fprintf(diag_, "%s is gone; the watch list stays as it is\n", file_.Path().c_str());
     goneSaid_ = true;
     return false;
   }

@@ -96,7 +96,8 @@ int CpuBoxId(unsigned processor) {
 }
 
 int ProcessorOfBox(unsigned id) {
-  if (id >= static_cast<unsigned>(IDC_CPU0) && id <= static_cast<unsigned>(IDC_CPU7)) return static_cast<int>(id) - IDC_CPU0;
+  if (id >= static_cast<unsigned>(IDC_CPU0) && id <= static_cast<unsigned>(IDC_CPU7))
+    return static_cast<int>(id) - IDC_CPU0;
   if (id >= static_cast<unsigned>(IDC_CPU_MORE_BASE + kCpuBoxCount) && id <= static_cast<unsigned>(IDC_CPU_MORE_LAST)) {
     return static_cast<int>(id) - IDC_CPU_MORE_BASE;
   }
@@ -146,10 +147,9 @@ void AddProcessorBoxes(framework::CDialog& dialog, unsigned processorCount) {
   for (unsigned n = kCpuBoxCount; n < boxes; ++n) {
     const int column = static_cast<int>(n) / perColumn - static_cast<int>(columns.size());
     const int x = firstNewColumnX + column * pitch;
-    block.blockControls.push_back(framework::AddedControl{CpuBoxId(n), framework::ControlKind::CheckBox,
-                                                          res::Fill(res::TextId::kCpuN, {std::to_string(n)}),
-                                                          framework::DialogUnits{x, rows[n % rows.size()], width, last->cy},
-                                                          last->style});
+    block.blockControls.push_back(framework::AddedControl{
+        CpuBoxId(n), framework::ControlKind::CheckBox, res::Fill(res::TextId::kCpuN, {std::to_string(n)}),
+        framework::DialogUnits{x, rows[n % rows.size()], width, last->cy}, last->style});
     block.growth = x + width - right;
   }
   // The free room below the boxes before the next control under them, or the window's edge.
@@ -160,8 +160,7 @@ void AddProcessorBoxes(framework::CDialog& dialog, unsigned processorCount) {
   for (const framework::ControlTemplate& c : tpl->controls) limitRoom(framework::DialogUnits{c.x, c.y, c.cx, c.cy});
   limitRoom(layout->presetButton);
   block.otherControls.push_back(framework::AddedControl{IDC_CPU_PRESETS, framework::ControlKind::PushButton,
-                                                        res::Text(res::TextId::kPresetsButton),
-                                                        layout->presetButton,
+                                                        res::Text(res::TextId::kPresetsButton), layout->presetButton,
                                                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON});
   for (int id : layout->followRightEdge) {
     if (id != -1) block.followRightEdge.push_back(id);

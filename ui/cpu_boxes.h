@@ -28,7 +28,9 @@ void TickProcessorBoxes(framework::CDialog& dialog, const platform::ProcessorSet
 using platform::FormatCpuDisplay;
 using platform::FormatCpuPattern;
 // The processors of set among the first count.
-inline int CountCpus(const platform::ProcessorSet& set, unsigned count) { return static_cast<int>(set.CountBelow(count)); }
+inline int CountCpus(const platform::ProcessorSet& set, unsigned count) {
+  return static_cast<int>(set.CountBelow(count));
+}
 
 // Shows the mask of snapshot process row in the boxes of dialog: boxes of present processors
 // follow the mask and are enabled, the others are disabled and keep their state. False (no box

@@ -127,8 +127,8 @@ void CManageAssignDlg::OnBnClickedNew() {
   if (target != path) note = res::Fill(res::TextId::kLinkResolved, {path});
   // A script runs as its interpreter's process: an entry for it could never match anything.
   if (const std::string interpreter = ScriptInterpreter(target); !interpreter.empty()) {
-    ShowMessageBox(res::Fill(res::TextId::kScriptRefused, {target, interpreter}), res::Text(res::TextId::kEditingCaption),
-                   MB_OK);
+    ShowMessageBox(res::Fill(res::TextId::kScriptRefused, {target, interpreter}),
+                   res::Text(res::TextId::kEditingCaption), MB_OK);
     return;
   }
 #endif

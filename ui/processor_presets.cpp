@@ -18,7 +18,8 @@ std::string Processors(const platform::ProcessorSet& set) {
 
 std::string CacheSize(std::uint64_t bytes) {
   constexpr std::uint64_t kMegabyte = 1024 * 1024;
-  if (bytes >= kMegabyte) return res::Fill(res::TextId::kSizeMegabytes, {std::to_string((bytes + kMegabyte / 2) / kMegabyte)});
+  if (bytes >= kMegabyte)
+    return res::Fill(res::TextId::kSizeMegabytes, {std::to_string((bytes + kMegabyte / 2) / kMegabyte)});
   return res::Fill(res::TextId::kSizeKilobytes, {std::to_string((bytes + 512) / 1024)});
 }
 
@@ -41,10 +42,8 @@ std::string PresetLabel(const platform::ProcessorPreset& preset) {
   const std::string cpus = Processors(preset.processors);
   switch (preset.kind) {
     case platform::PresetKind::kAllProcessors: return res::Fill(res::TextId::kPresetAll, {cpus});
-    case platform::PresetKind::kPerformanceCores:
-      return res::Fill(res::TextId::kPresetPerformance, {cpus});
-    case platform::PresetKind::kEfficiencyCores:
-      return res::Fill(res::TextId::kPresetEfficiency, {cpus});
+    case platform::PresetKind::kPerformanceCores: return res::Fill(res::TextId::kPresetPerformance, {cpus});
+    case platform::PresetKind::kEfficiencyCores: return res::Fill(res::TextId::kPresetEfficiency, {cpus});
     case platform::PresetKind::kL3Domain:
       if (preset.cacheBytes == 0) {
         return res::Fill(res::TextId::kPresetL3Numbered, {std::to_string(preset.number + 1), cpus});

@@ -24,10 +24,10 @@
 #include "framework/shell.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
+#include "platform/linux/ini_file.h"
 #include "platform/linux/linux_shell.h"
 #include "res/resource.h"
 #include "res/texts.h"
-#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/manage_assign_dlg.h"
@@ -37,7 +37,8 @@ namespace {
 // The program's boxes go to whichever backend shows the pictures.
 class BackendBoxes final : public framework::IMessageBoxes {
  public:
-  int ShowMessageBox(framework::OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override {
+  int ShowMessageBox(framework::OwnerWindow owner, const std::string& text, const char* caption,
+                     unsigned type) override {
     return framework::Backend().ShowMessageBox(owner, text, caption, type);
   }
 };
@@ -282,6 +283,7 @@ int ShotLongMenu(framework::qt::QtBackend& backend, const std::string& folder) {
 [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(IDD_ABOUTBOX, Make<CAboutDlg>);
 [[maybe_unused]] const bool kSettings = framework::qt::RegisterScreenshotDialog(IDD_ASSIGN_LIST, Make<CAssignListDlg>);
 [[maybe_unused]] const bool kChange = framework::qt::RegisterScreenshotDialog(IDD_CHANGE_CPU_ASSIGN, MakeChangeDialog);
-[[maybe_unused]] const bool kManage = framework::qt::RegisterScreenshotDialog(IDD_MANAGE_ASSIGN, Make<CManageAssignDlg>);
+[[maybe_unused]] const bool kManage =
+    framework::qt::RegisterScreenshotDialog(IDD_MANAGE_ASSIGN, Make<CManageAssignDlg>);
 
 }  // namespace

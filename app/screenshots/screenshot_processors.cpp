@@ -18,9 +18,9 @@
 #include "framework/qt/screenshot_dialogs.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
+#include "platform/linux/ini_file.h"
 #include "platform/linux/sysfs_topology.h"
 #include "res/resource.h"
-#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 
@@ -48,7 +48,8 @@ struct LargeMachine {
     system.AddWindow(0x200001, "レポート.odt - 文書エディタ", "Soffice", 2210);
     system.AddWindow(0x200002, "build — 端末", "XTerm", 2322);
     system.AddWindow(0x200003, "Game", "Game", 2430);
-    app = std::make_unique<CAssignApp>(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
+    app = std::make_unique<CAssignApp>(
+        CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
     app->GetWatchList().Append(WatchEntry{"/opt/game/bin/game", platform::ProcessorSet::Range(0, n / 4 - 1)});
     SetTheApp(app.get());
     app->Snapshot().Refresh();
@@ -106,7 +107,8 @@ void WhenOpen(const std::function<QWidget*()>& find, const std::function<void(QW
   });
 }
 
-int ShootMachine(framework::qt::QtBackend& backend, const std::string& folder, const char* tree, const std::string& suffix) {
+int ShootMachine(framework::qt::QtBackend& backend, const std::string& folder, const char* tree,
+                 const std::string& suffix) {
   LargeMachine machine(backend, tree);
   int failures = 0;
 

@@ -56,7 +56,7 @@ struct Child {
   long tickAtExec = -1;
   // Alive at a moment when the tick after tickAtExec had already ended.
   bool livedThroughTick = false;
-  long tickAtEnd = -1;    // the count when its end was seen; it is judged once that tick is over
+  long tickAtEnd = -1;  // the count when its end was seen; it is judged once that tick is over
   bool reaped = false;
   std::string finalCpus;  // Cpus_allowed_list as it ended
 };
@@ -121,12 +121,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (value == nullptr) return false;
-    if (arg == "--program") options.program = value;
-    else if (arg == "--child") options.child = value;
-    else if (arg == "--minutes") options.minutes = std::atof(value);
-    else if (arg == "--rate") options.rate = std::max(1, std::atoi(value));
-    else if (arg == "--max-slope") options.maxSlopeKiBPerMinute = std::atof(value);
-    else return false;
+    if (arg == "--program")
+      options.program = value;
+    else if (arg == "--child")
+      options.child = value;
+    else if (arg == "--minutes")
+      options.minutes = std::atof(value);
+    else if (arg == "--rate")
+      options.rate = std::max(1, std::atoi(value));
+    else if (arg == "--max-slope")
+      options.maxSlopeKiBPerMinute = std::atof(value);
+    else
+      return false;
     ++i;
   }
   return !options.program.empty() && !options.child.empty() && options.minutes > 0;
@@ -225,8 +231,8 @@ int Run(const Options& options) {
   Checks checks;
   std::mt19937 random(12345);
   std::vector<Child> children;
-  std::vector<std::size_t> live;   // started and not yet seen ending
-  std::vector<std::size_t> ended;  // seen ending, waiting for the tick of their end to be over
+  std::vector<std::size_t> live;               // started and not yet seen ending
+  std::vector<std::size_t> ended;              // seen ending, waiting for the tick of their end to be over
   std::vector<std::pair<double, double>> rss;  // (minutes since start, KiB) after warm-up
   long firstRss = 0, peakRss = 0;
   const double seconds = options.minutes * 60.0;
@@ -362,8 +368,10 @@ int Run(const Options& options) {
       checks.Judge("log lines well formed", quote != std::string::npos && line.size() >= quote + 2, line);
       if (quote == std::string::npos || line.size() < quote + 2) continue;
       const std::string path = line.substr(quote + 1, line.size() - quote - 2);
-      if (line.find(") set affinity mask ") != std::string::npos) ++records[path];
-      else ++refusals[path];
+      if (line.find(") set affinity mask ") != std::string::npos)
+        ++records[path];
+      else
+        ++refusals[path];
       if (path.find("/other-") != std::string::npos) ++otherRecords;
     }
   }
@@ -392,14 +400,15 @@ int Run(const Options& options) {
       ++pinned;
       ++changed[lower(watchedPaths[child.file])];
     }
-    checks.Judge("watched end on their entry or untouched", onEntry || child.finalCpus == fullSet,
-                 "pid " + std::to_string(child.pid) + " ended on " + child.finalCpus + ", neither " + want + " nor " + fullSet);
+    checks.Judge(
+        "watched end on their entry or untouched", onEntry || child.finalCpus == fullSet,
+        "pid " + std::to_string(child.pid) + " ended on " + child.finalCpus + ", neither " + want + " nor " + fullSet);
     if (child.livedThroughTick) {
       ++throughTick;
       char text[200];
-      std::snprintf(text, sizeof text, "pid %d ran its file through tick %ld (ticks %ld to %ld) and ended on %s, not %s",
-                    child.pid, child.tickAtExec + 1, child.tickAtExec, child.tickAtEnd, child.finalCpus.c_str(),
-                    want.c_str());
+      std::snprintf(text, sizeof text,
+                    "pid %d ran its file through tick %ld (ticks %ld to %ld) and ended on %s, not %s", child.pid,
+                    child.tickAtExec + 1, child.tickAtExec, child.tickAtEnd, child.finalCpus.c_str(), want.c_str());
       checks.Judge("pinned through a tick", onEntry, text);
     }
   }
@@ -418,9 +427,10 @@ int Run(const Options& options) {
               churnSeconds / 60, ticksDuringChurn, children.size(), watched, others);
   std::printf("soak: %zu watched processes pinned, %zu of them ran through a whole tick; %d refusal records\n", pinned,
               throughTick, refusalCount);
-  std::printf("soak: resident memory %ld KiB after warm-up, %ld KiB at the end, peak %ld KiB; slope %.1f KiB/min "
-              "(limit %.0f)\n",
-              firstRss, lastRss, peakRss, slope, options.maxSlopeKiBPerMinute);
+  std::printf(
+      "soak: resident memory %ld KiB after warm-up, %ld KiB at the end, peak %ld KiB; slope %.1f KiB/min "
+      "(limit %.0f)\n",
+      firstRss, lastRss, peakRss, slope, options.maxSlopeKiBPerMinute);
   std::printf("soak: processor time %.4f s per second (%.2f %%)\n", cpuPerSecond, cpuPerSecond * 100);
   checks.Judge("memory flat", slope <= options.maxSlopeKiBPerMinute,
                "resident memory grows by " + std::to_string(slope) + " KiB/min");

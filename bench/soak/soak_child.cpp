@@ -1,7 +1,7 @@
 // One short-lived process of the soak run: it lives the given number of milliseconds and ends. It
 // never outlives the harness that started it.
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>

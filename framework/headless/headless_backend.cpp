@@ -352,7 +352,8 @@ void HeadlessBackend::RunFrame(Frame& frame) {
                                                              : "file dialog";
     std::string text = std::string("stalled: a ") + what + " waited with an empty script";
     if (frame.kind == FrameKind::Dialog) {
-      if (const WindowState* w = FindWindowState(frame.window)) text += " (template " + std::to_string(w->templateId) + ")";
+      if (const WindowState* w = FindWindowState(frame.window))
+        text += " (template " + std::to_string(w->templateId) + ")";
     }
     Error(text);
     Abandon(frame);
@@ -364,14 +365,9 @@ void HeadlessBackend::Abandon(Frame& frame) {
     case FrameKind::Dialog:
       if (WindowState* w = Window(frame.window)) w->dialog->EndDialog(-1);
       break;
-    case FrameKind::MessageBox:
-      frame.answer = SafeAnswer(boxes_[frame.record].type);
-      break;
-    case FrameKind::Menu:
-      frame.chosen = 0;
-      break;
-    case FrameKind::FileDialog:
-      break;
+    case FrameKind::MessageBox: frame.answer = SafeAnswer(boxes_[frame.record].type); break;
+    case FrameKind::Menu: frame.chosen = 0; break;
+    case FrameKind::FileDialog: break;
   }
   frame.done = true;
 }
@@ -589,8 +585,9 @@ void HeadlessBackend::DestroyDialogWindow(WindowId window) {
   dialog->Dispatch(WM_NCDESTROY, 0, 0);
   timers_.erase(std::remove_if(timers_.begin(), timers_.end(), [window](const Timer& t) { return t.window == window; }),
                 timers_.end());
-  posted_.erase(std::remove_if(posted_.begin(), posted_.end(), [window](const Posted& p) { return p.window == window; }),
-                posted_.end());
+  posted_.erase(
+      std::remove_if(posted_.begin(), posted_.end(), [window](const Posted& p) { return p.window == window; }),
+      posted_.end());
   windows_.erase(window);
 }
 
@@ -797,7 +794,8 @@ std::string HeadlessBackend::LvItemText(WindowId window, int id, int row, int su
   ControlState* list = List(window, id);
   if (list == nullptr || row < 0 || row >= static_cast<int>(list->rows.size()) || subItem < 0) return {};
   const ListRow& r = list->rows[static_cast<std::size_t>(row)];
-  return static_cast<std::size_t>(subItem) < r.texts.size() ? r.texts[static_cast<std::size_t>(subItem)] : std::string();
+  return static_cast<std::size_t>(subItem) < r.texts.size() ? r.texts[static_cast<std::size_t>(subItem)]
+                                                            : std::string();
 }
 
 int HeadlessBackend::LvItemImage(WindowId window, int id, int row) {
@@ -1010,9 +1008,8 @@ bool HeadlessBackend::ShellNotifyIcon(unsigned action, const TrayIconData& data)
   TrayCall call;
   call.action = action;
   call.data = data;
-  auto it = std::find_if(trayIcons_.begin(), trayIcons_.end(), [&data](const TrayIconState& icon) {
-    return icon.owner == data.hWnd && icon.id == data.uID;
-  });
+  auto it = std::find_if(trayIcons_.begin(), trayIcons_.end(),
+                         [&data](const TrayIconState& icon) { return icon.owner == data.hWnd && icon.id == data.uID; });
   switch (action) {
     case NIM_ADD:
       if (it == trayIcons_.end() && Window(data.hWnd) != nullptr) {
@@ -1040,8 +1037,7 @@ bool HeadlessBackend::ShellNotifyIcon(unsigned action, const TrayIconData& data)
         call.succeeded = true;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   trayCalls_.push_back(std::move(call));
   return trayCalls_.back().succeeded;

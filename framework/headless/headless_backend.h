@@ -73,8 +73,8 @@ struct WindowState {
   std::uint32_t exStyle = 0;
   std::string caption;
   Size clientSize;
-  bool hidden = false;     // HideWindow was called
-  bool shown = false;      // the modal loop has shown it (and it has not ended since)
+  bool hidden = false;  // HideWindow was called
+  bool shown = false;   // the modal loop has shown it (and it has not ended since)
   bool minimized = false;
   Icon bigIcon;
   Icon smallIcon;
@@ -264,9 +264,9 @@ class HeadlessBackend final : public IBackend {
     FrameKind kind = FrameKind::Dialog;
     WindowId window = kNoWindowId;
     bool done = false;
-    int answer = 0;            // message box
-    unsigned chosen = 0;       // menu
-    std::size_t record = 0;    // index into menus_ / fileDialogs_ / boxes_
+    int answer = 0;          // message box
+    unsigned chosen = 0;     // menu
+    std::size_t record = 0;  // index into menus_ / fileDialogs_ / boxes_
   };
   struct Timer {
     WindowId window = kNoWindowId;

@@ -1,5 +1,6 @@
 #include "framework/qt/qt_application.h"
 
+#include <sys/stat.h>
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
@@ -8,7 +9,6 @@
 #include <QTranslator>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 // Last: Xlib defines macros (Status, Bool, None) that clash with Qt's names.
 #include <X11/Xlib.h>

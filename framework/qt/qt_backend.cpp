@@ -25,12 +25,12 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
-#include <QSortFilterProxyModel>
-#include <QSplitter>
-#include <QStyleOptionViewItem>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
 #include <QStyleHints>
+#include <QStyleOptionViewItem>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -55,7 +55,9 @@ namespace {
 std::atomic<int> g_wakeWrite{-1};
 constexpr int kMaxAsyncSlots = 256;
 
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 // Menus taller than the screen scroll instead of spreading into columns: with hundreds of processes
@@ -130,7 +132,8 @@ void WidenPlaces(QFileDialog& dialog) {
   option.decorationSize = places->iconSize().isValid() ? places->iconSize() : QSize(small, small);
   int widest = 0;
   for (int row = 0; row < places->model()->rowCount(places->rootIndex()); ++row) {
-    widest = std::max(widest, places->itemDelegate()->sizeHint(option, places->model()->index(row, 0, places->rootIndex())).width());
+    widest = std::max(
+        widest, places->itemDelegate()->sizeHint(option, places->model()->index(row, 0, places->rootIndex())).width());
   }
   const int wanted = widest + 2 * places->frameWidth();
   QList<int> sizes = splitter->sizes();
@@ -210,10 +213,8 @@ class InputBlocker final : public QObject {
       case QEvent::ShortcutOverride:
       case QEvent::Shortcut:
       case QEvent::ContextMenu:
-      case QEvent::Close:
-        break;
-      default:
-        return false;
+      case QEvent::Close: break;
+      default: return false;
     }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr) return false;
@@ -266,7 +267,8 @@ QtBackend::QtBackend(std::unique_ptr<QApplication> app)
   // Closing the last visible dialog must not end the program's loops: only the program does that.
   QApplication::setQuitOnLastWindowClosed(false);
   if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-    QObject::connect(app, &QGuiApplication::commitDataRequest, sessionHook_.get(), [this](QSessionManager&) { EndSession(); });
+    QObject::connect(app, &QGuiApplication::commitDataRequest, sessionHook_.get(),
+                     [this](QSessionManager&) { EndSession(); });
     QObject::connect(app, &QCoreApplication::aboutToQuit, sessionHook_.get(), [this] { EndSession(); });
   }
   int fds[2];
@@ -435,8 +437,9 @@ void QtBackend::DestroyDialogWindow(WindowId window) {
     dialog->Dispatch(WM_NCDESTROY, 0, 0);
   }
   // Icons whose window is gone could never report again.
-  trays_.erase(std::remove_if(trays_.begin(), trays_.end(), [window](const auto& tray) { return tray->owner == window; }),
-               trays_.end());
+  trays_.erase(
+      std::remove_if(trays_.begin(), trays_.end(), [window](const auto& tray) { return tray->owner == window; }),
+      trays_.end());
   windows_.erase(window);
   modalStack_.erase(std::remove(modalStack_.begin(), modalStack_.end(), window), modalStack_.end());
   w->Detach();
@@ -555,9 +558,7 @@ void QtBackend::SetControlText(WindowId window, int id, const std::string& text)
   const QString converted = FromUtf8(text);
   switch (entry->kind) {
     case ControlKind::PushButton:
-    case ControlKind::CheckBox:
-      static_cast<QAbstractButton*>(entry->widget)->setText(converted);
-      break;
+    case ControlKind::CheckBox: static_cast<QAbstractButton*>(entry->widget)->setText(converted); break;
     case ControlKind::Edit: {
       auto* edit = static_cast<QLineEdit*>(entry->widget);
       edit->setText(converted);
@@ -565,11 +566,11 @@ void QtBackend::SetControlText(WindowId window, int id, const std::string& text)
       break;
     }
     case ControlKind::StaticText:
-      static_cast<QLabel*>(entry->widget)->setText((entry->style & SS_NOPREFIX) != 0 ? converted : StripMnemonics(converted));
+      static_cast<QLabel*>(entry->widget)
+          ->setText((entry->style & SS_NOPREFIX) != 0 ? converted : StripMnemonics(converted));
       break;
     case ControlKind::ListView:
-    case ControlKind::StaticIcon:
-      break;
+    case ControlKind::StaticIcon: break;
   }
 }
 
@@ -582,12 +583,9 @@ int QtBackend::ButtonCheck(WindowId window, int id) {
   DialogWindow::ControlEntry* entry = w != nullptr ? w->Control(id) : nullptr;
   if (entry == nullptr || entry->kind != ControlKind::CheckBox) return BST_UNCHECKED;
   switch (static_cast<QCheckBox*>(entry->widget)->checkState()) {
-    case Qt::Checked:
-      return BST_CHECKED;
-    case Qt::PartiallyChecked:
-      return BST_INDETERMINATE;
-    default:
-      return BST_UNCHECKED;
+    case Qt::Checked: return BST_CHECKED;
+    case Qt::PartiallyChecked: return BST_INDETERMINATE;
+    default: return BST_UNCHECKED;
   }
 }
 
@@ -663,7 +661,9 @@ int QtBackend::LvInsertItem(WindowId window, int id, int row, const std::string&
   item->setIcon(0, list->ImageAt(image));
   for (int c = 0; c < static_cast<int>(list->columnFormats.size()); ++c) {
     const int format = list->columnFormats[static_cast<std::size_t>(c)];
-    Qt::Alignment align = format == LVCFMT_RIGHT ? Qt::AlignRight : format == LVCFMT_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
+    Qt::Alignment align = format == LVCFMT_RIGHT    ? Qt::AlignRight
+                          : format == LVCFMT_CENTER ? Qt::AlignHCenter
+                                                    : Qt::AlignLeft;
     item->setTextAlignment(c, align | Qt::AlignVCenter);
   }
   list->HoldSync();
@@ -963,10 +963,11 @@ bool QtBackend::ShowFileOpen(WindowId owner, const FileOpenRequest& request, std
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     proxy = new ExecutableFiles(&dialog);
     dialog.setProxyModel(proxy);
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [proxy, filters, executables](const QString& chosen) {
-      const qsizetype at = filters.indexOf(chosen);
-      proxy->SetOnlyExecutables(at >= 0 && executables[static_cast<std::size_t>(at)]);
-    });
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [proxy, filters, executables](const QString& chosen) {
+                       const qsizetype at = filters.indexOf(chosen);
+                       proxy->SetOnlyExecutables(at >= 0 && executables[static_cast<std::size_t>(at)]);
+                     });
   }
   if (!filters.isEmpty()) {
     dialog.setNameFilters(filters);
@@ -999,7 +1000,8 @@ void QtBackend::TrayMouse(Tray& tray, unsigned mouseMessage, bool synchronous) {
   DialogWindow* w = Window(tray.owner);
   if (w == nullptr || tray.callbackMessage == 0) return;
   if (synchronous) {
-    if (CDialog* dialog = w->Dialog()) dialog->Dispatch(tray.callbackMessage, tray.id, static_cast<LParam>(mouseMessage));
+    if (CDialog* dialog = w->Dialog())
+      dialog->Dispatch(tray.callbackMessage, tray.id, static_cast<LParam>(mouseMessage));
   } else {
     PostToWindow(tray.owner, tray.callbackMessage, tray.id, static_cast<LParam>(mouseMessage));
   }
@@ -1073,14 +1075,9 @@ void QtBackend::TrayActivated(Tray& tray, int reason) {
       TrayMouse(tray, WM_LBUTTONDBLCLK, false);
       TrayMouse(tray, WM_LBUTTONUP, false);
       break;
-    case QSystemTrayIcon::Context:
-      TrayClick(tray, WM_RBUTTONDOWN, WM_RBUTTONUP);
-      break;
-    case QSystemTrayIcon::MiddleClick:
-      TrayClick(tray, WM_MBUTTONDOWN, WM_MBUTTONUP);
-      break;
-    default:
-      break;
+    case QSystemTrayIcon::Context: TrayClick(tray, WM_RBUTTONDOWN, WM_RBUTTONUP); break;
+    case QSystemTrayIcon::MiddleClick: TrayClick(tray, WM_MBUTTONDOWN, WM_MBUTTONUP); break;
+    default: break;
   }
 }
 
@@ -1137,7 +1134,8 @@ bool QtBackend::TriggerAsync(int slot) {
 void QtBackend::WatchReadable(int fd, std::function<void()> readable) {
   if (fd < 0 || !readable) return;
   auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, sessionHook_.get(), [action = std::move(readable)] { action(); });
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, sessionHook_.get(),
+                   [action = std::move(readable)] { action(); });
   readNotifiers_.push_back(std::move(notifier));
 }
 

@@ -13,13 +13,13 @@
 //   Alt+Space (the system's own key for it) or a right click on the dialog's background.
 #include <QIcon>
 #include <QPointer>
-#include <optional>
 #include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,7 +88,9 @@ class QtBackend final : public IBackend {
   // The scrolling part of the controls added at run time (a QScrollArea), or nullptr when they fit.
   QWidget* BlockScroller(WindowId window) const;
   // Called once each time a dialog enters its modal loop, after it is shown (if it is shown).
-  void SetModalStartHandler(std::function<void(CDialog&, QWidget&)> handler) { modalStartHandler_ = std::move(handler); }
+  void SetModalStartHandler(std::function<void(CDialog&, QWidget&)> handler) {
+    modalStartHandler_ = std::move(handler);
+  }
   // The innermost menu of TrackPopup while one is open (nullptr otherwise), and the innermost message
   // box or file dialog being shown, so that a test can answer them.
   QWidget* OpenPopup() const;

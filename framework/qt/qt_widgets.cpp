@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -11,12 +13,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QStyleOptionFrame>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTimerEvent>
 #include <QWheelEvent>
 #include <algorithm>
@@ -55,7 +55,8 @@ QString FontFamilyFor(const char* face) {
   const QString name = QString::fromUtf8(face != nullptr ? face : "");
   // The fixed-pitch Gothic of Japanese Windows and its stand-in; everything else of the dialogs is
   // the proportional UI Gothic.
-  if (name == QStringLiteral("ＭＳ ゴシック") || name == QStringLiteral("MS Gothic")) return QStringLiteral("IPAGothic");
+  if (name == QStringLiteral("ＭＳ ゴシック") || name == QStringLiteral("MS Gothic"))
+    return QStringLiteral("IPAGothic");
   if (name.isEmpty() || name == QStringLiteral("ＭＳ Ｐゴシック") || name == QStringLiteral("MS PGothic") ||
       name == QStringLiteral("MS UI Gothic") || name == QStringLiteral("MS Shell Dlg") ||
       name == QStringLiteral("MS Shell Dlg 2")) {
@@ -133,8 +134,8 @@ Icon FromQIcon(const QIcon& icon, int size) {
   out.height = size;
   out.rgba.resize(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4u);
   for (int y = 0; y < size; ++y) {
-    std::memcpy(out.rgba.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size) * 4u, image.constScanLine(y),
-                static_cast<std::size_t>(size) * 4u);
+    std::memcpy(out.rgba.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size) * 4u,
+                image.constScanLine(y), static_cast<std::size_t>(size) * 4u);
   }
   return Icon::FromImage(std::move(out));
 }
@@ -153,11 +154,13 @@ QEvent::Type TimerTickEvent::Kind() {
 
 // ---- controls ----
 
-AutoCheckBox::AutoCheckBox(DialogWindow* owner, int id, const QString& text) : QCheckBox(text, owner), owner_(owner), id_(id) {}
+AutoCheckBox::AutoCheckBox(DialogWindow* owner, int id, const QString& text)
+    : QCheckBox(text, owner), owner_(owner), id_(id) {}
 
 void AutoCheckBox::nextCheckState() { owner_->ClickControl(id_); }
 
-StaticLabel::StaticLabel(DialogWindow* owner, int id, bool notify) : QLabel(owner), owner_(owner), id_(id), notify_(notify) {}
+StaticLabel::StaticLabel(DialogWindow* owner, int id, bool notify)
+    : QLabel(owner), owner_(owner), id_(id), notify_(notify) {}
 
 void StaticLabel::mousePressEvent(QMouseEvent* event) {
   if (notify_ && event->button() == Qt::LeftButton) {
@@ -185,7 +188,8 @@ ReportList::ReportList(DialogWindow* owner, int id, std::uint32_t style) : QTree
   setUniformRowHeights(true);
   setSortingEnabled(false);
   setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode((style & LVS_SINGLESEL) != 0 ? QAbstractItemView::SingleSelection : QAbstractItemView::ExtendedSelection);
+  setSelectionMode((style & LVS_SINGLESEL) != 0 ? QAbstractItemView::SingleSelection
+                                                : QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setIconSize(QSize(16, 16));
   setTextElideMode(Qt::ElideRight);
@@ -338,7 +342,8 @@ DialogWindow::DialogWindow(QtBackend& backend, CDialog& dialog, const DialogTemp
     if (entry.widget->focusPolicy() == Qt::NoFocus) continue;
     if (previous != nullptr) QWidget::setTabOrder(previous, entry.widget);
     previous = entry.widget;
-    if (!focused && (entry.style & WS_TABSTOP) != 0 && (entry.style & WS_DISABLED) == 0 && (entry.style & WS_VISIBLE) != 0) {
+    if (!focused && (entry.style & WS_TABSTOP) != 0 && (entry.style & WS_DISABLED) == 0 &&
+        (entry.style & WS_VISIBLE) != 0) {
       entry.widget->setFocus(Qt::OtherFocusReason);
       focused = true;
     }
@@ -391,7 +396,8 @@ DialogWindow::ControlEntry& DialogWindow::CreateControl(const ControlTemplate& c
       label->setParent(parent);
       label->setTextFormat(Qt::PlainText);
       // A one-line static cuts a word that does not fit instead of wrapping it out of sight.
-      const bool oneLine = geometry.height() < 2 * QFontMetrics(font()).lineSpacing() && !text.contains(QLatin1Char('\n'));
+      const bool oneLine =
+          geometry.height() < 2 * QFontMetrics(font()).lineSpacing() && !text.contains(QLatin1Char('\n'));
       label->setWordWrap(!oneLine);
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       label->setText((c.style & SS_NOPREFIX) != 0 ? text : StripMnemonics(text));

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   framework::qt::QtBackend backend;
   framework::SetBackend(&backend);
   int failures = 0;
-  for (const auto& [language, name] : {std::pair{res::Language::kJapanese, "ja"}, std::pair{res::Language::kEnglish, "en"}}) {
+  for (const auto& [language, name] :
+       {std::pair{res::Language::kJapanese, "ja"}, std::pair{res::Language::kEnglish, "en"}}) {
     framework::qt::UseLanguage(language);
     const QString shots = QDir(folder).filePath(QString::fromLatin1(name));
     if (!QDir().mkpath(shots)) {

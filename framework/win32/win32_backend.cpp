@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "framework/dialog.h"
-#include "framework/win32/dialog_template.h"
 #include "framework/resource_types.h"
+#include "framework/win32/dialog_template.h"
 
 namespace framework::win32 {
 namespace {
@@ -43,7 +43,8 @@ void ScrollBlockTo(HWND block, int pos) {
   const int last = std::max(0, info.nMax - static_cast<int>(info.nPage) + 1);
   pos = std::clamp(pos, 0, last);
   if (pos == info.nPos) return;
-  ScrollWindowEx(block, info.nPos - pos, 0, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+  ScrollWindowEx(block, info.nPos - pos, 0, nullptr, nullptr, nullptr, nullptr,
+                 SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
   info.fMask = SIF_POS;
   info.nPos = pos;
   SetScrollInfo(block, SB_HORZ, &info, TRUE);
@@ -109,8 +110,7 @@ LRESULT CALLBACK BlockProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       ScrollBlockTo(hwnd, info.nPos + (message == WM_MOUSEWHEEL ? -step : step));
       return 0;
     }
-    default:
-      return DefWindowProcA(hwnd, message, wParam, lParam);
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
   }
 }
 
@@ -204,7 +204,8 @@ HICON MakeIcon(const IconImage& image) {
   std::vector<std::uint8_t> mask(static_cast<std::size_t>(maskStride) * static_cast<std::size_t>(h), 0);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4u;
+      const std::size_t i =
+          (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4u;
       out[i + 0] = image.rgba[i + 2];
       out[i + 1] = image.rgba[i + 1];
       out[i + 2] = image.rgba[i + 0];
@@ -345,12 +346,8 @@ std::intptr_t Win32Backend::HandleMessage(std::uintptr_t hwnd, unsigned message,
     case WM_TIMER:
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
-    case WM_ENDSESSION:
-      handled = true;
-      return dialog->Dispatch(message, wParam, lParam);
-    case WM_DESTROY:
-      handled = true;
-      return dialog->Dispatch(message, wParam, lParam);
+    case WM_ENDSESSION: handled = true; return dialog->Dispatch(message, wParam, lParam);
+    case WM_DESTROY: handled = true; return dialog->Dispatch(message, wParam, lParam);
     case WM_NCDESTROY: {
       handled = true;
       const LResult result = dialog->Dispatch(message, wParam, lParam);
@@ -469,7 +466,8 @@ bool Win32Backend::AddControls(WindowId window, const ControlBlock& block) {
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   RECT work{0, 0, 1920, 1080};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-  const Size maxClient{(work.right - work.left) - (frame.right - frame.left), (work.bottom - work.top) - (frame.bottom - frame.top)};
+  const Size maxClient{(work.right - work.left) - (frame.right - frame.left),
+                       (work.bottom - work.top) - (frame.bottom - frame.top)};
   const int scrollBarHeight = GetSystemMetrics(SM_CYHSCROLL);
   const ControlBlockPlan plan = PlanControlBlock(block, ClientSize(window), maxClient, scrollBarHeight, toPixels);
   const Pixels area = toPixels(block.area);
@@ -534,8 +532,9 @@ bool Win32Backend::AddControls(WindowId window, const ControlBlock& block) {
     if (a.kind == ControlKind::StaticText) cls = "STATIC";
     if (a.kind == ControlKind::ListView) cls = WC_LISTVIEWA;
     const Pixels r = toPixels(a.rect);
-    HWND control = CreateWindowExA(0, cls, a.text.c_str(), a.style | WS_CHILD, r.x - dx, r.y - dy, r.cx, r.cy, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.id)), GetModuleHandleA(nullptr), nullptr);
+    HWND control =
+        CreateWindowExA(0, cls, a.text.c_str(), a.style | WS_CHILD, r.x - dx, r.y - dy, r.cx, r.cy, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.id)), GetModuleHandleA(nullptr), nullptr);
     if (control == nullptr) return nullptr;
     if (font != nullptr) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Tab order is the order of the children.
@@ -645,7 +644,8 @@ int Win32Backend::LvInsertColumn(WindowId window, int id, int column, const std:
   col.cx = width;
   col.pszText = const_cast<char*>(heading.c_str());
   col.iSubItem = column;
-  return static_cast<int>(SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
+  return static_cast<int>(
+      SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
 }
 
 int Win32Backend::LvColumnCount(WindowId window, int id) {
@@ -778,8 +778,8 @@ void Win32Backend::LvSetSmallImages(WindowId window, int id, const std::vector<I
     // Every icon takes its index, even one the system cannot draw, so rows keep their pictures.
     for (const Icon& icon : icons) ImageList_ReplaceIcon(images, -1, reinterpret_cast<HICON>(IconHandle(icon)));
   }
-  auto previous = reinterpret_cast<HIMAGELIST>(
-      SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images)));
+  auto previous =
+      reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images)));
   if (previous != nullptr && previous != images) ImageList_Destroy(previous);
 }
 
@@ -909,8 +909,8 @@ int Win32Backend::AddAsyncAction(std::function<void()> action) {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = kWakeWindowClass;
     RegisterClassA(&windowClass);  // fails harmlessly when a second backend registered it first
-    HWND wake = CreateWindowExA(0, kWakeWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                windowClass.hInstance, nullptr);
+    HWND wake =
+        CreateWindowExA(0, kWakeWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     if (wake == nullptr) return -1;
     SetWindowLongPtrA(wake, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&asyncActions_));
     wakeWindow_.store(wake);
@@ -940,7 +940,8 @@ Point Win32Backend::CursorPos() {
 // ---- shell ----
 
 bool Win32Shell::OpenAddress(const std::string& address) {
-  const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  const auto result =
+      reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 

@@ -47,7 +47,8 @@ FakeWindow* FakeSystem::FindWindow(WindowHandle handle) {
 }
 
 bool FakeSystem::RemoveWindow(WindowHandle handle) {
-  auto it = std::find_if(windows_.begin(), windows_.end(), [handle](const FakeWindow& w) { return w.handle == handle; });
+  auto it =
+      std::find_if(windows_.begin(), windows_.end(), [handle](const FakeWindow& w) { return w.handle == handle; });
   if (it == windows_.end()) return false;
   windows_.erase(it);
   return true;
@@ -63,7 +64,8 @@ std::size_t FakeSystem::CountCalls(FakeCall call, ProcessId pid) const {
       calls_.begin(), calls_.end(), [call, pid](const FakeCallRecord& r) { return r.call == call && r.pid == pid; }));
 }
 
-void FakeSystem::Note(FakeCall call, ProcessId pid, WindowHandle window, const ProcessorSet& mask, std::uint32_t access) {
+void FakeSystem::Note(FakeCall call, ProcessId pid, WindowHandle window, const ProcessorSet& mask,
+                      std::uint32_t access) {
   FakeCallRecord record{call, pid, window, mask, access};
   if (beforeCall) beforeCall(record);
   calls_.push_back(record);
@@ -79,9 +81,7 @@ FakeProcess* FakeSystem::ProcessOf(ProcessHandle handle) {
   return it == handles_.end() ? nullptr : FindProcess(it->second);
 }
 
-ProcessorSet FakeSystem::SystemMask() const {
-  return ProcessorSet::FirstN(processorCount);
-}
+ProcessorSet FakeSystem::SystemMask() const { return ProcessorSet::FirstN(processorCount); }
 
 bool FakeSystem::SnapshotProcesses(std::vector<ProcessEntry>& out) {
   Note(FakeCall::kSnapshot, 0);

@@ -38,10 +38,10 @@ enum class FakeCall {
 
 struct FakeCallRecord {
   FakeCall call;
-  ProcessId pid = 0;          // the process the call was about (through its handle), 0 if none
-  WindowHandle window = 0;    // the window the call was about
-  ProcessorSet mask;          // the set passed to set/rewrite
-  std::uint32_t access = 0;   // the rights asked of OpenProcess
+  ProcessId pid = 0;         // the process the call was about (through its handle), 0 if none
+  WindowHandle window = 0;   // the window the call was about
+  ProcessorSet mask;         // the set passed to set/rewrite
+  std::uint32_t access = 0;  // the rights asked of OpenProcess
 };
 
 struct FakeProcess {

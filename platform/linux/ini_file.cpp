@@ -21,8 +21,7 @@ namespace {
 // False when a file is there but could not be taken whole (unreadable, not a plain file, too
 // big): writing it over would lose what we could not read. `text` keeps what could be read,
 // `error` says why.
-bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& text, bool& exists,
-                   std::string& error) {
+bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& text, bool& exists, std::string& error) {
   // O_NONBLOCK: a FIFO put in the file's place must not stall the program.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   exists = fd >= 0 || errno != ENOENT;
@@ -111,8 +110,7 @@ std::unique_ptr<IniFile::Snapshot> IniFile::Load() const {
   return snapshot;
 }
 
-IniFile::IniFile(std::string path, std::size_t maxFileSize)
-    : path_(std::move(path)), maxFileSize_(maxFileSize) {}
+IniFile::IniFile(std::string path, std::size_t maxFileSize) : path_(std::move(path)), maxFileSize_(maxFileSize) {}
 
 IniFile::~IniFile() = default;
 

@@ -57,7 +57,7 @@ class IniFile : public ProfileFile {
   std::string path_;
   std::size_t maxFileSize_;
   IniFileFaults faults_;
-  std::unique_ptr<Snapshot> batch_;  // the snapshot while a batch runs
+  std::unique_ptr<Snapshot> batch_;         // the snapshot while a batch runs
   std::string fingerprint_ = kMissingFile;  // of the last snapshot or commit
   std::string lastError_;
 };

@@ -29,8 +29,8 @@ constexpr int kMaxScanDepth = 3;
 // A desktop entry is a few kilobytes; anything far larger is not one.
 constexpr std::uintmax_t kMaxDesktopFileBytes = 256 * 1024;
 // Smallest first: the list shows 16 pixels, and a larger picture only has to be scaled down.
-constexpr const char* kIconSizeDirs[] = {"16x16",   "22x22",   "24x24",   "32x32",  "48x48",
-                                         "64x64",   "96x96",   "128x128", "256x256", "512x512"};
+constexpr const char* kIconSizeDirs[] = {"16x16", "22x22", "24x24",   "32x32",   "48x48",
+                                         "64x64", "96x96", "128x128", "256x256", "512x512"};
 // Loose pictures often carry their size in the name: mini.xterm_32x32.xpm, pstree16.xpm.
 constexpr const char* kIconSizeSuffixes[] = {"_16x16", "16", "_22x22", "_24x24", "_32x32", "32", "_48x48", "48"};
 constexpr const char* kGenericIconName = "application-x-executable";

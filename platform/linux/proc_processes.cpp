@@ -2,8 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,7 +97,9 @@ bool CpuSet::Get(ProcessorSet& out) const {
   return !lost;
 }
 
-bool CpuSet::Put(const ProcessorSet& set) { return StoreCpuSet(set, reinterpret_cast<cpu_set_t*>(words_.data()), Bytes()); }
+bool CpuSet::Put(const ProcessorSet& set) {
+  return StoreCpuSet(set, reinterpret_cast<cpu_set_t*>(words_.data()), Bytes());
+}
 
 ProcProcesses::ProcProcesses(std::size_t cpuSetBytes) : cpuSetBytes_(cpuSetBytes), lastRead_(cpuSetBytes_) {
   procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -131,7 +133,8 @@ bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
     ProcessEntry& processEntry = out.emplace_back();
     processEntry.th32ProcessID = pid;
     std::size_t slash = path.rfind('/');
-    std::string_view name = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    std::string_view name =
+        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
     std::size_t length = std::min(name.size(), sizeof(processEntry.szExeFile) - 1);
     std::memcpy(processEntry.szExeFile, name.data(), length);
     processEntry.szExeFile[length] = '\0';

@@ -53,7 +53,8 @@ std::int64_t SteadyMicroseconds() {
 }
 
 void PauseMicroseconds(std::int64_t microseconds) {
-  const timespec pause{static_cast<time_t>(microseconds / 1'000'000), static_cast<long>(microseconds % 1'000'000) * 1000};
+  const timespec pause{static_cast<time_t>(microseconds / 1'000'000),
+                       static_cast<long>(microseconds % 1'000'000) * 1000};
   nanosleep(&pause, nullptr);
 }
 
@@ -135,7 +136,8 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     roundShare_ = (round_.size() + kRoundUpdates - 1) / kRoundUpdates;
   }
   if (look == Look::kRound) {
-    for (std::size_t n = 0; n < roundShare_ && roundAt_ < round_.size(); ++n) LookAgain(round_[roundAt_++], now, changes);
+    for (std::size_t n = 0; n < roundShare_ && roundAt_ < round_.size(); ++n)
+      LookAgain(round_[roundAt_++], now, changes);
   }
   while (!recent_.empty() && recent_.front().first <= now - kRecentMs) recent_.pop_front();
   if (look == Look::kRecent) {

@@ -44,9 +44,15 @@ enum AtomIndex {
 };
 
 const char* const kAtomNames[kAtomCount] = {
-    "_NET_CLIENT_LIST_STACKING", "_NET_WM_NAME",  "UTF8_STRING",
-    "_NET_WM_PID",               "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DESKTOP",
-    "_NET_WM_WINDOW_TYPE_DOCK",  "WM_STATE",      "COMPOUND_TEXT",
+    "_NET_CLIENT_LIST_STACKING",
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_PID",
+    "_NET_WM_WINDOW_TYPE",
+    "_NET_WM_WINDOW_TYPE_DESKTOP",
+    "_NET_WM_WINDOW_TYPE_DOCK",
+    "WM_STATE",
+    "COMPOUND_TEXT",
     "_NET_WM_ICON",
 };
 
@@ -146,11 +152,12 @@ struct X11Windows::State {
     Display* d = Get();
     if (d == nullptr || window == None) return false;
     unsigned long remaining = 0;
-    int status = XGetWindowProperty(d, window, property, 0, maxLongs, False, type, &out.type, &out.format,
-                                    &out.count, &remaining, &out.data);
+    int status = XGetWindowProperty(d, window, property, 0, maxLongs, False, type, &out.type, &out.format, &out.count,
+                                    &remaining, &out.data);
     if (broken) return false;
     // A property of another type than asked for comes back with its type and no data: not found.
-    return status == Success && out.type != None && out.data != nullptr && (type == AnyPropertyType || out.type == type);
+    return status == Success && out.type != None && out.data != nullptr &&
+           (type == AnyPropertyType || out.type == type);
   }
 
   // The X-Resource extension's client ids (1.2), asked of the server once.
@@ -423,7 +430,8 @@ std::vector<std::uint8_t> X11Windows::WindowIcon(WindowHandle window, int size) 
           ++n;
         }
       }
-      std::uint8_t* out = &rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)) * 4u];
+      std::uint8_t* out =
+          &rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)) * 4u];
       out[0] = static_cast<std::uint8_t>(a != 0 ? r / a : 0);
       out[1] = static_cast<std::uint8_t>(a != 0 ? g / a : 0);
       out[2] = static_cast<std::uint8_t>(a != 0 ? b / a : 0);

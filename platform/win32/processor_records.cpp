@@ -97,8 +97,7 @@ Topology TopologyFromProcessorRecords(const unsigned char* data, std::size_t byt
         }
         break;
       }
-      default:
-        break;  // dies, modules and relationships added later
+      default: break;  // dies, modules and relationships added later
     }
   }
   topology.online = groupKnown ? active : inCores;

@@ -15,8 +15,8 @@ TimestampFileMonitor::Stamp TimestampFileMonitor::Look() const {
   stamp.exists = true;
   stamp.attributes = data.dwFileAttributes;
   stamp.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  stamp.written = (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                  data.ftLastWriteTime.dwLowDateTime;
+  stamp.written =
+      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
   return stamp;
 }
 

@@ -84,9 +84,7 @@ std::string Win32ProfileFile::FullPath(const std::string& path) const {
   return std::string(full, n);
 }
 
-std::string Win32ProfileFile::WorkingPath() const {
-  return FullPath(batch_ == BatchState::kOpen ? copyPath_ : path_);
-}
+std::string Win32ProfileFile::WorkingPath() const { return FullPath(batch_ == BatchState::kOpen ? copyPath_ : path_); }
 
 std::size_t Win32ProfileFile::Read(const char* section, const char* key, const char* defaultValue, char* buffer,
                                    std::size_t bufferSize) {
@@ -143,9 +141,8 @@ bool Win32ProfileFile::ReadKeys(const char* section, std::vector<std::string>& k
   if (section == nullptr || batch_ == BatchState::kBroken) return false;
   const std::string file = WorkingPath();
   if (!FileExists(file)) return false;
-  const std::vector<std::string> sections = ReadList([&file](char* buffer, DWORD size) {
-    return GetPrivateProfileSectionNamesA(buffer, size, file.c_str());
-  });
+  const std::vector<std::string> sections = ReadList(
+      [&file](char* buffer, DWORD size) { return GetPrivateProfileSectionNamesA(buffer, size, file.c_str()); });
   const std::string wanted(section);
   if (std::none_of(sections.begin(), sections.end(),
                    [&wanted](const std::string& s) { return SameNameIgnoringAsciiCase(s, wanted); })) {

@@ -50,7 +50,8 @@ Topology ReadWindowsTopology() {
   // The size asked for can grow between the calls when processors are added; a few tries do.
   for (int attempt = 0; attempt < 4; ++attempt) {
     buffer.resize(length);
-    auto* records = reinterpret_cast<PSYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX>(buffer.empty() ? nullptr : buffer.data());
+    auto* records =
+        reinterpret_cast<PSYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX>(buffer.empty() ? nullptr : buffer.data());
     if (GetLogicalProcessorInformationEx(RelationAll, records, &length)) {
       Topology topology = TopologyFromProcessorRecords(buffer.data(), length, group);
       if (!topology.online.Empty()) return topology;

@@ -51,7 +51,8 @@ std::vector<std::uint8_t> EncodePng(const framework::IconImage& image) {
     zlib.push_back(static_cast<std::uint8_t>(n >> 8));
     zlib.push_back(static_cast<std::uint8_t>(~n & 0xFF));
     zlib.push_back(static_cast<std::uint8_t>((~n >> 8) & 0xFF));
-    zlib.insert(zlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(at), raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+    zlib.insert(zlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                raw.begin() + static_cast<std::ptrdiff_t>(at + n));
     at += n;
     if (last) break;
   }

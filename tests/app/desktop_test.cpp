@@ -96,7 +96,8 @@ class Screen {
     unsigned char* data = nullptr;
     std::vector<long> values;
     if (XGetWindowProperty(d_, w, Intern(property), 0, 16, False, type, &actual, &format, &count, &after, &data) ==
-            Success && data != nullptr && format == 32) {
+            Success &&
+        data != nullptr && format == 32) {
       values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
     }
     if (data != nullptr) XFree(data);
@@ -140,7 +141,8 @@ class Screen {
     std::vector<Window> found;
     for (Window w : Windows()) {
       XWindowAttributes a{};
-      if (XGetWindowAttributes(d_, w, &a) == 0 || a.map_state != IsViewable || Cardinal(w, "_NET_WM_PID") != pid) continue;
+      if (XGetWindowAttributes(d_, w, &a) == 0 || a.map_state != IsViewable || Cardinal(w, "_NET_WM_PID") != pid)
+        continue;
       const bool wanted = title.empty() ? a.override_redirect && a.height > 40 : a.height > 32 && Title(w) == title;
       if (wanted) found.push_back(w);
     }
@@ -242,12 +244,14 @@ class DesktopTest : public testing::Test {
     return setup;
   }
   void StartWindowManager() {
-    helpers.push_back(std::make_unique<ChildProcess>("/usr/bin/openbox", std::vector<std::string>{"--sm-disable"}, Env()));
+    helpers.push_back(
+        std::make_unique<ChildProcess>("/usr/bin/openbox", std::vector<std::string>{"--sm-disable"}, Env()));
     ASSERT_TRUE(WaitFor([&] { return screen->HasSelectionOwner("WM_S0"); }));
   }
   void StartTray() {
     helpers.push_back(std::make_unique<ChildProcess>(
-        "/usr/bin/trayer", std::vector<std::string>{"--edge", "top", "--align", "right", "--SetDockType", "true"}, Env()));
+        "/usr/bin/trayer", std::vector<std::string>{"--edge", "top", "--align", "right", "--SetDockType", "true"},
+        Env()));
     ASSERT_TRUE(WaitFor([&] { return screen->HasSelectionOwner("_NET_SYSTEM_TRAY_S0"); }));
   }
   // The program in the work folder, on our display, apart from any other Mavrin of this user.
@@ -346,7 +350,8 @@ TEST_F(DesktopTest, ADoubleClickOpensTheSettingsAndAClickBringsThemBackFromMinim
   // Back where it was (once the window manager's animation is over).
   EXPECT_TRUE(WaitFor([&] {
     const Box now = screen->Geometry(settings);
-    return screen->WmState(settings) == NormalState && screen->Viewable(settings) && now.x == where.x && now.y == where.y;
+    return screen->WmState(settings) == NormalState && screen->Viewable(settings) && now.x == where.x &&
+           now.y == where.y;
   }));
   EXPECT_TRUE(screen->Of(Pid(), "").empty());
 
@@ -362,7 +367,8 @@ TEST_F(DesktopTest, ADoubleClickOpensTheSettingsAndAClickBringsThemBackFromMinim
 
 TEST_F(DesktopTest, MenusOfHundredsOfProcessesStayOnTheScreen) {
   std::vector<std::unique_ptr<ChildProcess>> sleepers;
-  for (int i = 0; i < 300; ++i) sleepers.push_back(std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"600"}));
+  for (int i = 0; i < 300; ++i)
+    sleepers.push_back(std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"600"}));
   StartWindowManager();
   StartTray();
   StartProgram();
@@ -475,9 +481,11 @@ class Watcher final : public QDBusVirtualObject {
     }
     if (message.member() == QLatin1String("GetAll")) return connection.send(message.createReply(properties));
     if (message.member() == QLatin1String("Introspect")) {
-      return connection.send(message.createReply(QStringLiteral("<node>") + introspect({}) + QStringLiteral("</node>")));
+      return connection.send(
+          message.createReply(QStringLiteral("<node>") + introspect({}) + QStringLiteral("</node>")));
     }
-    if (message.member() == QLatin1String("RegisterStatusNotifierItem")) items << message.arguments().value(0).toString();
+    if (message.member() == QLatin1String("RegisterStatusNotifierItem"))
+      items << message.arguments().value(0).toString();
     return connection.send(message.createReply());
   }
   QStringList items;
@@ -508,14 +516,16 @@ TEST_F(DesktopTest, AStatusNotifierHostGetsTheTipItsClicksAndTheMiddleClick) {
   StartProgram({{"DBUS_SESSION_BUS_ADDRESS", address}});
   ASSERT_TRUE(WaitFor([&] { return !watcher.items.isEmpty(); })) << Output(0);
   auto call = [&](const char* method) {
-    QDBusMessage m = QDBusMessage::createMethodCall(watcher.items.front(), QStringLiteral("/StatusNotifierItem"),
-                                                    QStringLiteral("org.kde.StatusNotifierItem"), QString::fromLatin1(method));
+    QDBusMessage m =
+        QDBusMessage::createMethodCall(watcher.items.front(), QStringLiteral("/StatusNotifierItem"),
+                                       QStringLiteral("org.kde.StatusNotifierItem"), QString::fromLatin1(method));
     m.setArguments({0, 0});
     bus.asyncCall(m);
   };
   auto tip = [&] {
-    QDBusMessage get = QDBusMessage::createMethodCall(watcher.items.front(), QStringLiteral("/StatusNotifierItem"),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(watcher.items.front(), QStringLiteral("/StatusNotifierItem"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("ToolTip")});
     // Asked without blocking: the program may be asking the watcher (this test) something meanwhile.
     QDBusPendingCall pending = bus.asyncCall(get);

@@ -30,7 +30,7 @@ std::string ReadFile(const fs::path& path) {
 
 // How a child starts besides its directory and arguments.
 struct ChildSetup {
-  int stdoutFd = -1;       // its standard output; -1: the file out-<pid> in its directory
+  int stdoutFd = -1;              // its standard output; -1: the file out-<pid> in its directory
   const char* display = nullptr;  // DISPLAY, with Qt drawing off screen; nullptr: no display
 };
 
@@ -225,8 +225,9 @@ TEST_F(ProgramTest, OptionsAnswerWithoutStartingTheProgram) {
     int status;
     const char* says;
   };
-  for (const Case& c : {Case{"--help", 0, "使い方: mavrin [--help | --version]"}, Case{"-h", 0, "--version"},
-                        Case{"--version", 0, "mavrin 1.0.1\n"}, Case{"--verbose", 2, "不明なオプションです：--verbose"}}) {
+  for (const Case& c :
+       {Case{"--help", 0, "使い方: mavrin [--help | --version]"}, Case{"-h", 0, "--version"},
+        Case{"--version", 0, "mavrin 1.0.1\n"}, Case{"--verbose", 2, "不明なオプションです：--verbose"}}) {
     SCOPED_TRACE(c.option);
     Child program(dir, {MAVRIN_PROGRAM, c.option}, runtime);
     EXPECT_EQ(c.status, program.WaitExit(std::chrono::seconds(5)));
@@ -245,7 +246,8 @@ TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSav
   std::string lowerPath = (dir / "sleeper").string();
   for (char& c : lowerPath) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // The file names the program in upper case; the running process is found all the same.
-  std::ofstream(dir / "mavrin.ini") << "[MAV_RIN]\r\n001_process_path = " << upperPath << "\r\n001_affinity_mask = 1\r\n";
+  std::ofstream(dir / "mavrin.ini") << "[MAV_RIN]\r\n001_process_path = " << upperPath
+                                    << "\r\n001_affinity_mask = 1\r\n";
   Child sleeper(dir, {(dir / "Sleeper").string(), "60"}, runtime);
 
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -271,8 +273,11 @@ TEST_F(ProgramTest, HeadlessRunPinsTheWatchedProgramRefusesASecondInstanceAndSav
       EXPECT_EQ(said.find("no display"), std::string::npos) << said;
     } else {
       // Wait until the program has its loop running before the signal.
-      ASSERT_TRUE(WaitFor([&] { return ReadFile(dir / ("out-" + std::to_string(program.Pid()))).find("observing...") != std::string::npos; },
-                          std::chrono::seconds(10)));
+      ASSERT_TRUE(WaitFor(
+          [&] {
+            return ReadFile(dir / ("out-" + std::to_string(program.Pid()))).find("observing...") != std::string::npos;
+          },
+          std::chrono::seconds(10)));
     }
     fs::remove(dir / "mavrin.ini");
     kill(program.Pid(), sig);
@@ -295,7 +300,8 @@ TEST_F(ProgramTest, AWatchedProgramStartedLaterIsPinnedBeforeTheNextTickWithEith
     auto ticks = [&] {
       const std::string text = ReadFile(out);
       std::size_t count = 0;
-      for (std::size_t at = text.find("observing..."); at != std::string::npos; at = text.find("observing...", at + 1)) ++count;
+      for (std::size_t at = text.find("observing..."); at != std::string::npos; at = text.find("observing...", at + 1))
+        ++count;
       return count;
     };
     ASSERT_TRUE(WaitFor([&] { return ticks() >= 1; }, std::chrono::seconds(10)));

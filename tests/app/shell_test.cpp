@@ -10,8 +10,7 @@
 using framework::headless::HeadlessBackend;
 
 namespace {
-constexpr char kWatchedIni[] =
-    "[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=1\n";
+constexpr char kWatchedIni[] = "[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=1\n";
 }
 
 TEST_F(AppTest, SecondInstanceAsksTheFirstToComeForwardSaysSoAndTouchesNothing) {
@@ -356,9 +355,8 @@ TEST_F(AppTest, AnAcceptedEditSurvivesAKill) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     // The child runs the program, accepts one addition and then waits to be killed.
-    ui.SetMessageBoxHandler([](const framework::headless::MessageBoxRecord& box) {
-      return box.type == MB_YESNO ? IDYES : IDOK;
-    });
+    ui.SetMessageBoxHandler(
+        [](const framework::headless::MessageBoxRecord& box) { return box.type == MB_YESNO ? IDYES : IDOK; });
     Check([&] {
       AddOrUpdateWatchEntry(*app, WatchEntry{"/usr/bin/kept", 3});
       std::FILE* ready = std::fopen((dir + "/ready").c_str(), "w");

@@ -225,7 +225,8 @@ TEST_F(AssignListTest, WithNoProcessListedBoxesChangeNothing) {
 
 TEST_F(AssignListTest, SelectingAWindowSelectsItsProcessAndSelectingAProcessClearsTheWindow) {
   // Enough processes that gamma's row lies below the visible part of the list.
-  for (int i = 0; i < 40; ++i) system.AddProcess(100 + static_cast<unsigned>(i), "/usr/bin/b" + std::to_string(100 + i), 0x1);
+  for (int i = 0; i < 40; ++i)
+    system.AddProcess(100 + static_cast<unsigned>(i), "/usr/bin/b" + std::to_string(100 + i), 0x1);
   ui.SelectRow(IDC_WINDOW_LIST, 2);  // Gamma window
   Check([&] {
     const auto* processes = Control(kDlg, IDC_PROCESS_LIST);

@@ -217,8 +217,11 @@ TEST_F(LinuxShellTest, TheOpenerRunsDetachedWithTheAddressAndNothingOfOurs) {
   close(mine);
   Write(root + "/bin/opener",
         "#!/bin/sh\n"
-        "{ printf '%s\\n' \"$@\"; [ -e /proc/$$/fd/200 ] && echo leaked; } > " + out + ".tmp\n"
-        "mv " + out + ".tmp " + out + "\n",
+        "{ printf '%s\\n' \"$@\"; [ -e /proc/$$/fd/200 ] && echo leaked; } > " +
+            out +
+            ".tmp\n"
+            "mv " +
+            out + ".tmp " + out + "\n",
         true);
   platform::ShellPaths paths = Paths();
   platform::LinuxShell shell(paths, "opener");

@@ -133,7 +133,9 @@ TEST_F(ManageTest, NewAddsTheChosenFileLowerCasedAndAsksToOverwriteTheSecondTime
 // match: it is refused with the reason. An entry observation leaves alone says so in its row.
 TEST_F(ManageTest, LinksAreStoredAsTheirFileScriptsAreRefusedAndHandChangedEntriesSaySo) {
   const std::string real = dir + "/Tool-1.2";
-  WriteFile(real, std::string("\x7f" "ELF", 4));
+  WriteFile(real, std::string("\x7f"
+                              "ELF",
+                              4));
   std::filesystem::create_symlink(real, dir + "/tool");
   std::filesystem::create_symlink(dir + "/tool", dir + "/alternative");
   WriteFile(dir + "/run.sh", "#!/usr/bin/env -S python3 -u\nprint(1)\n");

@@ -1,8 +1,8 @@
 #include "engine/activity_log.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +16,11 @@ using testing::ElementsAre;
 
 TEST(EscapeForLog, TurnsControlBytesIntoHexAndKeepsEverythingElse) {
   EXPECT_EQ(EscapeForLog("c:\\program files\\app.exe"), "c:\\program files\\app.exe");
-  EXPECT_EQ(EscapeForLog(std::string("a\nb\rc\td\x01" "e\x7F" "f\x1F", 12)), "a\\x0Ab\\x0Dc\\x09d\\x01e\\x7Ff\\x1F");
+  EXPECT_EQ(EscapeForLog(std::string("a\nb\rc\td\x01"
+                                     "e\x7F"
+                                     "f\x1F",
+                                     12)),
+            "a\\x0Ab\\x0Dc\\x09d\\x01e\\x7Ff\\x1F");
   EXPECT_EQ(EscapeForLog(std::string("z\0y", 3)), "z\\x00y");
   // Multi-byte text (UTF-8 here, code page 932 on Windows) passes untouched.
   EXPECT_EQ(EscapeForLog("/home/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\x83\x5C.exe"),

@@ -115,10 +115,11 @@ TEST_F(CycleTest, SetsBeyondCpu31AreAppliedAndLoggedWholeAndARefusalTheSame) {
   Tick();
   EXPECT_EQ(system.FindProcess(1)->mask, upper);
   EXPECT_EQ(system.CountCalls(FakeCall::kSetMask, 2), 0u);
-  EXPECT_THAT(LogLines(),
-              ElementsAre("(2024/03/05 09:07:02) set affinity mask 0xFFFFFFFFFFFFFFFF0000000000000000 to process \"/opt/a\"",
-                          "(2024/03/05 09:07:02) failed to set affinity mask 0x80000000" + std::string(29 * 8, '0') +
-                              "0000000100000000 to process \"/opt/c\""));
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre("(2024/03/05 09:07:02) set affinity mask 0xFFFFFFFFFFFFFFFF0000000000000000 to process \"/opt/a\"",
+                  "(2024/03/05 09:07:02) failed to set affinity mask 0x80000000" + std::string(29 * 8, '0') +
+                      "0000000100000000 to process \"/opt/c\""));
 }
 
 TEST_F(CycleTest, AppendsToWhatTheLogAlreadyHolds) {
@@ -356,13 +357,16 @@ class IncrementalTest : public CycleTest {
     nowUs += 1'000'000;
     observation.Tick(watchList, quickChanged, log, out.get());
   }
-  std::size_t CountLooks(Look look) const { return static_cast<std::size_t>(std::count(table.looks.begin(), table.looks.end(), look)); }
+  std::size_t CountLooks(Look look) const {
+    return static_cast<std::size_t>(std::count(table.looks.begin(), table.looks.end(), look));
+  }
 
   FakeTable table;
   FakeExecWatch watch;
   std::int64_t nowUs = 5'000'000;
-  IncrementalObservation observation{system, table, &watch,
-                                     IncrementalObservation::Clock{[this] { return nowUs; }, [this](std::int64_t us) { nowUs += us; }}};
+  IncrementalObservation observation{
+      system, table, &watch,
+      IncrementalObservation::Clock{[this] { return nowUs; }, [this](std::int64_t us) { nowUs += us; }}};
 };
 
 TEST_F(IncrementalTest, AStartIsPinnedByItsEventAndAFruitlessOneLeadsToOneLookAtEverything) {

@@ -226,7 +226,8 @@ TEST_F(SnapshotTest, SetProcessorEnabledReportsAVanishedProcessOnly) {
   EXPECT_FALSE(boxes.shown[0].hasCaption);
   EXPECT_EQ(boxes.shown[0].type, MB_OK);
   EXPECT_EQ(boxes.shown[0].text,
-            "プロセスを取得できませんでした．以下の原因が考えられます．\n\n - すでにプロセスが終了している\n - プロセスに対するアクセス権限がない（システムのプロセスなど）");
+            "プロセスを取得できませんでした．以下の原因が考えられます．\n\n - すでにプロセスが終了している\n - "
+            "プロセスに対するアクセス権限がない（システムのプロセスなど）");
 }
 
 // A process that ends between any two steps of the listing is left out, and no handle leaks.

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/captured_stream.h"
 #include "framework/message_box.h"
+#include "tests/support/captured_stream.h"
 
 namespace enginetest {
 

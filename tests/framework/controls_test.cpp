@@ -75,7 +75,8 @@ TEST_F(ControlsTest, ThreeStateBoxesCycleUncheckedCheckedIndeterminate) {
   ui.Click(IDC_CPU5);
   ui.PressEscape();
   dlg.DoModal();
-  EXPECT_EQ(dlg.statesSeen, (std::vector<int>{BST_CHECKED, BST_INDETERMINATE, BST_UNCHECKED, BST_CHECKED, BST_UNCHECKED}));
+  EXPECT_EQ(dlg.statesSeen,
+            (std::vector<int>{BST_CHECKED, BST_INDETERMINATE, BST_UNCHECKED, BST_CHECKED, BST_UNCHECKED}));
 }
 
 TEST_F(ControlsTest, TwoStateBoxesToggleAndDisabledBoxesIgnoreClicks) {
@@ -198,7 +199,7 @@ TEST_F(ControlsTest, UserSelectionAndRightClickReachTheDialog) {
   std::vector<std::pair<std::uintptr_t, int>> seen;
   for (const ListViewNotify& n : dlg.changes) seen.emplace_back(n.hdr.idFrom, n.iItem);
   const std::vector<std::pair<std::uintptr_t, int>> expected = {
-      {IDC_WINDOW_LIST, 1}, {IDC_PROCESS_LIST, 1}, {IDC_WINDOW_LIST, 1}, {IDC_WINDOW_LIST, 1},
+      {IDC_WINDOW_LIST, 1}, {IDC_PROCESS_LIST, 1}, {IDC_WINDOW_LIST, 1},  {IDC_WINDOW_LIST, 1},
       {IDC_WINDOW_LIST, 2}, {IDC_PROCESS_LIST, 1}, {IDC_PROCESS_LIST, 2}, {IDC_WINDOW_LIST, 2}};
   EXPECT_EQ(seen, expected);
   ASSERT_EQ(ui.Errors().size(), 1u);
@@ -238,7 +239,8 @@ TEST_F(ControlsTest, ImageListIconsOutliveTheListTheyWereCopiedFrom) {
     EXPECT_EQ(images.Add(LoadIconResource(IDR_MAINFRAME, 16)), -1);  // not created yet
     ASSERT_TRUE(images.Create(16, 16, ILC_COLORDDB | ILC_MASK, 1, 1));
     EXPECT_EQ(images.Add(LoadIconResource(IDR_MAINFRAME, 16)), 0);
-    EXPECT_EQ(images.Add(Icon::FromHandle(0x55, 16, 16, [&](std::uintptr_t h) { released += h == 0x55 ? 1 : 100; })), 1);
+    EXPECT_EQ(images.Add(Icon::FromHandle(0x55, 16, 16, [&](std::uintptr_t h) { released += h == 0x55 ? 1 : 100; })),
+              1);
     EXPECT_EQ(images.Add(Icon{}), -1);
     dlg.windows.SetSmallImageList(&images);
     dlg.windows.InsertItem(0, "with icon", 1);

@@ -62,7 +62,8 @@ class DerivedDlg : public BaseDlg {
     if (id != IDM_ABOUTBOX) Default();
   }
   void OnRClick(const NotifyHeader& hdr, LResult& result) {
-    log.push_back("rclick:" + std::to_string(hdr.idFrom) + ":" + std::to_string(reinterpret_cast<const ListViewNotify&>(hdr).iItem));
+    log.push_back("rclick:" + std::to_string(hdr.idFrom) + ":" +
+                  std::to_string(reinterpret_cast<const ListViewNotify&>(hdr).iItem));
     result = 5;
   }
 };

@@ -25,8 +25,9 @@ TEST(MenuTest, ResourceLoadsWithItsThreePopupsAndPlaceholders) {
   EXPECT_EQ(Texts(bar), (std::vector<std::string>{"&TrayMenu", "WindowListPopupMenu", "ProcessListPopupMenu"}));
   const Menu* tray = bar.SubMenu(0);
   ASSERT_NE(tray, nullptr);
-  EXPECT_EQ(Texts(*tray), (std::vector<std::string>{"設定画面を開く(&S)", "-", "監視の一時停止(&P)", "監視設定の削除(&D)",
-                                                    "CPU割り当てのクイック変更(&A)", "-", "Mavrin について(&V)...", "終了(&X)"}));
+  EXPECT_EQ(Texts(*tray),
+            (std::vector<std::string>{"設定画面を開く(&S)", "-", "監視の一時停止(&P)", "監視設定の削除(&D)",
+                                      "CPU割り当てのクイック変更(&A)", "-", "Mavrin について(&V)...", "終了(&X)"}));
   EXPECT_EQ(tray->ItemAt(7)->id, static_cast<unsigned>(ID_TRAY_EXIT));
   ASSERT_NE(tray->SubMenu(3), nullptr);
   EXPECT_EQ(tray->SubMenu(3)->ItemAt(0)->id, static_cast<unsigned>(ID_TRAY_DELETE_DUMMY));

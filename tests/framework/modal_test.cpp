@@ -72,7 +72,8 @@ class MainDlg : public CDialog {
     return true;
   }
   void OnTimer(std::uintptr_t id) {
-    g_log.push_back("tick" + std::to_string(id) + "@" + std::to_string(static_cast<headless::HeadlessBackend&>(Backend()).LoopDepth()));
+    g_log.push_back("tick" + std::to_string(id) + "@" +
+                    std::to_string(static_cast<headless::HeadlessBackend&>(Backend()).LoopDepth()));
   }
   LResult OnTray(WParam w, LParam l) {
     trayEvents.emplace_back(w, l);
@@ -200,7 +201,8 @@ TEST_F(ModalTest, BoxesAndFileDialogsTakeScriptedOrStandingAnswers) {
   EXPECT_TRUE(ui.MessageBoxes()[2].defaultCaption);
   ASSERT_EQ(ui.FileDialogs().size(), 3u);
   EXPECT_EQ(ui.FileDialogs()[0].request.filters[1].first, "すべてのファイル(*.*)");
-  EXPECT_EQ(ui.FileDialogs()[0].request.flags, static_cast<unsigned>(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST));
+  EXPECT_EQ(ui.FileDialogs()[0].request.flags,
+            static_cast<unsigned>(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST));
   EXPECT_EQ(ui.Errors().size(), 1u);  // the wrong answer
 }
 

@@ -32,15 +32,18 @@ TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
   EXPECT_EQ(res::DialogTemplates().size(), 6u);
   const std::pair<int, std::set<int>> expected[] = {
       {IDD_ABOUTBOX, {-1, IDC_ABOUT_VERSION, IDC_ABOUT_WEBPAGE, IDOK}},
-      {IDD_ASSIGN_LIST, {IDC_UPDATE_LIST, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4, IDC_CPU5, IDC_CPU6,
-                         IDC_CPU7, IDC_WINDOW_LIST, IDC_PROCESS_LIST, IDC_MANAGE}},
+      {IDD_ASSIGN_LIST,
+       {IDC_UPDATE_LIST, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4, IDC_CPU5, IDC_CPU6, IDC_CPU7,
+        IDC_WINDOW_LIST, IDC_PROCESS_LIST, IDC_MANAGE}},
       {IDD_DUMMY, {}},
-      {IDD_CHANGE_CPU_ASSIGN, {IDC_TARGET_TEXT, IDOK, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4,
-                               IDC_CPU5, IDC_CPU6, IDC_CPU7}},
+      {IDD_CHANGE_CPU_ASSIGN,
+       {IDC_TARGET_TEXT, IDOK, IDCANCEL, IDC_CPU0, IDC_CPU1, IDC_CPU2, IDC_CPU3, IDC_CPU4, IDC_CPU5, IDC_CPU6,
+        IDC_CPU7}},
       {IDD_MANAGE_ASSIGN, {IDCANCEL, IDC_LIST_WATCH, IDC_BUTTON_NEW, -1, IDC_BUTTON_DELETE}},
       // The window without a notification area: every command of the tray menu, under the menu's ids.
-      {IDD_STATUS, {-1, IDC_STATUS_STATE, IDC_STATUS_NOTE, ID_TRAY_PAUSE, ID_TRAY_OPEN_SETTINGS, ID_STATUS_DELETE_MENU,
-                    ID_STATUS_QUICK_MENU, ID_TRAY_ABOUT, ID_TRAY_EXIT}},
+      {IDD_STATUS,
+       {-1, IDC_STATUS_STATE, IDC_STATUS_NOTE, ID_TRAY_PAUSE, ID_TRAY_OPEN_SETTINGS, ID_STATUS_DELETE_MENU,
+        ID_STATUS_QUICK_MENU, ID_TRAY_ABOUT, ID_TRAY_EXIT}},
   };
   for (const auto& [tplId, ids] : expected) {
     std::set<int> have;
@@ -78,9 +81,11 @@ TEST(ResourcesTest, KeyTextsAndStylesAreExact) {
   EXPECT_EQ(FindControl(IDD_MANAGE_ASSIGN, IDC_LIST_WATCH)->style, 0x5081880Du);
   EXPECT_EQ(FindControl(IDD_ASSIGN_LIST, IDC_PROCESS_LIST)->style, 0x5081880Du);
   EXPECT_EQ(FindControl(IDD_ASSIGN_LIST, IDC_CPU4)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_AUTO3STATE));
-  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU4)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_AUTOCHECKBOX));
+  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU4)->style & BS_TYPEMASK,
+            static_cast<std::uint32_t>(BS_AUTOCHECKBOX));
   EXPECT_STREQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU6)->text, "CPU 6");
-  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->style & BS_TYPEMASK, static_cast<std::uint32_t>(BS_DEFPUSHBUTTON));
+  EXPECT_EQ(FindControl(IDD_CHANGE_CPU_ASSIGN, IDOK)->style & BS_TYPEMASK,
+            static_cast<std::uint32_t>(BS_DEFPUSHBUTTON));
   EXPECT_EQ(FindControl(IDD_ABOUTBOX, IDC_ABOUT_WEBPAGE)->style & SS_NOTIFY, static_cast<std::uint32_t>(SS_NOTIFY));
   for (const ControlTemplate& c : res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->controls) {
     if (c.kind == ControlKind::PushButton) {
@@ -168,7 +173,9 @@ TEST(TextsTest, TheLanguageComesFromMavrinLangThenTheLocaleOfMessages) {
   constexpr Language ja = Language::kJapanese;
   constexpr Language en = Language::kEnglish;
   const auto fromEnv = [](const char* mavrin, const char* language, const char* all, const char* messages,
-                        const char* lang) { return res::LanguageFromEnvironment(mavrin, language, all, messages, lang); };
+                          const char* lang) {
+    return res::LanguageFromEnvironment(mavrin, language, all, messages, lang);
+  };
   EXPECT_EQ(fromEnv(nullptr, nullptr, nullptr, nullptr, "ja_JP.UTF-8"), ja);
   EXPECT_EQ(fromEnv(nullptr, nullptr, nullptr, nullptr, "japanese"), en);  // no locale name of Japanese
   EXPECT_EQ(fromEnv(nullptr, nullptr, nullptr, nullptr, nullptr), en);

@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t maxSize = in.Byte() % 2 == 0 ? platform::IniFile::kDefaultMaxFileSize : 16 + in.Byte() * 4u;
   bool whole = content.size() <= maxSize;
   // A file that claims UTF-16 must be well-formed UTF-16 to be taken at all.
-  if (whole && content.size() >= 2 && (content.compare(0, 2, "\xFF\xFE") == 0 || content.compare(0, 2, "\xFE\xFF") == 0)) {
+  if (whole && content.size() >= 2 &&
+      (content.compare(0, 2, "\xFF\xFE") == 0 || content.compare(0, 2, "\xFE\xFF") == 0)) {
     platform::IniFile probe(path, maxSize);
     whole = probe.BeginBatch();
     probe.DiscardBatch();

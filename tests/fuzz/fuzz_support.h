@@ -16,12 +16,12 @@
 namespace fuzz {
 
 // Stops the run: libFuzzer keeps the input that got here as a crash.
-#define FUZZ_CHECK(condition)                                                               \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);    \
-      std::abort();                                                                         \
-    }                                                                                       \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (false)
 
 // Takes choices from the front of the input; an exhausted input answers zeros and empty texts.
@@ -58,7 +58,8 @@ class Reader {
 inline const std::string& ScratchDir() {
   // Never destroyed: the exit handler that removes the directory runs after static destructors.
   static const std::string* dir = [] {
-    std::string base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
+    std::string base =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
     auto* made = new std::string(base + "/mavrin-fuzz-XXXXXX");
     if (mkdtemp(made->data()) == nullptr) std::abort();
     std::atexit([] {
@@ -85,8 +86,8 @@ inline std::string ReadBytes(const std::string& path) {
 inline std::size_t ScratchEntries() {
   std::size_t n = 0;
   std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator(ScratchDir(), ec); !ec && it != std::filesystem::directory_iterator();
-       it.increment(ec)) {
+  for (auto it = std::filesystem::directory_iterator(ScratchDir(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     ++n;
   }
   return n;

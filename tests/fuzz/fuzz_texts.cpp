@@ -97,7 +97,10 @@ void CheckTrayTexts(Reader& in, const std::string& name) {
   }
   FUZZ_CHECK(CountCpus(mask, processors) == set);
   // Up to 16 processors the pattern; above, the list of the processors among them.
-  const std::string shown = processors <= 16 ? pattern : platform::FormatCpuList(platform::ProcessorSet(mask) & platform::ProcessorSet::FirstN(processors));
+  const std::string shown =
+      processors <= 16
+          ? pattern
+          : platform::FormatCpuList(platform::ProcessorSet(mask) & platform::ProcessorSet::FirstN(processors));
   FUZZ_CHECK(FormatCpuDisplay(mask, processors) == std::to_string(set) + " [" + shown + "]");
 }
 
@@ -163,7 +166,8 @@ void CheckLogRecord(Reader& in, const std::string& path) {
   char head[64];
   std::snprintf(head, sizeof head, "set affinity mask 0x%08X to process \"", static_cast<unsigned>(mask));
   char failHead[64];
-  std::snprintf(failHead, sizeof failHead, "failed to set affinity mask 0x%08X to process \"", static_cast<unsigned>(mask));
+  std::snprintf(failHead, sizeof failHead, "failed to set affinity mask 0x%08X to process \"",
+                static_cast<unsigned>(mask));
   const std::string change = std::string(head) + escaped + "\"\n";
   const std::string failure = std::string(failHead) + escaped + "\"\n";
   FUZZ_CHECK(fuzz::ReadBytes(logPath) == "(2024/03/05 09:07:02) " + change + "(2024/03/05 09:07:02) " + failure);

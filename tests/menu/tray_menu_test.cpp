@@ -286,7 +286,8 @@ TEST_F(TrayMenuTest, NoSubmenuHoldsMoreThanItsIdRange) {
   }
   for (int i = 0; i < 1001; ++i) {
     std::snprintf(name, sizeof name, "w%04d", i);
-    system.AddWindow(static_cast<platform::WindowHandle>(0x1000 + i), name, "W", static_cast<platform::ProcessId>(1000 + i));
+    system.AddWindow(static_cast<platform::WindowHandle>(0x1000 + i), name, "W",
+                     static_cast<platform::ProcessId>(1000 + i));
   }
   std::vector<WatchEntry> entries;
   for (int i = 0; i < 1000; ++i) {

@@ -173,9 +173,10 @@ TEST_F(EditingTest, AHandEditWhileABoxIsOpenIsKeptAndTheCommandActsOnItsOwnEntry
   Check([&] {
     ASSERT_EQ(1u, ui.MessageBoxes().size());
     ExpectBox(0, std::string(kDeleteText) + "/opt/b", MB_YESNO);
-    WriteIni("[MAV_RIN]\n001_process_path=/opt/new\n001_affinity_mask=2\n002_process_path=/opt/a\n"
-             "002_affinity_mask=1\n003_process_path=/opt/b\n003_affinity_mask=2\n004_process_path=/opt/c\n"
-             "004_affinity_mask=8\n");
+    WriteIni(
+        "[MAV_RIN]\n001_process_path=/opt/new\n001_affinity_mask=2\n002_process_path=/opt/a\n"
+        "002_affinity_mask=1\n003_process_path=/opt/b\n003_affinity_mask=2\n004_process_path=/opt/c\n"
+        "004_affinity_mask=8\n");
     settingsMonitor.changed = true;
   });
   ui.AdvanceTime(1000);
@@ -204,8 +205,9 @@ TEST_F(EditingTest, AChangeThatCannotBeSavedIsToldInABoxAndStaysInForce) {
             "変更はこのまま有効で，次に保存するときにもう一度書き込みます．\n\n理由：not a regular file",
             MB_OK | MB_ICONWARNING);
   EXPECT_EQ((std::vector<WatchEntry>{{"/opt/a", 1}, {"/opt/b", 2}}), Entries());
-  EXPECT_NE(Errors().find("the watch list could not be saved to " + IniPath() + " (it cannot be read: not a regular file)"),
-            std::string::npos)
+  EXPECT_NE(
+      Errors().find("the watch list could not be saved to " + IniPath() + " (it cannot be read: not a regular file)"),
+      std::string::npos)
       << Errors();
 
   // Once the file can be written again, the next save puts the change there.

@@ -21,9 +21,9 @@ namespace platformtest {
 
 // Where and how a child runs, beyond its arguments.
 struct ChildSetup {
-  std::string directory;                                   // empty: the test's own
+  std::string directory;                                         // empty: the test's own
   std::vector<std::pair<std::string, std::string>> environment;  // set (empty value: removed)
-  std::string output;                                      // stdout and stderr into this file; empty: inherited
+  std::string output;                                            // stdout and stderr into this file; empty: inherited
 };
 
 class ChildProcess {
@@ -48,8 +48,8 @@ class ChildProcess {
           setenv(name.c_str(), value.c_str(), 1);
         }
       }
-      if (!setup.output.empty() &&
-          (freopen(setup.output.c_str(), "a", stdout) == nullptr || freopen(setup.output.c_str(), "a", stderr) == nullptr)) {
+      if (!setup.output.empty() && (freopen(setup.output.c_str(), "a", stdout) == nullptr ||
+                                    freopen(setup.output.c_str(), "a", stderr) == nullptr)) {
         _exit(127);
       }
       execv(program.c_str(), argv.data());

@@ -52,7 +52,7 @@ class LinuxCycleTest : public testing::Test {
 
   enginetest::ScratchDirectory scratch;
   std::vector<std::unique_ptr<ChildProcess>> children;  // killed before scratch is removed
-  platform::LinuxSystem system{""};                      // an empty display name: no windows
+  platform::LinuxSystem system{""};                     // an empty display name: no windows
   ConsoleMessageBoxes boxes;
   SystemSnapshot snapshot{system, boxes};
   WatchList watchList;
@@ -169,8 +169,9 @@ class IncrementalCycleTest : public LinuxCycleTest {
 
   platform::ProcTable table;
   platform::InotifyExecWatch execWatch;
-  IncrementalObservation observation{system, table, &execWatch,
-                                     IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds}};
+  IncrementalObservation observation{
+      system, table, &execWatch,
+      IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds}};
 };
 
 TEST_F(IncrementalCycleTest, TicksKeepEveryMatchingProcessOnItsEntryAsTheFullTickDoes) {

@@ -75,7 +75,8 @@ TEST_F(ProcProcessesTest, SnapshotNamesProcessesByTheirExecutableInItsOriginalCa
 
   for (const auto& [child, path] : {std::pair{upper.get(), scratch.path() / "one" / "Sleeper-Copy"},
                                     std::pair{other.get(), scratch.path() / "two" / "Sleeper-Copy"}}) {
-    platform::ProcessHandle handle = processes.OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(child->pid()));
+    platform::ProcessHandle handle =
+        processes.OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(child->pid()));
     ASSERT_NE(handle, platform::kNoProcess);
     EXPECT_EQ(processes.GetProcessImagePath(handle), path.string());
     processes.CloseHandle(handle);
@@ -101,7 +102,8 @@ TEST_F(ProcProcessesTest, ARemovedExecutableKeepsItsPath) {
   // Right after the snapshot, and read through the link by an object that took no snapshot.
   ProcProcesses fresh;
   for (ProcProcesses* api : {&processes, &fresh}) {
-    platform::ProcessHandle handle = api->OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(removed->pid()));
+    platform::ProcessHandle handle =
+        api->OpenProcess(platform::kListRights, static_cast<platform::ProcessId>(removed->pid()));
     ASSERT_NE(handle, platform::kNoProcess);
     EXPECT_EQ(api->GetProcessImagePath(handle), (scratch.path() / "gone-soon").string());
     api->CloseHandle(handle);
@@ -186,7 +188,8 @@ TEST_P(ProcMaskTest, SettingAMaskReachesEveryThreadAndRefusalsChangeNothing) {
   platform::ProcessorSet absent = platform::ProcessorSet::FirstN(platform::ProcessorSet::kCapacity);
   absent.RemoveAll(platform::OnlineProcessorSet());
   if (!absent.Empty()) {
-    EXPECT_FALSE(processes.SetProcessAffinityMask(handle, platform::ProcessorSet{0, static_cast<unsigned>(absent.Lowest())}));
+    EXPECT_FALSE(
+        processes.SetProcessAffinityMask(handle, platform::ProcessorSet{0, static_cast<unsigned>(absent.Lowest())}));
   }
   EXPECT_THAT(AllowedLists(child->pid()), ElementsAre("1"));
 

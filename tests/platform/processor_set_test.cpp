@@ -118,7 +118,8 @@ TEST(ProcessorSetText, DisplayPairTurnsCompactAbove16Processors) {
 TEST(ProcessorSetText, ProcessorLinesPerProcessorUpTo16ThenPerRun) {
   EXPECT_EQ(platform::ProcessorLines({0, 2}, 2), "\n  CPU 0 = ON\n  CPU 1 = OFF");
   EXPECT_EQ(platform::ProcessorLines({}, 0), "");
-  EXPECT_EQ(platform::ProcessorLines(ProcessorSet::FirstN(16), 16), platform::PerProcessorLines(ProcessorSet::FirstN(16), 16));
+  EXPECT_EQ(platform::ProcessorLines(ProcessorSet::FirstN(16), 16),
+            platform::PerProcessorLines(ProcessorSet::FirstN(16), 16));
   EXPECT_EQ(platform::ProcessorLines(ProcessorSet::Range(0, 7) | ProcessorSet{9, 300}, 256),
             "\n  CPU 0-7 = ON\n  CPU 8 = OFF\n  CPU 9 = ON\n  CPU 10-255 = OFF");
 

@@ -32,14 +32,17 @@ std::string Describe(const std::vector<platform::ProcessorPreset>& presets) {
   for (const auto& p : presets) {
     static const char* const kNames[] = {"all", "performance", "efficiency", "l3", "one-per-core", "node"};
     text += kNames[static_cast<int>(p.kind)];
-    if (p.kind == PresetKind::kL3Domain) text += " #" + std::to_string(p.number) + " " + std::to_string(p.cacheBytes >> 10) + "K";
+    if (p.kind == PresetKind::kL3Domain)
+      text += " #" + std::to_string(p.number) + " " + std::to_string(p.cacheBytes >> 10) + "K";
     if (p.kind == PresetKind::kNumaNode) text += " " + std::to_string(p.number);
     text += " " + platform::FormatCpuList(p.processors) + "\n";
   }
   return text;
 }
 
-std::string PresetsOf(const std::string& root) { return Describe(platform::TopologyPresets(platform::ReadSysfsTopology(root))); }
+std::string PresetsOf(const std::string& root) {
+  return Describe(platform::TopologyPresets(platform::ReadSysfsTopology(root)));
+}
 
 TEST(SysfsTopology, PresetsOfRecordedMachines) {
   EXPECT_EQ(PresetsOf(kTrees + "/intel_8p16e"),

@@ -70,7 +70,9 @@ class X11WindowsTest : public testing::Test {
   void SetCardinal(Window w, Atom property, Atom type, long value) {
     XChangeProperty(display, w, property, type, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
   }
-  void SetType(Window w, const char* type) { SetCardinal(w, Intern("_NET_WM_WINDOW_TYPE"), XA_ATOM, static_cast<long>(Intern(type))); }
+  void SetType(Window w, const char* type) {
+    SetCardinal(w, Intern("_NET_WM_WINDOW_TYPE"), XA_ATOM, static_cast<long>(Intern(type)));
+  }
   void Sync() { XSync(display, False); }
 
   std::unique_ptr<PrivateXServer> server;
@@ -201,7 +203,8 @@ TEST_F(X11WindowsTest, AVanishedWindowOrServerIsNoWindowAndNoCrash) {
 // xeyes), a title from WM_NAME when _NET_WM_NAME is no UTF-8 text, the window's own icon.
 TEST_F(X11WindowsTest, ProcessTitleAndIconWhereTheUsualHintsFail) {
   if (!std::filesystem::exists("/usr/bin/xeyes")) GTEST_SKIP() << "xeyes is not installed";
-  platformtest::ChildProcess xeyes("/usr/bin/xeyes", {}, platformtest::ChildSetup{"", {{"DISPLAY", server->Name()}}, ""});
+  platformtest::ChildProcess xeyes("/usr/bin/xeyes", {},
+                                   platformtest::ChildSetup{"", {{"DISPLAY", server->Name()}}, ""});
   Window odd = Create(true);
   XChangeProperty(display, odd, Intern("_NET_WM_NAME"), XA_STRING, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>("latin"), 5);

@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QScreen>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -51,7 +51,8 @@ TEST_F(QtBackendTest, TwoStateBoxTogglesAndProgramSetStatesShowUp) {
     EXPECT_EQ(dialog.ButtonItem(IDC_CPU7).GetCheck(), BST_UNCHECKED);
     // Set by the program: no notification, and the box shows it.
     dialog.ButtonItem(IDC_CPU0).SetCheck(BST_CHECKED);
-    EXPECT_EQ(qobject_cast<QCheckBox*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU0))->checkState(), Qt::Checked);
+    EXPECT_EQ(qobject_cast<QCheckBox*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_CPU0))->checkState(),
+              Qt::Checked);
     dialog.EndDialog(IDCANCEL);
   });
   EXPECT_EQ(dialog.Commands(), (Commands{{IDC_CPU7, BN_CLICKED}, {IDC_CPU7, BN_CLICKED}}));
@@ -149,7 +150,8 @@ TEST_F(QtBackendTest, ControlTextsKeepWhatTheProgramSet) {
     EXPECT_EQ(label->text(), QStringLiteral("A&B"));
     framework::Control address = dialog.Item(IDC_ABOUT_WEBPAGE);
     address.SetItemText("A&&B&C");
-    EXPECT_EQ(qobject_cast<QLabel*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_WEBPAGE))->text(), QStringLiteral("A&BC"));
+    EXPECT_EQ(qobject_cast<QLabel*>(backend.ControlWidget(dialog.GetSafeHwnd(), IDC_ABOUT_WEBPAGE))->text(),
+              QStringLiteral("A&BC"));
     EXPECT_EQ(address.ItemText(), "A&&B&C");
     dialog.SetCaption("新しい題");
     EXPECT_EQ(dialog.Caption(), "新しい題");

@@ -8,8 +8,8 @@
 #include <QTreeWidget>
 #include <cmath>
 
-#include "framework/resource_types.h"
 #include "framework/qt/qt_backend.h"
+#include "framework/resource_types.h"
 #include "qt_test_support.h"
 #include "res/resources.h"
 
@@ -29,7 +29,8 @@ Units ExpectedUnits(const char* family, int pixelSize) {
   QFont font(QString::fromLatin1(family));
   font.setPixelSize(pixelSize);
   const QFontMetrics metrics(font);
-  const double average = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+  const double average =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
   return Units{std::floor(average + 0.5), static_cast<double>(metrics.ascent() + metrics.descent())};
 }
 
@@ -142,16 +143,14 @@ TEST_P(DialogLayoutTest, ControlsSitAtTheirTemplatePositionsWithTheirTextsAndSta
   EXPECT_EQ(result, IDCANCEL);
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, DialogLayoutTest,
-                         ::testing::Values(Expectation{IDD_ABOUTBOX, "IPAPGothic", 12},
-                                           Expectation{IDD_ASSIGN_LIST, "IPAGothic", 12},
-                                           Expectation{IDD_DUMMY, "IPAPGothic", 11},
-                                           Expectation{IDD_CHANGE_CPU_ASSIGN, "IPAPGothic", 11},
-                                           Expectation{IDD_MANAGE_ASSIGN, "IPAGothic", 12},
-                                           Expectation{IDD_STATUS, "IPAPGothic", 12}),
-                         [](const ::testing::TestParamInfo<Expectation>& info) {
-                           return "Template" + std::to_string(info.param.templateId);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Templates, DialogLayoutTest,
+    ::testing::Values(Expectation{IDD_ABOUTBOX, "IPAPGothic", 12}, Expectation{IDD_ASSIGN_LIST, "IPAGothic", 12},
+                      Expectation{IDD_DUMMY, "IPAPGothic", 11}, Expectation{IDD_CHANGE_CPU_ASSIGN, "IPAPGothic", 11},
+                      Expectation{IDD_MANAGE_ASSIGN, "IPAGothic", 12}, Expectation{IDD_STATUS, "IPAPGothic", 12}),
+    [](const ::testing::TestParamInfo<Expectation>& info) {
+      return "Template" + std::to_string(info.param.templateId);
+    });
 
 TEST_F(QtBackendTest, WindowKindsFollowTheTemplateStyles) {
   struct Case {
@@ -161,9 +160,10 @@ TEST_F(QtBackendTest, WindowKindsFollowTheTemplateStyles) {
     bool title;
     bool onTop;
   };
-  for (const Case& c : {Case{IDD_ABOUTBOX, false, false, true, false}, Case{IDD_ASSIGN_LIST, false, true, true, false},
-                        Case{IDD_DUMMY, true, false, true, false}, Case{IDD_CHANGE_CPU_ASSIGN, false, false, false, true},
-                        Case{IDD_MANAGE_ASSIGN, false, true, true, false}, Case{IDD_STATUS, false, true, true, false}}) {
+  for (const Case& c :
+       {Case{IDD_ABOUTBOX, false, false, true, false}, Case{IDD_ASSIGN_LIST, false, true, true, false},
+        Case{IDD_DUMMY, true, false, true, false}, Case{IDD_CHANGE_CPU_ASSIGN, false, false, false, true},
+        Case{IDD_MANAGE_ASSIGN, false, true, true, false}, Case{IDD_STATUS, false, true, true, false}}) {
     SCOPED_TRACE(c.id);
     framework::CDialog dialog(c.id);
     RunWith(dialog, [&](QWidget& window) {

@@ -103,9 +103,9 @@ TEST_F(QtBackendTest, ProgramSelectionIsReportedPerRowThatChanged) {
     dialog.EndDialog(IDCANCEL);
   });
   EXPECT_EQ(ChangesOf(dialog), (std::vector<Change>{{IDC_PROCESS_LIST, 0, 0, kSel | kFoc},
-                                                   {IDC_PROCESS_LIST, 0, kSel | kFoc, kFoc},
-                                                   {IDC_PROCESS_LIST, 2, 0, kSel},
-                                                   {IDC_PROCESS_LIST, 2, kSel, 0}}));
+                                                    {IDC_PROCESS_LIST, 0, kSel | kFoc, kFoc},
+                                                    {IDC_PROCESS_LIST, 2, 0, kSel},
+                                                    {IDC_PROCESS_LIST, 2, kSel, 0}}));
 }
 
 TEST_F(QtBackendTest, UserClicksSelectRowsAndRightClicksReportTheRow) {
@@ -158,7 +158,8 @@ TEST_F(QtBackendTest, HandlerThatChangesAnotherListIsReportedInsideTheFirstRepor
   std::vector<std::string> order;
   dialog.onNotify = [&](RecordingDialog& d, const framework::ListViewNotify& nm) {
     if (nm.hdr.code != LVN_ITEMCHANGED) return;
-    order.push_back(std::to_string(nm.hdr.idFrom) + ":" + std::to_string(nm.iItem) + ":" + std::to_string(nm.uNewState));
+    order.push_back(std::to_string(nm.hdr.idFrom) + ":" + std::to_string(nm.iItem) + ":" +
+                    std::to_string(nm.uNewState));
     if (nm.hdr.idFrom == IDC_WINDOW_LIST && (nm.uNewState & kSel) != 0) {
       d.ListViewItem(IDC_PROCESS_LIST).SetItemState(1, kSel, kSel);
     } else if (nm.hdr.idFrom == IDC_PROCESS_LIST && (nm.uNewState & kSel) != 0) {

@@ -74,7 +74,10 @@ TEST_F(QtBackendTest, MessageBoxesHaveTheSystemsButtonsAndAnswers) {
     QTimer::singleShot(0, [&, press] {
       auto* box = qobject_cast<QMessageBox*>(backend.OpenMessageBox());
       ASSERT_NE(box, nullptr);
-      Seen s{box->windowTitle(), box->text(), {}, box->defaultButton() != nullptr ? box->defaultButton()->text() : QString()};
+      Seen s{box->windowTitle(),
+             box->text(),
+             {},
+             box->defaultButton() != nullptr ? box->defaultButton()->text() : QString()};
       for (QAbstractButton* b : box->buttons()) s.buttons << b->text();
       seen.push_back(s);
       if (press == QStringLiteral("<Escape>")) {
@@ -170,9 +173,10 @@ TEST_F(QtBackendTest, TrayMenuFromResourceShowsItsItemsAndTheChoiceArrivesAfterw
     commandsRightAfter = dialog.Commands().size();
     QTimer::singleShot(30, [&] { dialog.EndDialog(0); });
   });
-  EXPECT_EQ(texts, (QStringList{QStringLiteral("設定画面を開く(&S)"), QStringLiteral("-"), QStringLiteral("監視の一時停止(&P)"),
-                                QStringLiteral("監視設定の削除(&D)"), QStringLiteral("CPU割り当てのクイック変更(&A)"),
-                                QStringLiteral("-"), QStringLiteral("Mavrin について(&V)..."), QStringLiteral("終了(&X)")}));
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("設定画面を開く(&S)"), QStringLiteral("-"),
+                                QStringLiteral("監視の一時停止(&P)"), QStringLiteral("監視設定の削除(&D)"),
+                                QStringLiteral("CPU割り当てのクイック変更(&A)"), QStringLiteral("-"),
+                                QStringLiteral("Mavrin について(&V)..."), QStringLiteral("終了(&X)")}));
   EXPECT_EQ(deleteTexts, (QStringList{QStringLiteral(" 1 : c:\\tools\\a.exe\t2 [oo]")}));
   EXPECT_TRUE(pauseChecked);
   EXPECT_TRUE(settingsBold);
@@ -345,7 +349,8 @@ TEST_F(QtBackendTest, ExecutablesFilterShowsRunnableFilesAndAllFilesShowsEveryth
       filters = fd->nameFilters();
       detailsHidden = fd->testOption(QFileDialog::HideNameFilterDetails);
       fd->setDirectory(dir.path());
-      auto* files = fd->proxyModel() != nullptr ? qobject_cast<QFileSystemModel*>(fd->proxyModel()->sourceModel()) : nullptr;
+      auto* files =
+          fd->proxyModel() != nullptr ? qobject_cast<QFileSystemModel*>(fd->proxyModel()->sourceModel()) : nullptr;
       if (files == nullptr) {
         ADD_FAILURE() << "no executables filter on the dialog's model";
         fd->reject();
@@ -368,7 +373,8 @@ TEST_F(QtBackendTest, ExecutablesFilterShowsRunnableFilesAndAllFilesShowsEveryth
     dialog.EndDialog(0);
   });
   EXPECT_TRUE(detailsHidden);
-  EXPECT_EQ(filters, (QStringList{QStringLiteral("実行形式ファイル (*)"), QStringLiteral("すべてのファイル(*.*) (*)")}));
+  EXPECT_EQ(filters,
+            (QStringList{QStringLiteral("実行形式ファイル (*)"), QStringLiteral("すべてのファイル(*.*) (*)")}));
   EXPECT_TRUE(toolShown[0]);
   EXPECT_FALSE(notesShown[0]);
   EXPECT_TRUE(toolShown[1]);

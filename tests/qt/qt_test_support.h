@@ -49,7 +49,8 @@ class RecordingDialog : public framework::CDialog {
   // WM_COMMAND ids (with codes) in arrival order.
   std::vector<std::pair<unsigned, unsigned>> Commands() const {
     std::vector<std::pair<unsigned, unsigned>> out;
-    for (const Received& r : Of(WM_COMMAND)) out.emplace_back(framework::LowWord(r.wParam), framework::HighWord(r.wParam));
+    for (const Received& r : Of(WM_COMMAND))
+      out.emplace_back(framework::LowWord(r.wParam), framework::HighWord(r.wParam));
     return out;
   }
 

@@ -81,7 +81,9 @@ TEST(QtIcons, FileIconsAreLoadedAtTheirSize) {
   ASSERT_FALSE(icon.isNull());
   EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(16, 16)}));
   EXPECT_EQ(icon.pixmap(QSize(16, 16)).toImage().pixelColor(8, 8), QColor(Qt::red));
-  EXPECT_TRUE(framework::qt::ToQIcon(framework::Icon::FromFile(dir.filePath(QStringLiteral("none.png")).toStdString(), 16)).isNull());
+  EXPECT_TRUE(
+      framework::qt::ToQIcon(framework::Icon::FromFile(dir.filePath(QStringLiteral("none.png")).toStdString(), 16))
+          .isNull());
 }
 
 TEST(QtShell, FileIconsExistOnlyForExistingFiles) {

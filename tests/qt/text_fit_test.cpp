@@ -22,9 +22,9 @@
 #include "framework/qt/screenshot_dialogs.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
+#include "platform/linux/ini_file.h"
 #include "qt_test_support.h"
 #include "res/resources.h"
-#include "platform/linux/ini_file.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/change_cpu_assign_dlg.h"
 #include "ui/manage_assign_dlg.h"
@@ -206,7 +206,8 @@ TEST_P(QtWindowsFitTest, FileDialogAndMessageBoxSpeakTheLanguageAndFit) {
       QCoreApplication::processEvents();
       cuts = CutTexts(*dialog);
       for (QPushButton* b : dialog->findChildren<QPushButton*>()) buttons << StripMnemonics(b->text());
-      if (auto* tree = dialog->findChild<QTreeView*>()) firstColumn = tree->model()->headerData(0, Qt::Horizontal).toString();
+      if (auto* tree = dialog->findChild<QTreeView*>())
+        firstColumn = tree->model()->headerData(0, Qt::Horizontal).toString();
       dialog->reject();
     });
     std::string path;

@@ -51,7 +51,8 @@ class FaultTest : public testing::Test {
 
   // Every listed process is one the system really had, with its lowered path, its mask as it was
   // when listed, the right processor count; sorted; every window is a listed, visible one.
-  void ExpectConsistentSnapshot(const std::map<ProcessId, platform::ProcessorSet>& masksAtStart, std::uint32_t processors) {
+  void ExpectConsistentSnapshot(const std::map<ProcessId, platform::ProcessorSet>& masksAtStart,
+                                std::uint32_t processors) {
     const platform::ProcessorSet counted = platform::ProcessorSet::FirstN(processors);
     std::set<ProcessId> seen;
     for (const ProcessInfo& info : snapshot.processes) {
@@ -166,7 +167,8 @@ TEST_F(FaultTest, AProcessVanishingBeforeAnyCallOfACycle) {
       if (call.window != 0) system.RemoveWindow(call.window);
     });
     // The refused process gets its failure record only if it was still there to refuse.
-    const bool refusalRecorded = enginetest::ReadFile(logPath).find("failed to set affinity mask 0x00000000") != std::string::npos;
+    const bool refusalRecorded =
+        enginetest::ReadFile(logPath).find("failed to set affinity mask 0x00000000") != std::string::npos;
     EXPECT_EQ(refusalRecorded, system.FindProcess(30) != nullptr);
   }
 }
@@ -184,18 +186,40 @@ TEST_F(FaultTest, EachCallOfACycleFailingInTurn) {
       platform::FakeWindow* w = system.FindWindow(call.window);
       switch (call.call) {
         case FakeCall::kSnapshot: system.failSnapshot = true; break;
-        case FakeCall::kOpen: if (p) p->failOpen = true; break;
-        case FakeCall::kGetMask: if (p) p->failGetMask = true; break;
-        case FakeCall::kSetMask: if (p) p->failSetMask = true; break;
-        case FakeCall::kRewrite: if (p) p->failRewrite = true; break;
-        case FakeCall::kThreadMasks: if (p) p->failThreadMasks = true; break;
+        case FakeCall::kOpen:
+          if (p) p->failOpen = true;
+          break;
+        case FakeCall::kGetMask:
+          if (p) p->failGetMask = true;
+          break;
+        case FakeCall::kSetMask:
+          if (p) p->failSetMask = true;
+          break;
+        case FakeCall::kRewrite:
+          if (p) p->failRewrite = true;
+          break;
+        case FakeCall::kThreadMasks:
+          if (p) p->failThreadMasks = true;
+          break;
         case FakeCall::kIsRunning: system.RemoveProcess(call.pid); break;
-        case FakeCall::kImagePath: if (p) p->failImagePath = true; break;
-        case FakeCall::kWindowTitle: if (w) w->failTitle = true; break;
-        case FakeCall::kWindowClass: if (w) w->failClass = true; break;
-        case FakeCall::kIsVisible: if (w) w->failVisible = true; break;
-        case FakeCall::kWindowOwner: if (w) w->failOwner = true; break;
-        case FakeCall::kWindowProcessId: if (w) w->failProcessId = true; break;
+        case FakeCall::kImagePath:
+          if (p) p->failImagePath = true;
+          break;
+        case FakeCall::kWindowTitle:
+          if (w) w->failTitle = true;
+          break;
+        case FakeCall::kWindowClass:
+          if (w) w->failClass = true;
+          break;
+        case FakeCall::kIsVisible:
+          if (w) w->failVisible = true;
+          break;
+        case FakeCall::kWindowOwner:
+          if (w) w->failOwner = true;
+          break;
+        case FakeCall::kWindowProcessId:
+          if (w) w->failProcessId = true;
+          break;
         case FakeCall::kProcessorCount: system.processorCount = 0; break;
         default: break;
       }

@@ -133,7 +133,8 @@ TEST(HostilePaths, RealProcessesFromHostileFileNamesArePinnedLoggedOnceAndSavedS
   // The settings file refuses the path with the line feed, says so, and keeps everything else.
   platform::IniFile file(dir.File("mavrin.ini"));
   const std::string diag = Diagnostics(list, file);
-  EXPECT_NE(diag.find("line\nfeed %n%s.bin, " + std::to_string(1 << cpu) + "\n failed. (process)\n"), std::string::npos) << diag;
+  EXPECT_NE(diag.find("line\nfeed %n%s.bin, " + std::to_string(1 << cpu) + "\n failed. (process)\n"), std::string::npos)
+      << diag;
   EXPECT_EQ(diag.find(" failed. (mask)"), std::string::npos);
   WatchList loaded;
   SerializeWatchList(loaded, file, false, nullptr);
@@ -148,8 +149,10 @@ TEST(HostilePaths, RealProcessesFromHostileFileNamesArePinnedLoggedOnceAndSavedS
   std::size_t sections = 0, keys = 0;
   for (std::size_t start = 0, end; (end = saved.find('\n', start)) != std::string::npos; start = end + 1) {
     const std::string line = saved.substr(start, end - start);
-    if (!line.empty() && line.front() == '[') ++sections;
-    else if (line.size() > 4 && line[3] == '_' && line.find('=') != std::string::npos) ++keys;
+    if (!line.empty() && line.front() == '[')
+      ++sections;
+    else if (line.size() > 4 && line[3] == '_' && line.find('=') != std::string::npos)
+      ++keys;
   }
   EXPECT_EQ(sections, 1u) << saved;
   EXPECT_EQ(keys, 200u) << saved;

@@ -13,10 +13,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -283,7 +283,8 @@ TEST_F(SaveFaultTest, KilledAtRandomMomentsWhileSaving) {
     // A kill in mid-commit may leave its temporary file beside the settings file; the next
     // commit removes it.
     leftovers = std::max(leftovers, static_cast<int>(std::distance(std::filesystem::directory_iterator(dir_.Path()),
-                                                                   std::filesystem::directory_iterator())) - 1);
+                                                                   std::filesystem::directory_iterator())) -
+                                        1);
   }
   Save(lists[0]);
   EXPECT_EQ(dir_.Listing(), "mavrin.ini\n") << "the temporary files of killed saves are gone";

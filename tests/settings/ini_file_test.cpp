@@ -20,8 +20,7 @@ namespace {
 using platform::IniFile;
 using platform::IniFileFaults;
 
-std::string Get(IniFile& file, const char* section, const char* key, const char* def = "",
-                std::size_t size = 1024) {
+std::string Get(IniFile& file, const char* section, const char* key, const char* def = "", std::size_t size = 1024) {
   std::vector<char> buffer(size + 1, '#');
   std::size_t n = file.Read(section, key, def, buffer.data(), size);
   EXPECT_LT(n, size);
@@ -114,21 +113,23 @@ std::string Utf16(const std::u16string& text, bool bigEndian) {
 TEST_F(IniFileTest, Utf16FilesAreReadAndWrittenBackInTheirEncoding) {
   for (bool bigEndian : {false, true}) {
     SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
-    Put(Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n", bigEndian));
+    Put(Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n",
+              bigEndian));
     IniFile file(path());
     EXPECT_EQ(Get(file, "MAV_RIN", "001_process_path"), "C:\\\xE3\x83\x84\xE3\x83\xBC\xE3\x83\xAB\\App.exe");
     ASSERT_TRUE(file.Write("MAV_RIN", "001_affinity_mask", "3"));
     ASSERT_TRUE(file.Write("MAV_RIN", "002_process_path", "/\xE9\x9F\xB3"));
     EXPECT_FALSE(file.Write("MAV_RIN", "003_process_path", "/\xFF\xFE no UTF-8")) << "UTF-16 cannot carry it";
-    EXPECT_EQ(Content(), Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n"
-                               u"001_affinity_mask=3\r\n002_process_path=/\u97F3\r\n",
-                               bigEndian));
+    EXPECT_EQ(Content(),
+              Utf16(u"; \u30E1\u30E2 \U0001F600\r\n[MAV_RIN]\r\n001_process_path=C:\\\u30C4\u30FC\u30EB\\App.exe\r\n"
+                    u"001_affinity_mask=3\r\n002_process_path=/\u97F3\r\n",
+                    bigEndian));
   }
 
   // Text that claims to be UTF-16 and is not: read as nothing, never written over.
   // An odd length, a high surrogate without its low one, a low one alone.
-  for (const std::string& broken : {std::string("\xFF\xFE[\0M\0A", 7), std::string("\xFF\xFE\x00\xD8[\0", 6),
-                                    std::string("\xFF\xFE\x00\xDC", 4)}) {
+  for (const std::string& broken :
+       {std::string("\xFF\xFE[\0M\0A", 7), std::string("\xFF\xFE\x00\xD8[\0", 6), std::string("\xFF\xFE\x00\xDC", 4)}) {
     Put(broken);
     IniFile file(path());
     EXPECT_FALSE(file.BeginBatch());
@@ -203,8 +204,8 @@ TEST_F(IniFileTest, SurvivesJunk) {
   for (char& c : junk) c = static_cast<char>(random());
   // A real section somewhere in the junk, then a value with a NUL byte, a key of megabytes and a
   // value of megabytes.
-  std::string text = junk + "\n[MAV_RIN]\nkey=before" + std::string(1, '\0') + "after\n" +
-                     std::string(3 << 20, 'x') + "=huge\n" + "long=" + std::string(2 << 20, 'v') + "\nlast=ok";
+  std::string text = junk + "\n[MAV_RIN]\nkey=before" + std::string(1, '\0') + "after\n" + std::string(3 << 20, 'x') +
+                     "=huge\n" + "long=" + std::string(2 << 20, 'v') + "\nlast=ok";
   Put(text);
   IniFile file(path());
   EXPECT_EQ(Get(file, "MAV_RIN", "key"), "before") << "a NUL ends the value";
@@ -293,10 +294,25 @@ TEST_F(IniFileTest, WritingKeepsEverythingElse) {
 }
 
 TEST_F(IniFileTest, HostileValuesComeBackExactly) {
-  const std::vector<std::string> values = {
-      "[MAV_RIN]", "a=b=c", "\"quoted\"", "\"", "\"\"", "'single'", "'", "\"mixed'", "  lead", "trail\t",
-      " ", "%s%d%n%%", ";not a comment", "#not a comment", "\xff\xfe invalid \xc3\x28 utf-8 \x80",
-      "\x83\x5c\x83\x41 cp932 with a backslash byte", "tab\tinside", "\"\"x\"\"", "value with \"inner\" quotes"};
+  const std::vector<std::string> values = {"[MAV_RIN]",
+                                           "a=b=c",
+                                           "\"quoted\"",
+                                           "\"",
+                                           "\"\"",
+                                           "'single'",
+                                           "'",
+                                           "\"mixed'",
+                                           "  lead",
+                                           "trail\t",
+                                           " ",
+                                           "%s%d%n%%",
+                                           ";not a comment",
+                                           "#not a comment",
+                                           "\xff\xfe invalid \xc3\x28 utf-8 \x80",
+                                           "\x83\x5c\x83\x41 cp932 with a backslash byte",
+                                           "tab\tinside",
+                                           "\"\"x\"\"",
+                                           "value with \"inner\" quotes"};
   IniFile file(path());
   ASSERT_TRUE(file.BeginBatch());
   for (std::size_t i = 0; i < values.size(); ++i) {

@@ -56,7 +56,8 @@ class SettingsFileTest : public ::testing::Test {
 
   static WatchList Numbered(int count, const char* stem = "/opt/app") {
     WatchList list;
-    for (int i = 0; i < count; ++i) list.Append({std::string(stem) + std::to_string(i), static_cast<AffinityMask>(i + 1)});
+    for (int i = 0; i < count; ++i)
+      list.Append({std::string(stem) + std::to_string(i), static_cast<AffinityMask>(i + 1)});
     return list;
   }
 
@@ -69,10 +70,10 @@ TEST(ParseAffinityMask, TakesOnlyNumbersTheFileFormatHolds) {
     const char* text;
     AffinityMask mask;
   };
-  for (const Case& c : {Case{"", 0u}, Case{"  ", 0u}, Case{"0", 0u}, Case{"15", 15u}, Case{"-1", 0xFFFFFFFFu},
-                        Case{"4294967295", 0xFFFFFFFFu}, Case{"-2147483648", 0x80000000u}, Case{"2147483648", 0x80000000u},
-                        Case{" +7 ", 7u}, Case{"\t12\t", 12u}, Case{"007", 7u}, Case{"-0", 0u},
-                        Case{"00000000000000000000001", 1u}}) {
+  for (const Case& c :
+       {Case{"", 0u}, Case{"  ", 0u}, Case{"0", 0u}, Case{"15", 15u}, Case{"-1", 0xFFFFFFFFu},
+        Case{"4294967295", 0xFFFFFFFFu}, Case{"-2147483648", 0x80000000u}, Case{"2147483648", 0x80000000u},
+        Case{" +7 ", 7u}, Case{"\t12\t", 12u}, Case{"007", 7u}, Case{"-0", 0u}, Case{"00000000000000000000001", 1u}}) {
     AffinityMask mask = 12345;
     EXPECT_TRUE(ParseAffinityMask(c.text, mask)) << '"' << c.text << '"';
     EXPECT_EQ(mask, c.mask) << '"' << c.text << '"';
@@ -110,7 +111,8 @@ TEST_F(SettingsFileTest, SetsBeyondCpu31KeepTheirMaskForOlderReadersAndAListForT
   list.Append({"/opt/upper/half", platform::ProcessorSet::Range(64, 127)});
   list.Append({"/opt/both/words", platform::ProcessorSet{0, 1, 31, 32, 1023}});
   list.Append({"/opt/narrow", 0x80000001u});
-  EXPECT_EQ(Save(list), "001 : /opt/upper/half, 64-127\n002 : /opt/both/words, 0-1,31-32,1023\n003 : /opt/narrow, -2147483647\n");
+  EXPECT_EQ(Save(list),
+            "001 : /opt/upper/half, 64-127\n002 : /opt/both/words, 0-1,31-32,1023\n003 : /opt/narrow, -2147483647\n");
   EXPECT_EQ(Load(), list);
   EXPECT_EQ(Value("001_affinity_mask"), "0");
   EXPECT_EQ(Value("001_affinity_cpus"), "64-127");
@@ -134,7 +136,8 @@ TEST_F(SettingsFileTest, SetsWithinCpu0To31WriteTheFileAsItAlwaysWas) {
   list.Append({"/usr/bin/a", 0x3u});
   list.Append({"/opt/b", 0xFFFFFFFFu});
   Save(list);
-  std::string expected = "[MAV_RIN]\n001_process_path=/usr/bin/a\n001_affinity_mask=3\n002_process_path=/opt/b\n002_affinity_mask=-1\n";
+  std::string expected =
+      "[MAV_RIN]\n001_process_path=/usr/bin/a\n001_affinity_mask=3\n002_process_path=/opt/b\n002_affinity_mask=-1\n";
   for (int n = 3; n <= 100; ++n) expected += Slot(n) + "_process_path=\n" + Slot(n) + "_affinity_mask=0\n";
   EXPECT_EQ(Content(), expected);
 }
@@ -203,7 +206,8 @@ TEST_F(SettingsFileTest, MoreThanAHundredEntries) {
 
   // A file from the old behaviour: 100 live slots and leftovers of a longer list above a blank slot.
   std::string old = "[MAV_RIN]\n";
-  for (int n = 1; n <= 100; ++n) old += Slot(n) + "_process_path=/p" + std::to_string(n) + "\n" + Slot(n) + "_affinity_mask=1\n";
+  for (int n = 1; n <= 100; ++n)
+    old += Slot(n) + "_process_path=/p" + std::to_string(n) + "\n" + Slot(n) + "_affinity_mask=1\n";
   old += "101_process_path=\n101_affinity_mask=0\n102_process_path=/stale\n102_affinity_mask=5\n";
   Put(old);
   EXPECT_EQ(Load().Count(), 100u);
@@ -229,8 +233,12 @@ TEST_F(SettingsFileTest, LoadingRules) {
       "001_process_path=C:\\Program Files\\APP.EXE\n001_affinity_mask=-1\n"
       "001_process_path=/duplicate/key\n"
       "002_process_path=/NoMask\n"
-      "003_process_path=" + path4095 + "\n003_affinity_mask=4294967295\n"
-      "004_process_path=" + path4096 + "\n004_affinity_mask=1\n"
+      "003_process_path=" +
+      path4095 +
+      "\n003_affinity_mask=4294967295\n"
+      "004_process_path=" +
+      path4096 +
+      "\n004_affinity_mask=1\n"
       "005_process_path=/Hex\n005_affinity_mask=0x10\n"
       "006_process_path=/trailing junk\n006_affinity_mask= +7abc\n"
       "007_process_path\n"
@@ -245,9 +253,11 @@ TEST_F(SettingsFileTest, LoadingRules) {
   EXPECT_NE(said.find(": slot 004 (/qqqqq"), std::string::npos) << said;
   EXPECT_NE(said.find("its path is longer than 4095 bytes\n"), std::string::npos) << said;
   EXPECT_NE(said.find(": slot 005 (/hex) is not watched and stays as it is: its mask \"0x10\" is no number"),
-            std::string::npos) << said;
+            std::string::npos)
+      << said;
   EXPECT_NE(said.find(": slot 006 (/trailing junk) is not watched and stays as it is: its mask \"+7abc\""),
-            std::string::npos) << said;
+            std::string::npos)
+      << said;
 
   // Saved back lower-cased, with -1 as -1; the slots the list cannot hold keep the user's text and
   // the entries go round them.
@@ -310,9 +320,10 @@ TEST_F(SettingsFileTest, FailedCommitKeepsTheOldFileAndSaysSo) {
   EXPECT_EQ(dir_.Listing(), "mavrin.ini\n");
 
   // Each entry says it failed; the blank slots do not; the user hears once why.
-  EXPECT_EQ(diag.Text(), "001 : /new0, 1\n failed. (process)\n failed. (mask)\n"
-                         "002 : /new1, 2\n failed. (process)\n failed. (mask)\n"
-                         "003 : /new2, 3\n failed. (process)\n failed. (mask)\n");
+  EXPECT_EQ(diag.Text(),
+            "001 : /new0, 1\n failed. (process)\n failed. (mask)\n"
+            "002 : /new1, 2\n failed. (process)\n failed. (mask)\n"
+            "003 : /new2, 3\n failed. (process)\n failed. (mask)\n");
   EXPECT_EQ(errors.Text(), "mavrin: the watch list could not be saved to " + path() +
                                " (No space left on device); the file keeps what it held\n");
   EXPECT_EQ(Load(), Numbered(2));
@@ -327,8 +338,9 @@ TEST_F(SettingsFileTest, UnstorablePathsAreSkippedWithoutLosingOthers) {
   list.Append({"/carriage\rreturn", 4});
   list.Append({"/d", 5});
   std::string diag = Save(list);
-  EXPECT_EQ(diag, "001 : /a, 1\n002 : /line\nbreak, 2\n failed. (process)\n003 : , 3\n failed. (process)\n"
-                  "004 : /carriage\rreturn, 4\n failed. (process)\n005 : /d, 5\n");
+  EXPECT_EQ(diag,
+            "001 : /a, 1\n002 : /line\nbreak, 2\n failed. (process)\n003 : , 3\n failed. (process)\n"
+            "004 : /carriage\rreturn, 4\n failed. (process)\n005 : /d, 5\n");
   WatchList expected;
   expected.Append({"/a", 1});
   expected.Append({"/d", 5});
@@ -358,7 +370,9 @@ class StoreTest : public SettingsFileTest {
   WatchListChange Put(const std::string& path, AffinityMask mask) {
     return WatchListChange{WatchListChange::Kind::kPut, WatchEntry{path, mask}};
   }
-  WatchListChange Removal(const std::string& path) { return WatchListChange{WatchListChange::Kind::kRemove, {path, 0}}; }
+  WatchListChange Removal(const std::string& path) {
+    return WatchListChange{WatchListChange::Kind::kRemove, {path, 0}};
+  }
   static WatchList List(std::initializer_list<WatchEntry> entries) {
     WatchList list;
     for (const WatchEntry& e : entries) list.Append(e);
@@ -380,8 +394,9 @@ TEST_F(StoreTest, AHandEditSurvivesTheNextSaveAndOnlyTheProgramsChangeIsMadeOnIt
   Save(List({{"/opt/a", 1}, {"/opt/b", 2}}));
   store.Load(list);
   // The user changes a's mask and adds c; the program meanwhile deletes b and adds d.
-  RenameOver(path(), "[MAV_RIN]\n001_process_path=/opt/a\n001_affinity_mask=3\n002_process_path=/opt/b\n"
-                     "002_affinity_mask=2\n003_process_path=/opt/c\n003_affinity_mask=4\n");
+  RenameOver(path(),
+             "[MAV_RIN]\n001_process_path=/opt/a\n001_affinity_mask=3\n002_process_path=/opt/b\n"
+             "002_affinity_mask=2\n003_process_path=/opt/c\n003_affinity_mask=4\n");
   ASSERT_TRUE(Confirm(Removal("/opt/b")));
   ASSERT_TRUE(Confirm(Put("/opt/d", 8)));
   const WatchList expected = List({{"/opt/a", 3}, {"/opt/c", 4}, {"/opt/d", 8}});
@@ -436,8 +451,9 @@ TEST_F(StoreTest, AnUnreadableFileAtStartIsSaidOnceAndNotWrittenOver) {
   ASSERT_TRUE(std::filesystem::create_directory(path()));
   store.Load(list);
   EXPECT_TRUE(list.Empty());
-  EXPECT_EQ(errors.Text(), "mavrin: cannot read " + path() +
-                               " (not a regular file); starting with an empty watch list, and the file is not written over\n");
+  EXPECT_EQ(errors.Text(),
+            "mavrin: cannot read " + path() +
+                " (not a regular file); starting with an empty watch list, and the file is not written over\n");
   EXPECT_FALSE(store.ReloadIfChanged(list));
   EXPECT_FALSE(store.Save(list));
   EXPECT_TRUE(std::filesystem::is_directory(path()));

@@ -22,7 +22,8 @@ TEST(ToLowerAscii, LowersOnlyTheTwentySixCapitals) {
   ToLowerAscii(lowered);
   ASSERT_EQ(lowered.size(), 256u);
   for (int b = 0; b < 256; ++b) {
-    unsigned char expected = (b >= 0x41 && b <= 0x5A) ? static_cast<unsigned char>(b + 0x20) : static_cast<unsigned char>(b);
+    unsigned char expected =
+        (b >= 0x41 && b <= 0x5A) ? static_cast<unsigned char>(b + 0x20) : static_cast<unsigned char>(b);
     EXPECT_EQ(static_cast<unsigned char>(lowered[b]), expected) << "byte " << b;
   }
 }
@@ -41,8 +42,10 @@ TEST(FindWatchEntry, Lookups) {
   EXPECT_EQ(empty.FindWatchEntry("/usr/bin/a"), -1);
   EXPECT_EQ(empty.FindWatchEntry(nullptr), -1);
 
-  WatchList list = MakeList({{"/opt/app/game.exe", 1}, {"c:\\tools\\\xef\xbd\x81.exe", 2},
-                             {"/opt/app/game.exe2", 3}, {"/opt/app/game.exe", 4}});
+  WatchList list = MakeList({{"/opt/app/game.exe", 1},
+                             {"c:\\tools\\\xef\xbd\x81.exe", 2},
+                             {"/opt/app/game.exe2", 3},
+                             {"/opt/app/game.exe", 4}});
   EXPECT_EQ(list.FindWatchEntry("/OPT/App/GAME.EXE"), 0) << "ASCII case is ignored";
   EXPECT_EQ(list.FindWatchEntry("/opt/app/game.exe2"), 2);
   EXPECT_EQ(list.FindWatchEntry("/opt/app/game.ex"), -1) << "a prefix is not a match";

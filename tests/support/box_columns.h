@@ -18,8 +18,8 @@ inline framework::ControlBlock BoxColumns(int columns) {
                                                DialogUnits{95 + 44 * (n / 4), 27 + 17 * (n % 4), 36, 9},
                                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX});
   }
-  block.otherControls.push_back(
-      AddedControl{3000, ControlKind::PushButton, "More", DialogUnits{112, 73, 50, 14}, WS_CHILD | WS_VISIBLE | WS_TABSTOP});
+  block.otherControls.push_back(AddedControl{3000, ControlKind::PushButton, "More", DialogUnits{112, 73, 50, 14},
+                                             WS_CHILD | WS_VISIBLE | WS_TABSTOP});
   block.followRightEdge = {IDOK, IDCANCEL, 3000};
   block.stretchToRightEdge = {IDC_TARGET_TEXT};
   return block;

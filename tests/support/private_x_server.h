@@ -19,7 +19,8 @@ class PrivateXServer {
     int fds[2];
     if (pipe(fds) != 0) return;
     server_ = std::make_unique<ChildProcess>(
-        kXvfb, std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", screen});
+        kXvfb,
+        std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", screen});
     close(fds[1]);
     std::string number;
     pollfd ready{fds[0], POLLIN, 0};

@@ -19,8 +19,8 @@
 #include "platform/fake/fake_file_monitor.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
-#include "res/resource.h"
 #include "platform/linux/ini_file.h"
+#include "res/resource.h"
 #include "settings/settings_file.h"
 #include "tests/support/captured_stream.h"
 
@@ -38,8 +38,9 @@ class ProgramFixture : public ::testing::Test {
     framework::SetShell(&shell);
     framework::SetApplicationName("mavrin");
     ini = std::make_unique<platform::IniFile>(IniPath());
-    app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor, LogPath(),
-                                                            diag, errorsStream.get(), PostBringForwardToMainWindow});
+    app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor,
+                                                            LogPath(), diag, errorsStream.get(),
+                                                            PostBringForwardToMainWindow});
     SetTheApp(app.get());
   }
 

@@ -62,9 +62,11 @@ TEST(IcoFile, PixelsAndMaskKeepColourAndTransparencyBottomRowFirst) {
   ASSERT_FALSE(file.empty());
   const std::size_t pixels = U32(file, 6 + 12) + 40;
   // Colour rows are 8 bytes (6 padded to 4); the bottom image row comes first, BGR.
-  const std::vector<std::uint8_t> bottom(file.begin() + static_cast<long>(pixels), file.begin() + static_cast<long>(pixels) + 6);
+  const std::vector<std::uint8_t> bottom(file.begin() + static_cast<long>(pixels),
+                                         file.begin() + static_cast<long>(pixels) + 6);
   EXPECT_EQ(bottom, (std::vector<std::uint8_t>{255, 0, 0, 255, 255, 255}));
-  const std::vector<std::uint8_t> top(file.begin() + static_cast<long>(pixels) + 8, file.begin() + static_cast<long>(pixels) + 14);
+  const std::vector<std::uint8_t> top(file.begin() + static_cast<long>(pixels) + 8,
+                                      file.begin() + static_cast<long>(pixels) + 14);
   EXPECT_EQ(top, (std::vector<std::uint8_t>{0, 0, 255, 0, 0, 0}));  // the transparent pixel is black
   const std::size_t mask = pixels + 16;
   EXPECT_EQ(file[mask], 0x00u);      // bottom row: both opaque

@@ -94,15 +94,18 @@ int main() {
     HWND dialog = reinterpret_cast<HWND>(d.GetSafeHwnd());
     RECT after{};
     GetWindowRect(dialog, &after);
-    Report(FindWindowExA(dialog, nullptr, "MavrinControlBlock", nullptr) == nullptr, "two more columns fit: nothing scrolls");
+    Report(FindWindowExA(dialog, nullptr, "MavrinControlBlock", nullptr) == nullptr,
+           "two more columns fit: nothing scrolls");
     const RECT cpu4 = Place(d, Box(d, IDC_CPU4));
     const RECT cpu0 = Place(d, Box(d, IDC_CPU0));
     const int pitch = cpu4.left - cpu0.left;
     Report(Box(d, 2015) != nullptr && Place(d, Box(d, 2015)).left == cpu4.left + 2 * pitch &&
                Place(d, Box(d, 2015)).top == Place(d, Box(d, IDC_CPU3)).top,
            "CPU 15 sits two columns right of CPU 7, in CPU 3's row");
-    Report((after.right - after.left) - (d.before.right - d.before.left) >= 2 * pitch - 1, "the window grew by two columns");
-    Report(Place(d, GetDlgItem(dialog, IDOK)).left > Place(d, Box(d, 2015)).right, "OK moved along, right of the boxes");
+    Report((after.right - after.left) - (d.before.right - d.before.left) >= 2 * pitch - 1,
+           "the window grew by two columns");
+    Report(Place(d, GetDlgItem(dialog, IDOK)).left > Place(d, Box(d, 2015)).right,
+           "OK moved along, right of the boxes");
     SendMessageA(Box(d, 2015), BM_CLICK, 0, 0);
     SendMessageA(Box(d, IDC_CPU2), BM_CLICK, 0, 0);
     Report(d.ButtonItem(2015).GetCheck() == BST_CHECKED, "an added box checks itself when clicked");
@@ -119,7 +122,8 @@ int main() {
     GetWindowRect(dialog, &window);
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     Report(window.right - window.left <= work.right - work.left, "the window fits the work area");
-    Report(Box(d, IDC_CPU0) != nullptr && GetParent(Box(d, IDC_CPU0)) == block, "the template's boxes scroll with the others");
+    Report(Box(d, IDC_CPU0) != nullptr && GetParent(Box(d, IDC_CPU0)) == block,
+           "the template's boxes scroll with the others");
     HWND last = Box(d, 2008 + 1015);
     Report(last != nullptr, "CPU 1023 has a box");
     SendMessageA(last, BM_CLICK, 0, 0);
@@ -135,7 +139,8 @@ int main() {
     GetWindowRect(last, &shown);
     RECT area{};
     GetWindowRect(block, &area);
-    Report(info.nPos > 0 && shown.right <= area.right && shown.left >= area.left, "scrolled to the end, CPU 1023 is in view");
+    Report(info.nPos > 0 && shown.right <= area.right && shown.left >= area.left,
+           "scrolled to the end, CPU 1023 is in view");
   });
   many.DoModal();
   Report(many.clicked == std::vector<unsigned>({2008 + 1015, IDC_CPU0}), "the dialog heard the scrolled boxes' clicks");

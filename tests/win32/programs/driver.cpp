@@ -56,11 +56,26 @@ struct Language {
   char deleteKey;
   char quickChangeKey;
 };
-constexpr Language kJapanese{"Mavrin のバージョン情報", "Mavrin / Observation Settings", "Mavrin (監視中)",
-                             "Mavrin (停止中)", "リストの更新(&U)", "閉じる(&X)", "新規追加(&N)",
-                             "下記の設定を削除してよろしいですか？", 'd', 'a'};
-constexpr Language kEnglish{"About Mavrin", "Mavrin - Watch List", "Mavrin (watching)", "Mavrin (paused)",
-                            "&Refresh Lists", "&Close", "&Add...", "Remove this setting from the watch list?", 'r', 'c'};
+constexpr Language kJapanese{"Mavrin のバージョン情報",
+                             "Mavrin / Observation Settings",
+                             "Mavrin (監視中)",
+                             "Mavrin (停止中)",
+                             "リストの更新(&U)",
+                             "閉じる(&X)",
+                             "新規追加(&N)",
+                             "下記の設定を削除してよろしいですか？",
+                             'd',
+                             'a'};
+constexpr Language kEnglish{"About Mavrin",
+                            "Mavrin - Watch List",
+                            "Mavrin (watching)",
+                            "Mavrin (paused)",
+                            "&Refresh Lists",
+                            "&Close",
+                            "&Add...",
+                            "Remove this setting from the watch list?",
+                            'r',
+                            'c'};
 const Language* g_language = &kJapanese;
 bool g_english = false;
 
@@ -253,7 +268,8 @@ unsigned long long KernelMask(const std::string& tag) {
     for (std::size_t i = at + 13; i < status.size() && status[i] != '\n'; ++i) {
       if (std::isxdigit(static_cast<unsigned char>(status[i]))) hex += status[i];
     }
-    const unsigned long long mask = std::strtoull(hex.substr(hex.size() > 16 ? hex.size() - 16 : 0).c_str(), nullptr, 16);
+    const unsigned long long mask =
+        std::strtoull(hex.substr(hex.size() > 16 ? hex.size() - 16 : 0).c_str(), nullptr, 16);
     if (first) {
       agreed = mask;
       first = false;
@@ -503,8 +519,8 @@ struct Session {
   std::string watched;  // the sleeper's path as the program keeps it: lower-cased
   DWORD_PTR fullMask = 0;
   Process mavrin;
-  Process before;  // started before the program
-  Process after;   // started while it runs
+  Process before;         // started before the program
+  Process after;          // started while it runs
   HWND hidden = nullptr;  // the tray window
   HWND tray = nullptr;    // Wine's notification area
 };
@@ -523,7 +539,8 @@ bool Settle(Session& s) {
 // Waits for an observation tick: a watched program started now is given its mask by the next one.
 bool WaitForTick(Session& s) {
   Process probe;
-  return probe.Start("\"" + s.sleeper + "\" probe 300", s.work) && WaitFor([&] { return MaskOf(probe) == 1; }, 6000) >= 0;
+  return probe.Start("\"" + s.sleeper + "\" probe 300", s.work) &&
+         WaitFor([&] { return MaskOf(probe) == 1; }, 6000) >= 0;
 }
 
 // Closes whatever menu is open, innermost first.
@@ -585,7 +602,8 @@ void CheckSecondInstance(Session& s) {
   const bool started = second.Start("\"" + s.mavrinExe + "\"", s.work);
   const bool ended = started && second.WaitExit(20000, code);
   Report(ended && code == 0, "a second instance ends at once (exit code %lu)", code);
-  Report(ReadFile(s.ini) == iniBefore && !FileExists(s.ini + ".new"), "the second instance leaves the settings file alone");
+  Report(ReadFile(s.ini) == iniBefore && !FileExists(s.ini + ".new"),
+         "the second instance leaves the settings file alone");
   Report(s.mavrin.Running() && IsWindow(s.hidden), "the first instance keeps running");
   // The second start does not end unseen: the first one comes forward with its settings dialog.
   HWND forward = nullptr;
@@ -634,8 +652,8 @@ void CheckObservation(Session& s) {
     }
     const auto wanted = static_cast<DWORD_PTR>(mask);
     const long editMs = WaitFor([&] { return MaskOf(s.before) == wanted && MaskOf(s.after) == wanted; }, 6000);
-    Report(editMs >= 0, "mavrin.ini edited to mask %d while the program runs: both programs get it (after %ld ms)", mask,
-           editMs);
+    Report(editMs >= 0, "mavrin.ini edited to mask %d while the program runs: both programs get it (after %ld ms)",
+           mask, editMs);
   }
 }
 
@@ -682,8 +700,8 @@ void CheckPause(Session& s) {
   Process paused;
   paused.Start("\"" + s.sleeper + "\" paused 300", s.work);
   // Nothing outside shows a paused tick: the mask must hold for a few of them.
-  Report(Holds([&] { return MaskOf(paused) == s.fullMask; }, 3000), "while paused a new program keeps its mask (0x%llx)",
-         static_cast<unsigned long long>(MaskOf(paused)));
+  Report(Holds([&] { return MaskOf(paused) == s.fullMask; }, 3000),
+         "while paused a new program keeps its mask (0x%llx)", static_cast<unsigned long long>(MaskOf(paused)));
   PostMessageA(s.hidden, WM_COMMAND, kCmdPause, 0);
   const long resumeMs = WaitFor([&] { return MaskOf(paused) == 1; }, 6000);
   Report(resumeMs >= 0, "after resuming it gets mask 1 (after %ld ms)", resumeMs);
@@ -776,7 +794,8 @@ void CheckQuickChangeSubmenu(Session& s) {
   if (change == nullptr || shown.empty()) ListVisibleWindows();
   if (change != nullptr) {
     const std::string cancel = Text(GetDlgItem(change, IDCANCEL));
-    Report(cancel == (g_english ? "Cancel" : "キャンセル"), "the quick change's Cancel button reads \"%s\"", cancel.c_str());
+    Report(cancel == (g_english ? "Cancel" : "キャンセル"), "the quick change's Cancel button reads \"%s\"",
+           cancel.c_str());
   }
   Report(change != nullptr && !name.empty() && shown.back() == ')' && path == Lower(path) &&
              path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), Lower(name)) == 0,
@@ -792,7 +811,8 @@ void CheckQuickChangeSubmenu(Session& s) {
 void CheckAbout(Session& s) {
   PostMessageA(s.hidden, WM_COMMAND, kCmdAbout, 0);
   HWND about = nullptr;
-  WaitFor([&] { return (about = FindTopWindow(s.mavrin.Id(), "#32770", s.texts.aboutCaption, true)) != nullptr; }, 5000);
+  WaitFor([&] { return (about = FindTopWindow(s.mavrin.Id(), "#32770", s.texts.aboutCaption, true)) != nullptr; },
+          5000);
   Report(about != nullptr, "About opens");
   if (about == nullptr) return;
   const std::string version = Text(GetDlgItem(about, kAboutVersion));
@@ -865,8 +885,9 @@ void CheckSettingsDialog(Session& s) {
   {
     const std::string update = Text(GetDlgItem(settings, kUpdateList));
     const std::string close = Text(GetDlgItem(settings, IDCANCEL));
-    Report(update == s.texts.updateButton && close == s.texts.closeButton, "the settings dialog speaks %s (\"%s\", \"%s\")",
-           g_english ? "English" : "Japanese", update.c_str(), close.c_str());
+    Report(update == s.texts.updateButton && close == s.texts.closeButton,
+           "the settings dialog speaks %s (\"%s\", \"%s\")", g_english ? "English" : "Japanese", update.c_str(),
+           close.c_str());
     if (g_english) {
       const std::string left = JapaneseLeftIn(settings);
       Report(left.empty(), "nothing in the settings dialog is Japanese%s%s", left.empty() ? "" : ": ", left.c_str());
