@@ -362,11 +362,11 @@ ProcessId X11Windows::WindowProcessId(WindowHandle window) {
   if (!s.HasClientIds() || XGetWindowAttributes(s.display, static_cast<Window>(window), &attributes) == 0 || s.broken) {
     return 0;
   }
-  XResClientIdSpec spec{static_cast<XID>(window), XRES_CLIENT_ID_PID_MASK};
+  XResClientIdSpec wanted{static_cast<XID>(window), XRES_CLIENT_ID_PID_MASK};
   long count = 0;
   XResClientIdValue* values = nullptr;
   ProcessId found = 0;
-  if (XResQueryClientIds(s.display, 1, &spec, &count, &values) == Success && !s.broken) {
+  if (XResQueryClientIds(s.display, 1, &wanted, &count, &values) == Success && !s.broken) {
     for (long i = 0; i < count && found == 0; ++i) {
       const pid_t owner = XResGetClientPid(&values[i]);
       if (owner > 0) found = static_cast<ProcessId>(owner);
