@@ -326,6 +326,11 @@ TEST_F(DesktopTest, WithoutATrayTheWindowShowsComesBackWhenStartedAgainAndGoesWh
 }
 
 TEST_F(DesktopTest, ADoubleClickOpensTheSettingsAndAClickBringsThemBackFromMinimised) {
+  // More processes than the list shows at once, so that it can be scrolled on any machine (a
+  // container may run only a dozen).
+  std::vector<std::unique_ptr<ChildProcess>> sleepers;
+  for (int i = 0; i < 40; ++i)
+    sleepers.push_back(std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"600"}));
   StartWindowManager();
   StartTray();
   StartProgram();
