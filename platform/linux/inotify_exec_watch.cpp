@@ -10,6 +10,8 @@
 #include <climits>
 #include <utility>
 
+#include "platform/linux/inotify_events.h"
+
 namespace platform {
 
 namespace {
@@ -172,35 +174,27 @@ void InotifyExecWatch::Note(const std::string& path) {
 bool InotifyExecWatch::Collect() {
   if (fd_ < 0) return false;
   bool rearm = false;
-  alignas(inotify_event) char buffer[64 * (sizeof(inotify_event) + NAME_MAX + 1)];
-  for (;;) {
-    const ssize_t n = read(fd_, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      if (event->mask & IN_Q_OVERFLOW) {
-        // Lost events may have been anything, a replaced file included.
-        pending_.lookAtEverything = true;
-        rearm = true;
-        continue;
-      }
-      auto it = spots_.find(event->wd);
-      if (it == spots_.end()) continue;
-      const Spot& spot = it->second;
-      if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) rearm = true;
-      const std::string name = event->len > 0 ? std::string(event->name) : std::string();
-      if (event->mask & IN_OPEN) {
-        if (name.empty()) {
-          for (const std::string& path : spot.opened) Note(path);
-        } else if (auto opened = spot.openedByName.find(name); opened != spot.openedByName.end()) {
-          for (const std::string& path : opened->second) Note(path);
-        }
-      }
-      if ((event->mask & kNameEvents) && !name.empty() && spot.names.count(Lower(name)) != 0) rearm = true;
+  ForEachInotifyEvent(fd_, [&](const inotify_event& event) {
+    if (event.mask & IN_Q_OVERFLOW) {
+      // Lost events may have been anything, a replaced file included.
+      pending_.lookAtEverything = true;
+      rearm = true;
+      return;
     }
-  }
+    auto it = spots_.find(event.wd);
+    if (it == spots_.end()) return;
+    const Spot& spot = it->second;
+    if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) rearm = true;
+    const std::string name = event.len > 0 ? std::string(event.name) : std::string();
+    if (event.mask & IN_OPEN) {
+      if (name.empty()) {
+        for (const std::string& path : spot.opened) Note(path);
+      } else if (auto opened = spot.openedByName.find(name); opened != spot.openedByName.end()) {
+        for (const std::string& path : opened->second) Note(path);
+      }
+    }
+    if ((event.mask & kNameEvents) && !name.empty() && spot.names.count(Lower(name)) != 0) rearm = true;
+  });
   if (rearm) {
     Arm();
     // Whatever started while a file was not watched had no event.

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/inotify_events.h"
+
 namespace platform {
 namespace {
 
@@ -63,33 +65,25 @@ bool InotifyFileMonitor::MayHaveChanged() {
   if (fd_ < 0) return true;
   bool changed = !armed_;
   bool rearm = !armed_;
-  alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
-  for (;;) {
-    const ssize_t n = read(fd_, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    for (ssize_t at = 0; at < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      if (event->mask & IN_Q_OVERFLOW) {
-        changed = true;
-        continue;
-      }
-      // The directory itself went or moved: whatever is in the path's place now is news.
-      if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-        changed = true;
-        rearm = true;
-        continue;
-      }
-      if (event->len == 0) continue;
-      for (std::size_t w = 0; w < watches_.size(); ++w) {
-        if (watches_[w].wd != event->wd || watches_[w].name != event->name) continue;
-        changed = true;
-        // The path itself was replaced: it may be a link to elsewhere now, or no longer one.
-        if (w == 0) rearm = true;
-      }
+  ForEachInotifyEvent(fd_, [&](const inotify_event& event) {
+    if (event.mask & IN_Q_OVERFLOW) {
+      changed = true;
+      return;
     }
-  }
+    // The directory itself went or moved: whatever is in the path's place now is news.
+    if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+      changed = true;
+      rearm = true;
+      return;
+    }
+    if (event.len == 0) return;
+    for (std::size_t w = 0; w < watches_.size(); ++w) {
+      if (watches_[w].wd != event.wd || watches_[w].name != event.name) continue;
+      changed = true;
+      // The path itself was replaced: it may be a link to elsewhere now, or no longer one.
+      if (w == 0) rearm = true;
+    }
+  });
   if (rearm) Arm();
   return changed;
 }
