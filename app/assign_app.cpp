@@ -1,5 +1,6 @@
 #include "app/assign_app.h"
 
+#include "app/about_dlg.h"
 #include "app/dummy_dlg.h"
 #include "framework/dialog.h"
 #include "res/texts.h"
@@ -116,3 +117,11 @@ bool DeleteWatchEntry(int index, CAssignApp& app) {
   WatchListEditing editing = EditingOf(app);
   return DeleteWatchEntry(index, editing);
 }
+
+bool CAssignApp::AddToWatchList(const WatchEntry& candidate, const std::string& note) {
+  return AddOrUpdateWatchEntry(*this, candidate, note);
+}
+
+bool CAssignApp::DeleteFromWatchList(int index) { return DeleteWatchEntry(index, *this); }
+
+void CAssignApp::ShowAbout() { CAboutDlg::ShowOrRaise(); }

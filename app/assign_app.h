@@ -1,7 +1,7 @@
 #pragma once
 // CAssignApp: the one owner of the program's shared data (the system snapshot, the watch list and
-// the hand-changed paths) and the place where the program starts and ends. Every dialog reaches the
-// data through TheApp().
+// the hand-changed paths) and the place where the program starts and ends. The dialogs reach the
+// data through the DialogContext it is to them.
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -20,11 +20,12 @@
 #include "settings/watch_list.h"
 #include "settings/watch_list_editing.h"
 #include "settings/watch_list_store.h"
+#include "ui/dialog_context.h"
 
 // The single-instance marker's name; the settings file's section has the same name.
 inline constexpr char kInstanceName[] = "MAV_RIN";
 
-class CAssignApp {
+class CAssignApp final : public DialogContext {
  public:
   // The services stay owned by the caller and must outlive the application object.
   struct Services {
@@ -49,7 +50,7 @@ class CAssignApp {
   };
 
   explicit CAssignApp(Services services);
-  ~CAssignApp();
+  ~CAssignApp() override;
   CAssignApp(const CAssignApp&) = delete;
   CAssignApp& operator=(const CAssignApp&) = delete;
 
@@ -74,15 +75,19 @@ class CAssignApp {
   // Takes in a hand edit of the settings file, if the monitor says there may be one.
   void ReloadWatchListIfChanged();
 
-  SystemSnapshot& Snapshot() { return snapshot_; }
+  SystemSnapshot& Snapshot() override { return snapshot_; }
   std::vector<ProcessInfo>& Processes() { return snapshot_.processes; }
   std::vector<WindowInfo>& Windows() { return snapshot_.windows; }
-  WatchList& GetWatchList() { return watchList_; }
-  QuickChangedPaths& GetQuickChangedPaths() { return quickChangedPaths_; }
+  WatchList& GetWatchList() override { return watchList_; }
+  QuickChangedPaths& GetQuickChangedPaths() override { return quickChangedPaths_; }
   ActivityLog& Log() { return log_; }
-  platform::ISystem& System() { return services_.system; }
+  platform::ISystem& System() override { return services_.system; }
   framework::IMessageBoxes& MessageBoxes() { return services_.messageBoxes; }
-  std::FILE* Diagnostics() { return services_.diagnostics; }
+  std::FILE* Diagnostics() override { return services_.diagnostics; }
+  // The dialogs' editing commands are the application's own (below); the About box is the tray's.
+  bool AddToWatchList(const WatchEntry& candidate, const std::string& note) override;
+  bool DeleteFromWatchList(int index) override;
+  void ShowAbout() override;
 
   // One observation tick: the cycle over the current watch list and hand-changed paths. Where a
   // process table is kept, only what can have changed is looked at, unless a menu or dialog that

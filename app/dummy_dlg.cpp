@@ -29,7 +29,10 @@ void PostBringForwardToMainWindow() {
   if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_BRING_FORWARD);
 }
 
-CDummyDlg::CDummyDlg() : CDialog(IDD_DUMMY), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
+CDummyDlg::CDummyDlg()
+    : CDialog(IDD_DUMMY),
+      m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)),
+      m_assignListDlg(TheApp()) {}
 
 const framework::MessageMap* CDummyDlg::GetThisMessageMap() {
   using namespace framework;

@@ -16,6 +16,7 @@ class CChangeCpuAssignDlg;
 
 class CDummyDlg : public framework::CDialog {
  public:
+  // Made while an application object is registered: the settings dialog it owns reaches it.
   CDummyDlg();
 
   static const framework::MessageMap* GetThisMessageMap();

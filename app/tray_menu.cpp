@@ -208,7 +208,7 @@ bool CDummyDlg::OnDynamicCommand(unsigned id) {
   }
   // The dialog addresses its process by a row of the snapshot, which ticks then refresh in full.
   CAssignApp::SnapshotInUse inUse(app);
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(app);
   dialog.processIndex = row;
   CChangeCpuAssignDlg* const outer = m_quickChange;
   m_quickChange = &dialog;

@@ -33,8 +33,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kProcesses = 40;
 
-double OpenMilliseconds(framework::qt::QtBackend& backend, bool& scrolled) {
-  CAssignListDlg dialog;
+double OpenMilliseconds(framework::qt::QtBackend& backend, CAssignApp& app, bool& scrolled) {
+  CAssignListDlg dialog(app);
   Clock::time_point start;
   Clock::time_point shown;
   backend.SetModalStartHandler([&](framework::CDialog& running, QWidget& window) {
@@ -88,14 +88,12 @@ int main(int argc, char** argv) {
     platform::FakeInstanceGuard guard{registry};
     platform::IniFile settings{"/nonexistent/mavrin-bench/mavrin.ini"};
     CAssignApp app(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
-    SetTheApp(&app);
     std::vector<double> runs;
     bool scrolled = false;
-    OpenMilliseconds(backend, scrolled);  // the first opening loads fonts and styles
-    for (int r = 0; r < repeat; ++r) runs.push_back(OpenMilliseconds(backend, scrolled));
+    OpenMilliseconds(backend, app, scrolled);  // the first opening loads fonts and styles
+    for (int r = 0; r < repeat; ++r) runs.push_back(OpenMilliseconds(backend, app, scrolled));
     std::sort(runs.begin(), runs.end());
     std::printf("%-11u | %16.1f | %s\n", processors, runs[runs.size() / 2], scrolled ? "scroll" : "fit");
-    SetTheApp(nullptr);
   }
   framework::SetBackend(nullptr);
   return 0;

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/about_dlg.h"
-#include "app/assign_app.h"
 #include "base/text.h"
 #include "framework/backend.h"
 #include "framework/shell.h"
@@ -27,12 +25,14 @@ constexpr int kProcessListPopup = 2;
 
 }  // namespace
 
-std::string WindowTitleText(platform::WindowHandle window) {
-  return CutToBytes(TheApp().System().WindowTitle(window, kTitleReadBytes), kTextBytes);
+std::string WindowTitleText(platform::ISystem& system, platform::WindowHandle window) {
+  return CutToBytes(system.WindowTitle(window, kTitleReadBytes), kTextBytes);
 }
 
-CAssignListDlg::CAssignListDlg()
-    : CDialog(IDD_ASSIGN_LIST), m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
+CAssignListDlg::CAssignListDlg(DialogContext& context)
+    : CDialog(IDD_ASSIGN_LIST),
+      m_context(context),
+      m_hIcon(framework::LoadIconResource(IDR_MAINFRAME, kStandardIconSize)) {}
 
 CAssignListDlg::~CAssignListDlg() = default;
 
@@ -79,19 +79,18 @@ bool CAssignListDlg::OnInitDialog() {
   m_processList.InsertColumn(1, res::Text(res::TextId::kColumnCpu), LVCFMT_LEFT, 80);
   m_processList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
   m_windowList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-  AddProcessorBoxes(*this, TheApp().System().GetProcessorCount());
+  AddProcessorBoxes(*this, m_context.System().GetProcessorCount());
 
   UpdateLists();
   return true;
 }
 
 void CAssignListDlg::UpdateLists() {
-  CAssignApp& app = TheApp();
-  SystemSnapshot& snapshot = app.Snapshot();
+  SystemSnapshot& snapshot = m_context.Snapshot();
   snapshot.Refresh();
 
   m_processList.DeleteAllItems();
-  const unsigned processors = app.System().GetProcessorCount();
+  const unsigned processors = m_context.System().GetProcessorCount();
   const std::vector<ProcessInfo>& processes = snapshot.processes;
   for (std::size_t i = 0; i < processes.size(); ++i) {
     const ProcessInfo& process = processes[i];
@@ -102,7 +101,7 @@ void CAssignListDlg::UpdateLists() {
     m_processList.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
     // The boxes show (and change) the selected process: it must be the one the user sees.
     m_processList.EnsureVisible(0, false);
-    ShowProcessMask(0, *this);
+    ShowProcessMask(0, *this, m_context);
   }
 
   // The icons of the previous update go with their list (and with the control's copies below).
@@ -112,7 +111,7 @@ void CAssignListDlg::UpdateLists() {
   std::vector<int> images(windows.size(), -1);
   for (std::size_t j = 0; j < windows.size(); ++j) {
     // The window's own picture first: the program's file icon is often only the generic one.
-    std::vector<std::uint8_t> own = app.System().WindowIcon(windows[j].hwnd, kSmallIconSize);
+    std::vector<std::uint8_t> own = m_context.System().WindowIcon(windows[j].hwnd, kSmallIconSize);
     if (!own.empty()) {
       images[j] = m_imageList.Add(
           framework::Icon::FromImage(framework::IconImage{kSmallIconSize, kSmallIconSize, std::move(own)}));
@@ -126,10 +125,10 @@ void CAssignListDlg::UpdateLists() {
 
   m_windowList.DeleteAllItems();
   for (std::size_t j = 0; j < windows.size(); ++j) {
-    m_windowList.InsertItem(static_cast<int>(j), WindowTitleText(windows[j].hwnd), images[j]);
+    m_windowList.InsertItem(static_cast<int>(j), WindowTitleText(m_context.System(), windows[j].hwnd), images[j]);
   }
   // Under Wayland only X11 windows can be listed: an empty list must not look like an empty desktop.
-  if (windows.empty() && app.System().ListsOnlySomeWindows()) {
+  if (windows.empty() && m_context.System().ListsOnlySomeWindows()) {
     m_windowList.InsertItem(0, res::Text(res::TextId::kWaylandWindows));
   }
 }
@@ -140,7 +139,7 @@ int CAssignListDlg::ActedOnRow(const framework::ListView& list) {
 }
 
 int CAssignListDlg::ProcessRowOfWindow(int windowRow) const {
-  const SystemSnapshot& snapshot = TheApp().Snapshot();
+  const SystemSnapshot& snapshot = m_context.Snapshot();
   if (windowRow < 0 || static_cast<std::size_t>(windowRow) >= snapshot.windows.size()) return -1;
   return snapshot.FindProcessByWindow(snapshot.windows[static_cast<std::size_t>(windowRow)].hwnd);
 }
@@ -172,7 +171,7 @@ void CAssignListDlg::OnProcessSelectionChanged() {
   m_bSyncingLists = true;
   m_windowList.DeselectAll();
   m_bSyncingLists = false;
-  ShowProcessMask(ActedOnRow(m_processList), *this);
+  ShowProcessMask(ActedOnRow(m_processList), *this, m_context);
 }
 
 void CAssignListDlg::OnWindowSelectionChanged() {
@@ -181,7 +180,7 @@ void CAssignListDlg::OnWindowSelectionChanged() {
   if (process >= 0) {
     m_processList.SetItemState(process, LVIS_SELECTED, LVIS_SELECTED);
     m_processList.EnsureVisible(process, true);
-    ShowProcessMask(process, *this);
+    ShowProcessMask(process, *this, m_context);
   } else {
     m_processList.DeselectAll();
   }
@@ -201,13 +200,12 @@ bool CAssignListDlg::OnCommand(framework::WParam wParam, framework::LParam lPara
 }
 
 void CAssignListDlg::OnCpuBoxClicked(int processor) {
-  CAssignApp& app = TheApp();
-  const CpuBoxRequest request = InterpretCpuBoxClick(*this, processor, app.System().GetProcessorCount());
+  const CpuBoxRequest request = InterpretCpuBoxClick(*this, processor, m_context.System().GetProcessorCount());
   if (request == CpuBoxRequest::kNone) return;
   const bool add = request == CpuBoxRequest::kAdd;
   const int row = ActedOnRow(m_processList);
 
-  if (!app.Snapshot().SetProcessorEnabled(processor, row, add)) {
+  if (!m_context.Snapshot().SetProcessorEnabled(processor, row, add)) {
     SettleCpuBox(*this, processor, request, false);
     return;
   }
@@ -215,19 +213,18 @@ void CAssignListDlg::OnCpuBoxClicked(int processor) {
   SettleCpuBox(*this, processor, request, true);
 }
 
-void CAssignListDlg::OnBnClickedPresets() { m_presets.Show(*this, TheApp().System()); }
+void CAssignListDlg::OnBnClickedPresets() { m_presets.Show(*this, m_context.System()); }
 
 void CAssignListDlg::OnPresetChosen(unsigned id) {
   const platform::ProcessorSet* set = m_presets.Chosen(id);
   const int row = ActedOnRow(m_processList);
-  if (set == nullptr || static_cast<std::size_t>(row) >= TheApp().Processes().size()) return;
+  if (set == nullptr || static_cast<std::size_t>(row) >= m_context.Snapshot().processes.size()) return;
   // A refusal leaves the process, and so the boxes, as they were.
-  if (TheApp().Snapshot().SetProcessors(row, *set)) ProcessChanged(row);
+  if (m_context.Snapshot().SetProcessors(row, *set)) ProcessChanged(row);
 }
 
 void CAssignListDlg::ProcessChanged(int row) {
-  CAssignApp& app = TheApp();
-  SystemSnapshot& snapshot = app.Snapshot();
+  SystemSnapshot& snapshot = m_context.Snapshot();
   // The update rebuilds the snapshot; remember now which process was changed.
   const ProcessInfo changed = snapshot.processes[static_cast<std::size_t>(row)];
   UpdateLists();
@@ -245,7 +242,7 @@ void CAssignListDlg::ProcessChanged(int row) {
   m_processList.SetItemState(reselect, LVIS_SELECTED, LVIS_SELECTED);
   m_processList.EnsureVisible(reselect, true);
   // Hand-changed: the observation cycle leaves this executable alone from now on.
-  app.GetQuickChangedPaths().insert(changed.exePath);
+  m_context.GetQuickChangedPaths().insert(changed.exePath);
 }
 
 // ---- popups ----
@@ -269,8 +266,9 @@ void CAssignListDlg::OnRClickWindowList(const framework::NotifyHeader&, framewor
   const int windowRow = ActedOnRow(m_windowList);
   const int process = ProcessRowOfWindow(windowRow);
   if (process < 0) return;
-  const SystemSnapshot& snapshot = TheApp().Snapshot();
-  const std::string title = WindowTitleText(snapshot.windows[static_cast<std::size_t>(windowRow)].hwnd);
+  const SystemSnapshot& snapshot = m_context.Snapshot();
+  const std::string title =
+      WindowTitleText(m_context.System(), snapshot.windows[static_cast<std::size_t>(windowRow)].hwnd);
   const std::string path = CutToBytes(snapshot.processes[static_cast<std::size_t>(process)].exePath, kTextBytes);
   ShowListPopup(kWindowListPopup, [&](framework::Menu& popup) {
     popup.SetItemText(ID_WINDOWLIST_WINDOW_NAME, title);
@@ -281,7 +279,7 @@ void CAssignListDlg::OnRClickWindowList(const framework::NotifyHeader&, framewor
 void CAssignListDlg::OnRClickProcessList(const framework::NotifyHeader&, framework::LResult& result) {
   result = 0;
   const int row = ActedOnRow(m_processList);
-  const SystemSnapshot& snapshot = TheApp().Snapshot();
+  const SystemSnapshot& snapshot = m_context.Snapshot();
   // An empty list has no row 0: nothing to offer.
   if (static_cast<std::size_t>(row) >= snapshot.processes.size()) return;
   const std::string path = CutToBytes(snapshot.processes[static_cast<std::size_t>(row)].exePath, kTextBytes);
@@ -297,12 +295,11 @@ void CAssignListDlg::OnWindowListAdd() {
 void CAssignListDlg::OnProcessListAdd() { AddProcessToWatchList(ActedOnRow(m_processList)); }
 
 void CAssignListDlg::AddProcessToWatchList(int row) {
-  CAssignApp& app = TheApp();
-  const std::vector<ProcessInfo>& processes = app.Processes();
+  const std::vector<ProcessInfo>& processes = m_context.Snapshot().processes;
   if (row < 0 || static_cast<std::size_t>(row) >= processes.size()) return;
   const ProcessInfo& process = processes[static_cast<std::size_t>(row)];
   const WatchEntry entry{process.exePath, process.affinityMask};
-  AddOrUpdateWatchEntry(app, entry);
+  m_context.AddToWatchList(entry, {});
 }
 
 // ---- buttons, system menu, window ----
@@ -310,13 +307,13 @@ void CAssignListDlg::AddProcessToWatchList(int row) {
 void CAssignListDlg::OnBnClickedUpdateList() { UpdateLists(); }
 
 void CAssignListDlg::OnBnClickedManage() {
-  CManageAssignDlg manage;
+  CManageAssignDlg manage(m_context);
   manage.DoModal();
 }
 
 void CAssignListDlg::OnSysCommand(unsigned id, framework::LParam) {
   if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
-    CAboutDlg::ShowOrRaise();
+    m_context.ShowAbout();
     return;
   }
   Default();
@@ -335,7 +332,7 @@ void CAssignListDlg::OnDestroy() {
 }
 
 void CAssignListDlg::OnClose() {
-  if (std::FILE* out = TheApp().Diagnostics()) std::fputs("end\n", out);
+  if (std::FILE* out = m_context.Diagnostics()) std::fputs("end\n", out);
   EndDialog(0);
   Default();
 }

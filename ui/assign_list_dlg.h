@@ -7,11 +7,12 @@
 
 #include "framework/dialog.h"
 #include "platform/types.h"
+#include "ui/dialog_context.h"
 #include "ui/processor_presets.h"
 
 class CAssignListDlg : public framework::CDialog {
  public:
-  CAssignListDlg();
+  explicit CAssignListDlg(DialogContext& context);
   ~CAssignListDlg() override;
 
   static const framework::MessageMap* GetThisMessageMap();
@@ -64,6 +65,7 @@ class CAssignListDlg : public framework::CDialog {
   template <class Fill>
   void ShowListPopup(int popupIndex, Fill fill);
 
+  DialogContext& m_context;
   framework::Icon m_hIcon;
   framework::ListView m_processList;
   framework::ListView m_windowList;
@@ -75,4 +77,4 @@ class CAssignListDlg : public framework::CDialog {
 };
 
 // A window's title as the lists and popups show it: at most 1,023 bytes, never a split character.
-std::string WindowTitleText(platform::WindowHandle window);
+std::string WindowTitleText(platform::ISystem& system, platform::WindowHandle window);

@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/assign_app.h"
 #include "base/text.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "ui/cpu_boxes.h"
 
-CChangeCpuAssignDlg::CChangeCpuAssignDlg() : CDialog(IDD_CHANGE_CPU_ASSIGN) {}
+CChangeCpuAssignDlg::CChangeCpuAssignDlg(DialogContext& context) : CDialog(IDD_CHANGE_CPU_ASSIGN), m_context(context) {}
 
 const framework::MessageMap* CChangeCpuAssignDlg::GetThisMessageMap() {
   using namespace framework;
@@ -24,7 +23,7 @@ const framework::MessageMap* CChangeCpuAssignDlg::GetThisMessageMap() {
 
 bool CChangeCpuAssignDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  AddProcessorBoxes(*this, TheApp().System().GetProcessorCount());
+  AddProcessorBoxes(*this, m_context.System().GetProcessorCount());
   m_hasTarget = false;
   m_targetPid = 0;
   m_targetPath.clear();
@@ -32,11 +31,11 @@ bool CChangeCpuAssignDlg::OnInitDialog() {
   if (processIndex < 0 && !targetText.empty()) {
     Item(IDC_TARGET_TEXT).SetItemText(targetText);
     // Does nothing for a negative row: every box stays enabled and clear.
-    ShowProcessMask(processIndex, *this);
+    ShowProcessMask(processIndex, *this, m_context);
     return true;
   }
 
-  const auto& processes = TheApp().Processes();
+  const auto& processes = m_context.Snapshot().processes;
   if (processIndex >= 0 && static_cast<std::size_t>(processIndex) < processes.size()) {
     const ProcessInfo& process = processes[static_cast<std::size_t>(processIndex)];
     m_hasTarget = true;
@@ -50,13 +49,13 @@ bool CChangeCpuAssignDlg::OnInitDialog() {
     Item(IDC_TARGET_TEXT).SetItemText(text);
   }
   // A row outside the list (or no row at all) shows nothing and leaves the boxes as made.
-  ShowProcessMask(processIndex, *this);
+  ShowProcessMask(processIndex, *this, m_context);
   return true;
 }
 
 void CChangeCpuAssignDlg::OnBnClickedOk() {
   const platform::ProcessorSet mask = ReadCpuBoxes(*this);
-  if (std::FILE* out = TheApp().Diagnostics()) {
+  if (std::FILE* out = m_context.Diagnostics()) {
     // The trace of old, in decimal; a set beyond CPU 31 as its list.
     if (mask.FitsIn32()) {
       std::fprintf(out, "%d\n", static_cast<int>(mask.Low32()));
@@ -72,15 +71,15 @@ void CChangeCpuAssignDlg::OnBnClickedOk() {
   if (processIndex >= 0 && m_hasTarget) {
     // Act on the process that was shown, wherever the current snapshot lists it; once it is no
     // longer listed, nothing is touched.
-    const auto& processes = TheApp().Processes();
+    const auto& processes = m_context.Snapshot().processes;
     for (const ProcessInfo& process : processes) {
       if (process.entry.th32ProcessID != m_targetPid || process.exePath != m_targetPath) continue;
-      platform::ISystem& system = TheApp().System();
+      platform::ISystem& system = m_context.System();
       const platform::ProcessHandle handle = system.OpenProcess(platform::kSetRights, m_targetPid);
       if (handle != platform::kNoProcess) {
         const bool accepted = system.SetProcessAffinityMask(handle, mask);
         system.CloseHandle(handle);
-        if (accepted) TheApp().GetQuickChangedPaths().insert(m_targetPath);
+        if (accepted) m_context.GetQuickChangedPaths().insert(m_targetPath);
       }
       break;
     }
@@ -90,7 +89,7 @@ void CChangeCpuAssignDlg::OnBnClickedOk() {
   CDialog::OnOK();
 }
 
-void CChangeCpuAssignDlg::OnBnClickedPresets() { m_presets.Show(*this, TheApp().System()); }
+void CChangeCpuAssignDlg::OnBnClickedPresets() { m_presets.Show(*this, m_context.System()); }
 
 void CChangeCpuAssignDlg::OnPresetChosen(unsigned id) {
   // Only the boxes change: OK applies them as any other choice.

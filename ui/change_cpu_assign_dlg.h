@@ -10,11 +10,12 @@
 #include "framework/dialog.h"
 #include "platform/system.h"
 #include "platform/types.h"
+#include "ui/dialog_context.h"
 #include "ui/processor_presets.h"
 
 class CChangeCpuAssignDlg : public framework::CDialog {
  public:
-  CChangeCpuAssignDlg();
+  explicit CChangeCpuAssignDlg(DialogContext& context);
 
   static const framework::MessageMap* GetThisMessageMap();
   const framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
@@ -37,6 +38,7 @@ class CChangeCpuAssignDlg : public framework::CDialog {
 
   // The process the user was shown. A tick may rebuild the snapshot while the dialog is open, so
   // OK looks the process up again by these instead of trusting the row.
+  DialogContext& m_context;
   bool m_hasTarget = false;
   platform::ProcessId m_targetPid = 0;
   std::string m_targetPath;

@@ -5,16 +5,15 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/assign_app.h"
 #include "res/resource.h"
 #include "res/texts.h"
 
-bool ShowProcessMask(int row, framework::CDialog& dialog) {
+bool ShowProcessMask(int row, framework::CDialog& dialog, DialogContext& context) {
   // A file-mode dialog passes -1 and has nothing to show, whether or not a snapshot exists.
   if (row < 0) return false;
-  const auto& processes = TheApp().Processes();
+  const auto& processes = context.Snapshot().processes;
   if (static_cast<unsigned>(row) >= processes.size()) return false;
-  const unsigned processors = TheApp().System().GetProcessorCount();
+  const unsigned processors = context.System().GetProcessorCount();
   const platform::ProcessorSet& set = processes[static_cast<std::size_t>(row)].affinityMask;
   for (unsigned n = 0; n < platform::ProcessorSet::kCapacity && dialog.HasControl(CpuBoxId(n)); ++n) {
     framework::Button box = dialog.ButtonItem(CpuBoxId(n));

@@ -9,6 +9,7 @@
 #include "platform/processor_set.h"
 #include "platform/processor_set_text.h"
 #include "platform/types.h"
+#include "ui/dialog_context.h"
 
 // The boxes the templates have.
 inline constexpr int kCpuBoxCount = 8;
@@ -32,10 +33,10 @@ inline int CountCpus(const platform::ProcessorSet& set, unsigned count) {
   return static_cast<int>(set.CountBelow(count));
 }
 
-// Shows the mask of snapshot process row in the boxes of dialog: boxes of present processors
+// Shows the mask of the context's snapshot process row in the boxes of dialog: boxes of present processors
 // follow the mask and are enabled, the others are disabled and keep their state. False (no box
 // touched) for a row outside the snapshot.
-bool ShowProcessMask(int row, framework::CDialog& dialog);
+bool ShowProcessMask(int row, framework::CDialog& dialog, DialogContext& context);
 // Processor n for each box n that is exactly checked; disabled boxes count like the others.
 platform::ProcessorSet ReadCpuBoxes(framework::CDialog& dialog);
 

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/assign_app.h"
 #include "base/text.h"
 #include "res/resource.h"
 #include "res/texts.h"
@@ -74,7 +73,7 @@ std::string ScriptInterpreter(const std::string& path) {
 
 }  // namespace
 
-CManageAssignDlg::CManageAssignDlg() : CDialog(IDD_MANAGE_ASSIGN) {}
+CManageAssignDlg::CManageAssignDlg(DialogContext& context) : CDialog(IDD_MANAGE_ASSIGN), m_context(context) {}
 
 const framework::MessageMap* CManageAssignDlg::GetThisMessageMap() {
   using namespace framework;
@@ -99,11 +98,10 @@ bool CManageAssignDlg::OnInitDialog() {
 
 void CManageAssignDlg::RefreshWatchList() {
   m_list.DeleteAllItems();
-  CAssignApp& app = TheApp();
-  const unsigned processors = app.System().GetProcessorCount();
-  const WatchList& list = app.GetWatchList();
+  const unsigned processors = m_context.System().GetProcessorCount();
+  const WatchList& list = m_context.GetWatchList();
   if (list.Empty()) return;
-  const QuickChangedPaths& exempt = app.GetQuickChangedPaths();
+  const QuickChangedPaths& exempt = m_context.GetQuickChangedPaths();
   for (std::size_t i = 0; i < list.Count(); ++i) {
     const WatchEntry& entry = list.At(i);
     const int row = m_list.InsertItem(static_cast<int>(i), entry.exePath);
@@ -133,18 +131,18 @@ void CManageAssignDlg::OnBnClickedNew() {
   }
 #endif
 
-  CChangeCpuAssignDlg processors;
+  CChangeCpuAssignDlg processors(m_context);
   processors.processIndex = -1;
   processors.targetText = target;
   if (processors.DoModal() != IDOK) return;
 
   const WatchEntry entry{ToLowerAsciiCopy(target), processors.resultMask};
-  if (AddOrUpdateWatchEntry(TheApp(), entry, note)) RefreshWatchList();
+  if (m_context.AddToWatchList(entry, note)) RefreshWatchList();
 }
 
 void CManageAssignDlg::OnBnClickedDelete() {
   int row = m_list.FirstSelected();
   if (row < 0) row = 0;
-  if (static_cast<std::size_t>(row) >= TheApp().GetWatchList().Count()) return;
-  if (DeleteWatchEntry(row, TheApp())) RefreshWatchList();
+  if (static_cast<std::size_t>(row) >= m_context.GetWatchList().Count()) return;
+  if (m_context.DeleteFromWatchList(row)) RefreshWatchList();
 }

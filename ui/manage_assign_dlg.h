@@ -4,10 +4,11 @@
 // commands; it keeps no copy of the list.
 #include "framework/backend.h"
 #include "framework/dialog.h"
+#include "ui/dialog_context.h"
 
 class CManageAssignDlg : public framework::CDialog {
  public:
-  CManageAssignDlg();
+  explicit CManageAssignDlg(DialogContext& context);
 
   static const framework::MessageMap* GetThisMessageMap();
   const framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
@@ -23,6 +24,7 @@ class CManageAssignDlg : public framework::CDialog {
   void OnBnClickedNew();
   void OnBnClickedDelete();
 
+  DialogContext& m_context;
   framework::ListView m_list;
 };
 

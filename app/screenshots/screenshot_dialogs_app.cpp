@@ -95,10 +95,15 @@ std::unique_ptr<framework::CDialog> Make() {
   return std::make_unique<D>();
 }
 
+template <class D>
+std::unique_ptr<framework::CDialog> MakeInContext() {
+  return std::make_unique<D>(Demo().app);
+}
+
 std::unique_ptr<framework::CDialog> MakeChangeDialog() {
-  Demo();
-  auto dialog = std::make_unique<CChangeCpuAssignDlg>();
-  const auto& processes = TheApp().Processes();
+  DemoMachine& demo = Demo();
+  auto dialog = std::make_unique<CChangeCpuAssignDlg>(demo.app);
+  const auto& processes = demo.app.Processes();
   for (std::size_t i = 0; i < processes.size(); ++i) {
     if (processes[i].exePath == "/opt/game/bin/game") dialog->processIndex = static_cast<int>(i);
   }
@@ -201,9 +206,9 @@ int ShotTrayMenu(framework::qt::QtBackend& backend, const std::string& folder) {
 // The settings dialog asking whether to overwrite a watch entry, as adding the current assignment
 // of a listed process that is on the watch list already asks (the first row, "make", is).
 int ShotConfirmation(framework::qt::QtBackend& backend, const std::string& folder) {
-  Demo();
+  DemoMachine& demo = Demo();
   const std::string path = folder + "/settings_confirm.png";
-  CAssignListDlg settings;
+  CAssignListDlg settings(demo.app);
   bool saved = false;
   backend.SetModalStartHandler([&](framework::CDialog& running, QWidget& window) {
     if (&running != &settings) return;
@@ -281,9 +286,10 @@ int ShotLongMenu(framework::qt::QtBackend& backend, const std::string& folder) {
 [[maybe_unused]] const bool kLongMenu = framework::qt::RegisterScreenshotExtra(ShotLongMenu);
 [[maybe_unused]] const bool kStatus = framework::qt::RegisterScreenshotDialog(IDD_STATUS, Make<CStatusDlg>);
 [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(IDD_ABOUTBOX, Make<CAboutDlg>);
-[[maybe_unused]] const bool kSettings = framework::qt::RegisterScreenshotDialog(IDD_ASSIGN_LIST, Make<CAssignListDlg>);
+[[maybe_unused]] const bool kSettings =
+    framework::qt::RegisterScreenshotDialog(IDD_ASSIGN_LIST, MakeInContext<CAssignListDlg>);
 [[maybe_unused]] const bool kChange = framework::qt::RegisterScreenshotDialog(IDD_CHANGE_CPU_ASSIGN, MakeChangeDialog);
 [[maybe_unused]] const bool kManage =
-    framework::qt::RegisterScreenshotDialog(IDD_MANAGE_ASSIGN, Make<CManageAssignDlg>);
+    framework::qt::RegisterScreenshotDialog(IDD_MANAGE_ASSIGN, MakeInContext<CManageAssignDlg>);
 
 }  // namespace

@@ -112,14 +112,14 @@ int ShootMachine(framework::qt::QtBackend& backend, const std::string& folder, c
   LargeMachine machine(backend, tree);
   int failures = 0;
 
-  CAssignListDlg settings;
+  CAssignListDlg settings(*machine.app);
   RunShowing(backend, settings, [&](QWidget& window) {
     QCoreApplication::processEvents();
     failures += Save(window.grab(), folder + "/settings_" + suffix + ".png") ? 0 : 1;
     settings.EndDialog(IDCANCEL);
   });
 
-  CChangeCpuAssignDlg change;
+  CChangeCpuAssignDlg change(*machine.app);
   change.processIndex = machine.Row("/opt/game/bin/game");
   RunShowing(backend, change, [&](QWidget& window) {
     auto* presets = qobject_cast<QPushButton*>(backend.ControlWidget(change.GetSafeHwnd(), IDC_CPU_PRESETS));

@@ -1,6 +1,7 @@
 // The settings dialog on the fake system: lists, selection, processor boxes, popups, adding to the
 // watch list, closing, and the window icons over many updates.
 #include <map>
+#include <optional>
 #include <set>
 
 #include "dialogs_fixture.h"
@@ -38,6 +39,7 @@ class AssignListTest : public DialogsTest {
  protected:
   void SetUp() override {
     DialogsTest::SetUp();
+    dlg.emplace(*app);
     system.processorCount = 4;
     // Listed in name order: alpha (row 0), beta (row 1), gamma (row 2).
     system.AddProcess(30, "/usr/bin/gamma", 0x1);
@@ -50,7 +52,8 @@ class AssignListTest : public DialogsTest {
 
   std::size_t BoxesShown() const { return ui.MessageBoxes().size(); }
 
-  CAssignListDlg dlg;
+  // Made once the application object exists.
+  std::optional<CAssignListDlg> dlg;
 };
 
 TEST_F(AssignListTest, OpeningFillsBothListsAndShowsTheFirstProcess) {
@@ -64,8 +67,8 @@ TEST_F(AssignListTest, OpeningFillsBothListsAndShowsTheFirstProcess) {
     EXPECT_EQ(0u, window->systemMenu[0].first);
     EXPECT_EQ(static_cast<unsigned>(IDM_ABOUTBOX), window->systemMenu[1].first);
     EXPECT_EQ("バージョン情報 MavrinTest(&A)...", window->systemMenu[1].second);
-    EXPECT_TRUE(window->bigIcon.SameAs(dlg.AppIcon()));
-    EXPECT_TRUE(window->smallIcon.SameAs(dlg.AppIcon()));
+    EXPECT_TRUE(window->bigIcon.SameAs(dlg->AppIcon()));
+    EXPECT_TRUE(window->smallIcon.SameAs(dlg->AppIcon()));
 
     const auto* processes = Control(kDlg, IDC_PROCESS_LIST);
     ASSERT_EQ(2u, processes->columns.size());
@@ -107,16 +110,16 @@ TEST_F(AssignListTest, OpeningFillsBothListsAndShowsTheFirstProcess) {
     EXPECT_FALSE(EnabledOf(kDlg, IDC_CPU7));
   });
   ui.PressEscape();
-  EXPECT_EQ(IDCANCEL, dlg.DoModal());
+  EXPECT_EQ(IDCANCEL, dlg->DoModal());
   ExpectScriptFit();
 }
 
 TEST_F(AssignListTest, EachWayOfClosingEndsWithItsOwnCodeAndReopeningStartsAfresh) {
   ui.PressEnter();
-  EXPECT_EQ(IDOK, dlg.DoModal());
+  EXPECT_EQ(IDOK, dlg->DoModal());
 
   ui.CloseBox();
-  EXPECT_EQ(0, dlg.DoModal());
+  EXPECT_EQ(0, dlg->DoModal());
   EXPECT_EQ("end\n", Diagnostics());
 
   Check([&] {
@@ -124,9 +127,9 @@ TEST_F(AssignListTest, EachWayOfClosingEndsWithItsOwnCodeAndReopeningStartsAfres
     EXPECT_EQ(2u, ui.FindWindowByTemplate(kDlg)->systemMenu.size());
   });
   ui.Click(IDCANCEL);
-  EXPECT_EQ(IDCANCEL, dlg.DoModal());
+  EXPECT_EQ(IDCANCEL, dlg->DoModal());
   EXPECT_EQ("end\n", Diagnostics());
-  EXPECT_FALSE(dlg.HasWindow());
+  EXPECT_FALSE(dlg->HasWindow());
   ExpectScriptFit();
 }
 
@@ -149,7 +152,7 @@ TEST_F(AssignListTest, ATickedBoxAddsTheProcessorRebuildsTheListsAndKeepsTheRow)
     EXPECT_EQ("2 [o-o-]", RowText(kDlg, IDC_PROCESS_LIST, 1, 1));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ(std::set<std::string>{"/opt/beta/beta"}, app->GetQuickChangedPaths());
   EXPECT_EQ(0u, BoxesShown());
   ExpectScriptFit();
@@ -167,7 +170,7 @@ TEST_F(AssignListTest, AfterAChangeTheChangedProcessStaysSelectedWhenANewOneIsLi
     EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, IDC_CPU2));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   ExpectScriptFit();
 }
 
@@ -194,7 +197,7 @@ TEST_F(AssignListTest, RefusedOrImpossibleChangesPutTheBoxBack) {
     EXPECT_EQ(BST_UNCHECKED, CheckOf(kDlg, IDC_CPU3));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ(std::set<std::string>{"/usr/bin/alpha"}, app->GetQuickChangedPaths());
   ExpectScriptFit();
 }
@@ -216,7 +219,7 @@ TEST_F(AssignListTest, WithNoProcessListedBoxesChangeNothing) {
     EXPECT_EQ(BST_INDETERMINATE, CheckOf(kDlg, IDC_CPU5));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
   EXPECT_EQ(0u, BoxesShown());
   EXPECT_TRUE(app->GetQuickChangedPaths().empty());
@@ -233,7 +236,7 @@ TEST_F(AssignListTest, SelectingAWindowSelectsItsProcessAndSelectingAProcessClea
     const int gamma = static_cast<int>(processes->rows.size()) - 1;
     EXPECT_EQ("gamma", RowText(kDlg, IDC_PROCESS_LIST, gamma, 0));
     EXPECT_EQ(std::vector<int>{gamma}, SelectedRows(kDlg, IDC_PROCESS_LIST));
-    EXPECT_TRUE(ui.LvIsItemVisible(dlg.GetSafeHwnd(), IDC_PROCESS_LIST, gamma));
+    EXPECT_TRUE(ui.LvIsItemVisible(dlg->GetSafeHwnd(), IDC_PROCESS_LIST, gamma));
     // The window the user chose stays chosen.
     EXPECT_EQ(std::vector<int>{2}, SelectedRows(kDlg, IDC_WINDOW_LIST));
     EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, IDC_CPU0));
@@ -261,7 +264,7 @@ TEST_F(AssignListTest, SelectingAWindowSelectsItsProcessAndSelectingAProcessClea
     EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, IDC_CPU1));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   ExpectScriptFit();
 }
 
@@ -306,7 +309,7 @@ TEST_F(AssignListTest, PopupsShowTheRowsInformationCutToTheBuffer) {
   // The orphan window has no process: no popup.
   ui.RightClickRow(IDC_WINDOW_LIST, 1);
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
 
   ASSERT_EQ(2u, ui.Menus().size());
   EXPECT_EQ(static_cast<unsigned>(TPM_RIGHTBUTTON), ui.Menus()[0].flags);
@@ -325,7 +328,7 @@ TEST_F(AssignListTest, RightClickOnAnEmptyProcessListOffersNothing) {
   ui.RightClickRow(IDC_PROCESS_LIST, -1);
   ui.RightClickRow(IDC_WINDOW_LIST, 0);
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_TRUE(ui.Menus().empty());
   ExpectScriptFit();
 }
@@ -347,7 +350,7 @@ TEST_F(AssignListTest, PopupsAddTheCurrentAssignmentThroughTheConfirmations) {
   ui.AnswerMessageBox(IDNO);
   Check([&] { EXPECT_EQ((std::vector<WatchEntry>{{"/opt/beta/beta", 0x6}}), Entries()); });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   ASSERT_EQ(3u, ui.MessageBoxes().size());
   EXPECT_NE(std::string::npos, ui.MessageBoxes()[2].text.find("上書き"));
   // Adding touches neither the lists nor the processes.
@@ -366,7 +369,7 @@ TEST_F(AssignListTest, AnAssignmentAddedAfterAHandChangeIsObservedAgain) {
   ui.AnswerMessageBox(IDYES);
   ui.AnswerMessageBox(IDOK);
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ((std::vector<WatchEntry>{{"/opt/beta/beta", 0x7}}), Entries());
   EXPECT_TRUE(app->GetQuickChangedPaths().empty());
   // Something else moves the process: the next tick puts it back where the user wanted it.
@@ -384,7 +387,7 @@ TEST_F(AssignListTest, WindowsShowTheirOwnIconAndAnEmptyWaylandListSaysWhy) {
   Check([&] {
     const int image = Control(kDlg, IDC_WINDOW_LIST)->rows.at(1).image;
     ASSERT_GE(image, 0);
-    const framework::IconImage* pixels = dlg.WindowImages().At(image).Image();
+    const framework::IconImage* pixels = dlg->WindowImages().At(image).Image();
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(red, pixels->rgba);
     system.RemoveWindow(0x500);
@@ -399,7 +402,7 @@ TEST_F(AssignListTest, WindowsShowTheirOwnIconAndAnEmptyWaylandListSaysWhy) {
     EXPECT_EQ("（Wayland のウィンドウは一覧に出せません）", RowText(kDlg, IDC_WINDOW_LIST, 0, 0));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_TRUE(ui.Menus().empty());
   ExpectScriptFit();
 }
@@ -414,7 +417,7 @@ TEST_F(AssignListTest, TheManagementDialogOpensFromTheButtonAndLeavesTheListsAlo
   ui.PressEscape();
   Check([&] { EXPECT_EQ(std::vector<int>{2}, SelectedRows(kDlg, IDC_PROCESS_LIST)); });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ(1u, system.CountCalls(platform::FakeCall::kSnapshot));
   ExpectScriptFit();
 }
@@ -425,13 +428,13 @@ TEST_F(AssignListTest, WindowIconsNeverPileUpOverUpdates) {
   for (int i = 0; i < 50; ++i) ui.Click(IDC_UPDATE_LIST);
   Check([&] {
     // Two windows have a listed process; each update asked anew and let the old icons go.
-    EXPECT_EQ(2, dlg.WindowImages().Count());
+    EXPECT_EQ(2, dlg->WindowImages().Count());
     EXPECT_EQ(2u, Control(kDlg, IDC_WINDOW_LIST)->smallImages.size());
     EXPECT_EQ(2, counting.Live());
     EXPECT_EQ(51 * 2, counting.requests);
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ((std::set<std::string>{"/opt/beta/beta", "/usr/bin/gamma"}), counting.requested);
   // Closed, the dialog keeps no icon.
   EXPECT_EQ(0, counting.Live());
@@ -466,7 +469,7 @@ TEST_F(AssignListTest, OnAHybridMachineAPresetGivesTheProcessItsCoresAtOnce) {
     EXPECT_EQ(0u, BoxesShown());
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ(std::set<std::string>{"/opt/beta/beta"}, app->GetQuickChangedPaths());
   ExpectScriptFit();
 }
@@ -487,7 +490,7 @@ TEST_F(AssignListTest, OnA128ProcessorMachineABoxChangesItsProcessorAndKeepsTheO
     EXPECT_EQ(BST_CHECKED, CheckOf(kDlg, CpuBoxId(126)));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   ExpectScriptFit();
 }
 

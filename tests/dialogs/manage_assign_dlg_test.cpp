@@ -1,6 +1,7 @@
 // The watch-list management dialog: the rows, adding a chosen file through the processor dialog and
 // the confirmations, deleting, and every way of backing out.
 #include <filesystem>
+#include <optional>
 
 #include "base/text.h"
 #include "dialogs_fixture.h"
@@ -14,6 +15,7 @@ class ManageTest : public DialogsTest {
  protected:
   void SetUp() override {
     DialogsTest::SetUp();
+    dlg.emplace(*app);
     system.processorCount = 4;
   }
   void Put(const std::string& path, AffinityMask mask) { app->GetWatchList().Append(WatchEntry{path, mask}); }
@@ -24,7 +26,8 @@ class ManageTest : public DialogsTest {
     }
   }
 
-  CManageAssignDlg dlg;
+  // Made once the application object exists.
+  std::optional<CManageAssignDlg> dlg;
 };
 
 TEST_F(ManageTest, AnEmptyListShowsNoRowAndDeleteDoesNothing) {
@@ -41,7 +44,7 @@ TEST_F(ManageTest, AnEmptyListShowsNoRowAndDeleteDoesNothing) {
   });
   ui.Click(IDC_BUTTON_DELETE);
   ui.PressEscape();
-  EXPECT_EQ(IDCANCEL, dlg.DoModal());
+  EXPECT_EQ(IDCANCEL, dlg->DoModal());
   EXPECT_TRUE(ui.MessageBoxes().empty());
   ExpectScriptFit();
 }
@@ -59,12 +62,12 @@ TEST_F(ManageTest, RowsShowEveryEntryWithTheProcessorsOfThisMachine) {
     EXPECT_EQ(std::vector<int>{0}, SelectedRows(kDlg, IDC_LIST_WATCH));
   });
   ui.PressEnter();
-  EXPECT_EQ(IDOK, dlg.DoModal());
+  EXPECT_EQ(IDOK, dlg->DoModal());
 
   system.processorCount = 2;
   Check([&] { EXPECT_EQ("0 [--]", RowText(kDlg, IDC_LIST_WATCH, 2, 1)); });
   ui.CloseBox();
-  EXPECT_EQ(IDCANCEL, dlg.DoModal());
+  EXPECT_EQ(IDCANCEL, dlg->DoModal());
   ExpectScriptFit();
 }
 
@@ -109,7 +112,7 @@ TEST_F(ManageTest, NewAddsTheChosenFileLowerCasedAndAsksToOverwriteTheSecondTime
     EXPECT_EQ(std::vector<int>{0}, SelectedRows(kDlg, IDC_LIST_WATCH));
   });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
 
   ASSERT_EQ(6u, ui.MessageBoxes().size());
   EXPECT_EQ(std::string::npos, ui.MessageBoxes()[0].text.find("上書き"));
@@ -153,7 +156,7 @@ TEST_F(ManageTest, LinksAreStoredAsTheirFileScriptsAreRefusedAndHandChangedEntri
   ui.AnswerFileDialog(dir + "/run.sh");
   ui.AnswerMessageBox(IDOK);
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
   EXPECT_EQ((std::vector<WatchEntry>{{"/usr/bin/kept", 0x1}, {ToLowerAsciiCopy(real), 0x2}}), SavedEntries());
   ASSERT_EQ(3u, ui.MessageBoxes().size());
   EXPECT_NE(std::string::npos, ui.MessageBoxes()[0].text.find(ToLowerAsciiCopy(real))) << ui.MessageBoxes()[0].text;
@@ -185,7 +188,7 @@ TEST_F(ManageTest, BackingOutAnywhereChangesNothingAndSaysNothing) {
   ui.PressEnter();
   ui.AnswerMessageBox(IDNO);
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
 
   EXPECT_EQ((std::vector<WatchEntry>{{"/usr/bin/kept", 0x1}}), Entries());
   // The only boxes: the processor dialog's refusal and the declined question.
@@ -214,7 +217,7 @@ TEST_F(ManageTest, DeleteTakesTheSelectedRowOrTheFirstWhenNoneIsSelected) {
   ui.AnswerMessageBox(IDNO);
   Check([&] { EXPECT_EQ(2u, Entries().size()); });
   ui.PressEscape();
-  dlg.DoModal();
+  dlg->DoModal();
 
   ASSERT_EQ(2u, ui.MessageBoxes().size());
   EXPECT_NE(std::string::npos, ui.MessageBoxes()[0].text.find("/usr/bin/two"));

@@ -4,14 +4,14 @@
 
 #include <cstring>
 
-#include "menu_fixture.h"
 #include "platform/processor_set_text.h"
+#include "tests/support/dialog_fixture.h"
 #include "tests/support/recorded_machine.h"
 #include "ui/cpu_boxes.h"
 
 namespace {
 
-class ChangeDialogTest : public MenuTest {
+class ChangeDialogTest : public DialogFixture {
  protected:
   const framework::headless::ControlState& Box(int n) const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_CPU0 + n); }
   std::string TargetText() const { return Control(IDD_CHANGE_CPU_ASSIGN, IDC_TARGET_TEXT).text; }
@@ -42,10 +42,10 @@ class ChangeDialogTest : public MenuTest {
 TEST_F(ChangeDialogTest, ProcessModeShowsTheProcessAndOkSetsTheMaskAndMarksThePath) {
   system.processorCount = 2;
   system.AddProcess(20, "/Opt/Games/Game.EXE", 0x1);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.ClearCalls();
 
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   Check([&] {
     // The name as the system reported it, then the lower-cased path.
@@ -62,15 +62,15 @@ TEST_F(ChangeDialogTest, ProcessModeShowsTheProcessAndOkSetsTheMaskAndMarksThePa
   EXPECT_EQ(3u, dialog.resultMask);
   EXPECT_EQ(3u, MaskOf(20));
   EXPECT_EQ(platform::kSetRights, SetAccessFor(20));
-  EXPECT_EQ(1u, app->GetQuickChangedPaths().count("/opt/games/game.exe"));
+  EXPECT_EQ(1u, context.GetQuickChangedPaths().count("/opt/games/game.exe"));
   EXPECT_EQ("3\n", Diagnostics());
 }
 
 TEST_F(ChangeDialogTest, MoreProcessorsThanTheTemplatesBoxesKeepEveryProcessor) {
   system.processorCount = 12;
   system.AddProcess(20, "/bin/worker", 0xFFF);
-  app->Snapshot().Refresh();
-  CChangeCpuAssignDlg dialog;
+  context.Snapshot().Refresh();
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   ui.PressEnter();
   EXPECT_EQ(IDOK, Run(dialog));
@@ -81,10 +81,10 @@ TEST_F(ChangeDialogTest, MoreProcessorsThanTheTemplatesBoxesKeepEveryProcessor) 
 TEST_F(ChangeDialogTest, EmptyMaskIsRefusedInABoxOfTheDialogAndTheDialogStaysOpen) {
   system.processorCount = 2;
   system.AddProcess(20, "/bin/worker", 0x1);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.ClearCalls();
 
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   framework::WindowId window = framework::kNoWindowId;
   ui.Click(IDC_CPU0);
@@ -107,7 +107,7 @@ TEST_F(ChangeDialogTest, EmptyMaskIsRefusedInABoxOfTheDialogAndTheDialogStaysOpe
   EXPECT_NE(framework::kNoWindowId, box.owner);
   EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
   EXPECT_EQ(0x1u, MaskOf(20));
-  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+  EXPECT_TRUE(context.GetQuickChangedPaths().empty());
   EXPECT_EQ(0u, dialog.resultMask);
   EXPECT_EQ("0\n", Diagnostics());
 }
@@ -115,10 +115,10 @@ TEST_F(ChangeDialogTest, EmptyMaskIsRefusedInABoxOfTheDialogAndTheDialogStaysOpe
 TEST_F(ChangeDialogTest, FileModeOffersEveryBoxAndOnlyHandsTheMaskBack) {
   system.processorCount = 2;
   system.AddProcess(20, "/opt/tools/new.exe", 0x1);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.ClearCalls();
 
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(context);
   dialog.targetText = "/opt/tools/new.exe";
   Check([&] {
     EXPECT_EQ("/opt/tools/new.exe", TargetText());
@@ -133,19 +133,19 @@ TEST_F(ChangeDialogTest, FileModeOffersEveryBoxAndOnlyHandsTheMaskBack) {
   EXPECT_EQ(0x80u, dialog.resultMask);
   EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kOpen));
   EXPECT_EQ(0x1u, MaskOf(20));
-  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+  EXPECT_TRUE(context.GetQuickChangedPaths().empty());
 }
 
 TEST_F(ChangeDialogTest, ARefusedMaskOrAProcessThatCannotBeOpenedClosesSilently) {
   system.processorCount = 4;
   system.AddProcess(20, "/bin/a", 0x1);
   system.AddProcess(21, "/bin/b", 0x1);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.FindProcess(20)->failSetMask = true;
   system.FindProcess(21)->failOpen = true;
 
   for (int row : {0, 1}) {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = row;
     ui.Click(IDC_CPU2);
     ui.Click(IDOK);
@@ -155,40 +155,40 @@ TEST_F(ChangeDialogTest, ARefusedMaskOrAProcessThatCannotBeOpenedClosesSilently)
   EXPECT_TRUE(ui.MessageBoxes().empty());
   EXPECT_EQ(0x1u, MaskOf(20));
   EXPECT_EQ(0x1u, MaskOf(21));
-  EXPECT_TRUE(app->GetQuickChangedPaths().empty());
+  EXPECT_TRUE(context.GetQuickChangedPaths().empty());
 }
 
-// The snapshot is rebuilt while the dialog is open (an observation tick runs in its loop).
+// The snapshot is rebuilt while the dialog is open (as an observation tick in its loop does).
 TEST_F(ChangeDialogTest, OkReachesTheProcessThatWasShownOrNothing) {
   system.processorCount = 4;
   system.AddProcess(10, "/bin/b.exe", 0x1);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
 
   // Another process now sorts before it: OK still changes the one shown, at its new row.
   {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = 0;
     Check([&] {
       system.AddProcess(11, "/bin/a.exe", 0x1);
-      app->RunObservationCycle();
-      ASSERT_EQ(11u, app->Processes()[0].entry.th32ProcessID);
+      context.Snapshot().Refresh();
+      ASSERT_EQ(11u, context.Snapshot().processes[0].entry.th32ProcessID);
     });
     ui.Click(IDC_CPU1);
     ui.Click(IDOK);
     EXPECT_EQ(IDOK, Run(dialog));
     EXPECT_EQ(0x3u, MaskOf(10));
     EXPECT_EQ(0x1u, MaskOf(11));
-    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), app->GetQuickChangedPaths());
+    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), context.GetQuickChangedPaths());
   }
 
   // The process shown exits and another takes its row: nothing is touched.
   {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = 1;  // b.exe
     Check([&] {
       system.RemoveProcess(10);
       system.AddProcess(12, "/bin/c.exe", 0x1);
-      app->RunObservationCycle();
+      context.Snapshot().Refresh();
     });
     ui.Click(IDC_CPU2);
     ui.Click(IDOK);
@@ -198,43 +198,43 @@ TEST_F(ChangeDialogTest, OkReachesTheProcessThatWasShownOrNothing) {
     EXPECT_EQ(0u, system.CountCalls(platform::FakeCall::kSetMask));
     EXPECT_EQ(0x1u, MaskOf(11));
     EXPECT_EQ(0x1u, MaskOf(12));
-    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), app->GetQuickChangedPaths());
+    EXPECT_EQ((QuickChangedPaths{"/bin/b.exe"}), context.GetQuickChangedPaths());
   }
 
   // Its id now belongs to another executable: not the same process.
   {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = 1;  // c.exe, id 12
     Check([&] {
       system.RemoveProcess(12);
       system.AddProcess(12, "/bin/d.exe", 0x1);
-      app->RunObservationCycle();
+      context.Snapshot().Refresh();
     });
     ui.Click(IDC_CPU3);
     ui.PressEnter();
     EXPECT_EQ(IDOK, Run(dialog));
     EXPECT_EQ(0x9u, dialog.resultMask);
     EXPECT_EQ(0x1u, MaskOf(12));
-    EXPECT_EQ(0u, app->GetQuickChangedPaths().count("/bin/d.exe"));
+    EXPECT_EQ(0u, context.GetQuickChangedPaths().count("/bin/d.exe"));
   }
 
   // It exits and no tick follows: the open fails and nothing is recorded.
   {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = 0;  // a.exe, id 11
     Check([&] { system.RemoveProcess(11); });
     ui.PressEnter();
     EXPECT_EQ(IDOK, Run(dialog));
-    EXPECT_EQ(0u, app->GetQuickChangedPaths().count("/bin/a.exe"));
+    EXPECT_EQ(0u, context.GetQuickChangedPaths().count("/bin/a.exe"));
   }
 }
 
 TEST_F(ChangeDialogTest, ANameThatFillsItsWholeArrayIsShownWithoutReadingPastIt) {
   system.AddProcess(10, "/bin/a", 0x3);
-  app->Snapshot().Refresh();
-  platform::ProcessEntry& entry = app->Processes()[0].entry;
+  context.Snapshot().Refresh();
+  platform::ProcessEntry& entry = context.Snapshot().processes[0].entry;
   std::memset(entry.szExeFile, 'x', sizeof entry.szExeFile);
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   Check([&] { EXPECT_EQ(std::string(sizeof entry.szExeFile, 'x') + " (/bin/a)", TargetText()); });
   ui.PressEscape();
@@ -243,10 +243,10 @@ TEST_F(ChangeDialogTest, ANameThatFillsItsWholeArrayIsShownWithoutReadingPastIt)
 
 TEST_F(ChangeDialogTest, ARowOutsideTheListShowsNothingAndChangesNothing) {
   system.AddProcess(10, "/bin/a", 0x3);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.ClearCalls();
   for (int row : {1, 500, -1}) {
-    CChangeCpuAssignDlg dialog;
+    CChangeCpuAssignDlg dialog(context);
     dialog.processIndex = row;  // -1 with no text: neither a process nor a file
     Check([&] {
       EXPECT_EQ("", TargetText());
@@ -276,6 +276,11 @@ class LargerMachineTest : public ChangeDialogTest {
     }
     return platform::FormatCpuList(set);
   }
+  static std::vector<std::string> Texts(const framework::Menu& menu) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < menu.ItemCount(); ++i) texts.push_back(menu.ItemAt(i)->text);
+    return texts;
+  }
   // Opens the preset menu, as a click on the preset button does.
   void OpenPresets() { ui.Click(IDC_CPU_PRESETS); }
 };
@@ -283,9 +288,9 @@ class LargerMachineTest : public ChangeDialogTest {
 TEST_F(LargerMachineTest, PresetsNameWhatTheMachineOffersAndOnlyTickTheBoxes) {
   Machine("amd_x3d");
   system.AddProcess(30, "/opt/game/bin/game", 0xFFFFFFFFu);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   system.ClearCalls();
-  CChangeCpuAssignDlg dialog;
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   OpenPresets();
   // The large-L3 die: exactly its processors, none of the other die's.
@@ -300,7 +305,7 @@ TEST_F(LargerMachineTest, PresetsNameWhatTheMachineOffersAndOnlyTickTheBoxes) {
   const framework::Menu& menu = ui.Menus()[0].menu;
   EXPECT_EQ((std::vector<std::string>{"すべての CPU (CPU 0-31)", "", "L3 キャッシュ 96 MB (CPU 0-7,16-23)",
                                       "L3 キャッシュ 32 MB (CPU 8-15,24-31)", "", "1 コアに 1 スレッド (CPU 0-15)"}),
-            Texts(&menu));
+            Texts(menu));
   EXPECT_EQ(0x00FF00FFu, MaskOf(30));
 }
 
@@ -310,8 +315,8 @@ TEST_F(LargerMachineTest, OnA128ProcessorMachineEveryBoxCountsAndOneClickChanges
   before.Clear(5);
   before.Clear(100);
   system.AddProcess(30, "/opt/render/bin/render", before);
-  app->Snapshot().Refresh();
-  CChangeCpuAssignDlg dialog;
+  context.Snapshot().Refresh();
+  CChangeCpuAssignDlg dialog(context);
   dialog.processIndex = 0;
   Check([&] {
     EXPECT_EQ("0-4,6-99,101-127", Checked());
@@ -329,7 +334,7 @@ TEST_F(LargerMachineTest, OnA128ProcessorMachineEveryBoxCountsAndOneClickChanges
 
 TEST_F(LargerMachineTest, HybridCoresInFileModeAndNoPresetsOnEightProcessors) {
   Machine("intel_8p16e");
-  CChangeCpuAssignDlg file;
+  CChangeCpuAssignDlg file(context);
   file.targetText = "/opt/encoder/bin/encode";
   OpenPresets();
   ui.ChooseMenu(ID_PRESET_BASE + 2);  // the efficiency cores, each box of them enabled
@@ -344,7 +349,7 @@ TEST_F(LargerMachineTest, HybridCoresInFileModeAndNoPresetsOnEightProcessors) {
 
   // A machine with as many processors as boxes offers no presets, whatever it is built of.
   Machine("arm_4x4");
-  CChangeCpuAssignDlg small;
+  CChangeCpuAssignDlg small(context);
   small.targetText = "/opt/encoder/bin/encode";
   Check([&] {
     EXPECT_EQ(nullptr, ui.FindControl(IDD_CHANGE_CPU_ASSIGN, IDC_CPU_PRESETS));

@@ -2,7 +2,7 @@
 #include "ui/cpu_boxes.h"
 
 #include "framework/backend.h"
-#include "menu_fixture.h"
+#include "tests/support/dialog_fixture.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ TEST(CpuTextTest, CountAndDisplayPairLookOnlyAtPresentProcessors) {
   EXPECT_EQ("3 [o-o-]", FormatCpuDisplay(3, 5, 4));
 }
 
-class CpuBoxesTest : public MenuTest {
+class CpuBoxesTest : public DialogFixture {
  protected:
   // Runs a bare dialog of templateId, does `steps` inside its modal loop, then closes it.
   void WithDialog(int templateId, std::function<void(framework::CDialog&)> steps) {
@@ -48,12 +48,12 @@ TEST_F(CpuBoxesTest, BoxesOfMissingProcessorsAreDisabledAndKeepTheirState) {
   system.processorCount = 2;
   system.AddProcess(10, "/bin/a.exe", 0x2);
   system.AddProcess(11, "/bin/b.exe", 0xA5);
-  app->Snapshot().Refresh();
-  ASSERT_EQ(2u, app->Processes().size());
+  context.Snapshot().Refresh();
+  ASSERT_EQ(2u, context.Snapshot().processes.size());
 
   WithDialog(IDD_CHANGE_CPU_ASSIGN, [&](framework::CDialog& d) {
     d.ButtonItem(IDC_CPU3).SetCheck(BST_CHECKED);
-    ASSERT_TRUE(ShowProcessMask(0, d));
+    ASSERT_TRUE(ShowProcessMask(0, d, context));
     EXPECT_EQ(BST_UNCHECKED, State(d, 0));
     EXPECT_EQ(BST_CHECKED, State(d, 1));
     EXPECT_TRUE(Enabled(d, 0));
@@ -64,7 +64,7 @@ TEST_F(CpuBoxesTest, BoxesOfMissingProcessorsAreDisabledAndKeepTheirState) {
 
     // More processors than boxes: every box is usable again and shows bits 0 to 7.
     system.processorCount = 12;
-    ASSERT_TRUE(ShowProcessMask(1, d));
+    ASSERT_TRUE(ShowProcessMask(1, d, context));
     for (int n = 0; n < 8; ++n) {
       EXPECT_TRUE(Enabled(d, n)) << n;
       EXPECT_EQ(((0xA5 >> n) & 1) != 0 ? BST_CHECKED : BST_UNCHECKED, State(d, n)) << n;
@@ -74,11 +74,11 @@ TEST_F(CpuBoxesTest, BoxesOfMissingProcessorsAreDisabledAndKeepTheirState) {
 
 TEST_F(CpuBoxesTest, RowOutsideTheSnapshotTouchesNoBox) {
   system.AddProcess(10, "/bin/a.exe", 0xF);
-  app->Snapshot().Refresh();
+  context.Snapshot().Refresh();
   WithDialog(IDD_CHANGE_CPU_ASSIGN, [&](framework::CDialog& d) {
     d.ButtonItem(IDC_CPU2).SetCheck(BST_CHECKED);
     d.ButtonItem(IDC_CPU5).Enable(false);
-    for (int row : {-1, -2, 1, 1000}) EXPECT_FALSE(ShowProcessMask(row, d)) << row;
+    for (int row : {-1, -2, 1, 1000}) EXPECT_FALSE(ShowProcessMask(row, d, context)) << row;
     for (int n = 0; n < 8; ++n) EXPECT_EQ(n == 2 ? BST_CHECKED : BST_UNCHECKED, State(d, n)) << n;
     EXPECT_FALSE(Enabled(d, 5));
   });

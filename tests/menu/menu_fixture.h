@@ -32,11 +32,4 @@ class MenuTest : public ProgramFixture {
     const framework::Menu* quick = tray.SubMenu(4);
     return quick != nullptr ? quick->SubMenu(1) : nullptr;
   }
-
-  // State of a control of the newest window made from templateId.
-  const framework::headless::ControlState& Control(int templateId, int id) const {
-    const framework::headless::ControlState* c = ui.FindControl(templateId, id);
-    static const framework::headless::ControlState kMissing;
-    return c != nullptr ? *c : kMissing;
-  }
 };

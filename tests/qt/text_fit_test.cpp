@@ -153,15 +153,11 @@ TEST_P(LargestMachineFitTest, BoxesAndThePresetButtonFit) {
   platform::FakeInstanceGuard guard{registry};
   platform::IniFile settings{"/nonexistent/mavrin-text-fit/mavrin.ini"};
   CAssignApp app(CAssignApp::Services{system, boxes, guard, settings, nullptr, "/dev/null", nullptr, nullptr});
-  // The other cases' small machine stays the application once this one is done.
-  framework::qt::MakeScreenshotDialog(IDD_ABOUTBOX);
-  CAssignApp* const before = &TheApp();
-  SetTheApp(&app);
   std::unique_ptr<framework::CDialog> dialog;
   if (templateId == IDD_ASSIGN_LIST) {
-    dialog = std::make_unique<CAssignListDlg>();
+    dialog = std::make_unique<CAssignListDlg>(app);
   } else {
-    dialog = std::make_unique<CChangeCpuAssignDlg>();
+    dialog = std::make_unique<CChangeCpuAssignDlg>(app);
     static_cast<CChangeCpuAssignDlg&>(*dialog).targetText = "/usr/bin/encoder";
   }
   std::string cuts = "<never shown>";
@@ -171,7 +167,6 @@ TEST_P(LargestMachineFitTest, BoxesAndThePresetButtonFit) {
     cuts = CutTexts(window);
     dialog->EndDialog(IDCANCEL);
   });
-  SetTheApp(before);
   EXPECT_EQ(cuts, "");
 }
 

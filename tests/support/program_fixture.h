@@ -1,7 +1,8 @@
 #pragma once
 // The whole program on the fake system and the headless window system: the application object with
 // its settings file and log in a fresh temporary directory that goes away with the test. The test
-// groups of the shell, the menus and the dialogs build on it.
+// groups of the shell, the menus and the dialogs build on it; their dialogs take the application
+// object as their context.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -23,20 +24,18 @@
 #include "res/resource.h"
 #include "settings/settings_file.h"
 #include "tests/support/captured_stream.h"
+#include "tests/support/dialog_fixture.h"
 
-class ProgramFixture : public ::testing::Test {
+class ProgramFixture : public DialogFixture {
  protected:
-  using Backend = framework::headless::HeadlessBackend;
-
   void SetUp() override {
+    DialogFixture::SetUp();
     char pattern[] = "/tmp/mavrin-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir = pattern;
     diag = diagStream.get();
     ASSERT_NE(diag, nullptr);
-    framework::SetBackend(&ui);
     framework::SetShell(&shell);
-    framework::SetApplicationName("mavrin");
     ini = std::make_unique<platform::IniFile>(IniPath());
     app = std::make_unique<CAssignApp>(CAssignApp::Services{system, ui, guard, SettingsFile(), &settingsMonitor,
                                                             LogPath(), diag, errorsStream.get(),
@@ -48,13 +47,12 @@ class ProgramFixture : public ::testing::Test {
     SetTheApp(nullptr);
     app.reset();
     framework::SetMainWindow(nullptr);
-    framework::SetBackend(nullptr);
     framework::SetShell(nullptr);
     g_bSettingsOpen = false;
     g_bAboutOpen = false;
-    framework::EndQuit();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
+    DialogFixture::TearDown();
   }
 
   // The settings file the application object gets; a group may put a wrapper around `ini`.
@@ -97,8 +95,7 @@ class ProgramFixture : public ::testing::Test {
     return std::vector<WatchEntry>(app->GetWatchList().begin(), app->GetWatchList().end());
   }
 
-  // Everything written to the diagnostics stream so far, and to the one for the user who started it.
-  std::string Diagnostics() const { return diagStream.Text(); }
+  // Everything written so far to the stream for the user who started the program.
   std::string Errors() const { return errorsStream.Text(); }
   // Another start of the program while this one runs: what it answers.
   bool StartAgain() {
@@ -107,19 +104,11 @@ class ProgramFixture : public ::testing::Test {
   }
 
   // ---- script steps for a run of the whole program ----
-  // Runs check from inside whichever loop is innermost at that point of the script.
-  void Check(std::function<void()> check) {
-    ui.Then([check = std::move(check)](Backend&) { check(); });
-  }
   // Posts a command to the tray window, as a menu choice would.
   void PostCommand(unsigned id) {
     ui.Then([id](Backend&) { framework::MainWindow()->PostToSelf(WM_COMMAND, id, 0); });
   }
   void ExitProgram() { PostCommand(ID_TRAY_EXIT); }
-  void ExpectScriptFit() {
-    EXPECT_TRUE(ui.Errors().empty()) << (ui.Errors().empty() ? std::string() : ui.Errors().front());
-    EXPECT_EQ(0u, ui.PendingActions());
-  }
   // Runs the program over the script (which ends it) and expects the script to have fit.
   void RunProgram() {
     app->InitInstance();
@@ -128,12 +117,9 @@ class ProgramFixture : public ::testing::Test {
   }
 
   std::string dir;
-  CapturedStream diagStream;
   std::FILE* diag = nullptr;
   CapturedStream errorsStream;
   platform::FakeFileMonitor settingsMonitor;
-  platform::FakeSystem system;
-  Backend ui;
   framework::headless::RecordingShell shell;
   platform::FakeInstanceRegistry registry;
   platform::FakeInstanceGuard guard{registry};
