@@ -62,7 +62,7 @@ windows: deps
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 screenshots-windows: windows
-	tests/win32/run_wine_test.sh --screenshots . $(WIN_BUILD)
+	tests/app/win32/run_wine_test.sh --screenshots . $(WIN_BUILD)
 
 # A Debian package of the Linux edition, in $(BUILD)/.
 deb: build

@@ -9,8 +9,8 @@
 
 #include "platform/linux/ini_file.h"
 #include "settings/watch_list_store.h"
-#include "temp_dir.h"
 #include "tests/support/captured_stream.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

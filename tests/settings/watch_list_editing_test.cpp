@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "framework/defs.h"
-#include "menu_fixture.h"
 #include "settings/watch_list_editing.h"
+#include "tests/support/menu_fixture.h"
 
 namespace {
 

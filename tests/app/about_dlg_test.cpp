@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
-#include "dialogs_fixture.h"
 #include "res/resources.h"
+#include "tests/support/dialogs_fixture.h"
 #include "ui/assign_list_dlg.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "platform/linux/ini_file.h"
 #include "platform/linux/linux_system.h"
 #include "settings/settings_file.h"
-#include "tests/settings/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "base/text.h"
-#include "dialogs_fixture.h"
+#include "tests/support/dialogs_fixture.h"
 #include "ui/manage_assign_dlg.h"
 
 namespace {

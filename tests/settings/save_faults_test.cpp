@@ -23,8 +23,8 @@
 
 #include "platform/linux/ini_file.h"
 #include "settings/settings_file.h"
-#include "tests/settings/temp_dir.h"
 #include "tests/support/captured_stream.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

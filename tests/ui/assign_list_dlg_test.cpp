@@ -4,9 +4,9 @@
 #include <optional>
 #include <set>
 
-#include "dialogs_fixture.h"
 #include "engine/system_snapshot.h"
 #include "res/texts.h"
+#include "tests/support/dialogs_fixture.h"
 #include "tests/support/recorded_machine.h"
 #include "ui/assign_list_dlg.h"
 #include "ui/cpu_boxes.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "menu_fixture.h"
+#include "tests/support/menu_fixture.h"
 #include "ui/change_cpu_assign_dlg.h"
 
 namespace {

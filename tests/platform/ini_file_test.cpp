@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
