@@ -155,7 +155,8 @@ int main(int argc, char** argv) {
   platform::ProcTable processTable;
   platform::InotifyExecWatch execWatch;
   services.processTable = &processTable;
-  services.execWatch = &execWatch;
+  // A loop that cannot hear the watch's descriptor leaves new programs to the periodic look.
+  if (backend->WatchesDescriptors()) services.execWatch = &execWatch;
   services.clock = IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds};
   CAssignApp app(services);
   for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
@@ -167,13 +168,7 @@ int main(int argc, char** argv) {
     if (!execWatch.Collect()) return;
     if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_EXEC_EVENTS);
   };
-#ifdef MAVRIN_WITH_QT
-  if (auto* qt = dynamic_cast<framework::qt::QtBackend*>(backend.get()))
-    qt->WatchReadable(execWatch.Descriptor(), onExec);
-#endif
-  if (auto* headless = dynamic_cast<framework::headless::HeadlessBackend*>(backend.get())) {
-    headless->WatchReadable(execWatch.Descriptor(), onExec);
-  }
+  backend->WatchReadable(execWatch.Descriptor(), onExec);
 #ifdef MAVRIN_WITH_QT
   if (onDisplay) {
     g_executableArgv0 = argc > 0 ? argv[0] : nullptr;

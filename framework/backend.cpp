@@ -63,6 +63,8 @@ class NullBackend final : public IBackend {
   // No loop runs that could be woken.
   int AddAsyncAction(std::function<void()>) override { return -1; }
   bool TriggerAsync(int) override { return false; }
+  void WatchReadable(int, std::function<void()>) override {}
+  bool WatchesDescriptors() const override { return false; }
 };
 
 class NullShell final : public IShell {

@@ -175,6 +175,13 @@ class IEventLoop {
   // Async-signal-safe and callable from any thread: queues slot for the user-interface thread.
   // False when the request could not be queued.
   virtual bool TriggerAsync(int slot) = 0;
+  // Runs readable on the user-interface thread whenever fd, a descriptor of the system the loop polls,
+  // has something to read, in whatever loop is current (nested ones included); it must read what is
+  // there, or it is called again at once. Only where WatchesDescriptors() says so.
+  virtual void WatchReadable(int fd, std::function<void()> readable) = 0;
+  // False for a loop that polls no descriptors (Win32 waits on handles and messages): it ignores
+  // WatchReadable, and the caller learns of what the descriptor says some other way.
+  virtual bool WatchesDescriptors() const { return true; }
   // Closes every open message box, file-open dialog and popup menu: boxes answer as
   // SafeMessageBoxAnswer, the file dialog is cancelled, menus choose nothing.
   virtual void CancelTransientLoops() = 0;

@@ -200,7 +200,7 @@ class HeadlessBackend final : public IBackend {
   bool TriggerAsync(int slot) override;
   // Runs readable on the loop's thread whenever fd has something to read, nested loops included; it
   // must read what is there, or it is called again at once.
-  void WatchReadable(int fd, std::function<void()> readable);
+  void WatchReadable(int fd, std::function<void()> readable) override;
 
   // ---- IMessageBoxes / IBackend ----
   int ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;

@@ -108,9 +108,7 @@ class QtBackend final : public IBackend {
   // ---- asynchronous requests (signal handlers, other threads) ----
   int AddAsyncAction(std::function<void()> action) override;
   bool TriggerAsync(int slot) override;
-  // Runs readable on the user-interface thread whenever fd has something to read, in whatever loop
-  // is current; it must read what is there, or it is called again at once.
-  void WatchReadable(int fd, std::function<void()> readable);
+  void WatchReadable(int fd, std::function<void()> readable) override;
 
   // ---- IMessageBoxes / IBackend ----
   int ShowMessageBox(OwnerWindow owner, const std::string& text, const char* caption, unsigned type) override;

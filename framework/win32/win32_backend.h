@@ -79,6 +79,9 @@ class Win32Backend final : public IBackend {
   void CancelTransientLoops() override;
   int AddAsyncAction(std::function<void()> action) override;
   bool TriggerAsync(int slot) override;
+  // The loop waits on messages, not descriptors.
+  void WatchReadable(int, std::function<void()>) override {}
+  bool WatchesDescriptors() const override { return false; }
 
   // A message registered under name (RegisterWindowMessage) that reaches the main window is
   // dispatched to it as message: how another process of the program can ask something of it.

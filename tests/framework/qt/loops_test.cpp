@@ -313,6 +313,40 @@ TEST_F(QtBackendTest, SignalHandlerRequestReachesTheMainWindowInsideNestedLoops)
   EXPECT_FALSE(backend.TriggerAsync(-1));
 }
 
+TEST_F(QtBackendTest, WatchedDescriptorIsServedInsideNestedLoopsThroughTheEventLoopRole) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  framework::IEventLoop& loop = backend;
+  ASSERT_TRUE(loop.WatchesDescriptors());
+  std::string got;
+  bool servedByTheBox = false;
+  loop.WatchReadable(fds[0], [&] {
+    char c = 0;
+    if (::read(fds[0], &c, 1) == 1) got += c;
+    if (got != "ab") return;
+    // Still inside the box's own loop: answering it is what ends the test.
+    if (QWidget* box = backend.OpenMessageBox()) {
+      servedByTheBox = true;
+      ButtonWithText(box, QStringLiteral("OK"))->click();
+    }
+  });
+  RecordingDialog main(IDD_DUMMY);
+  main.onInit = [](RecordingDialog& d) { d.HideWindow(); };
+  QObject guard;
+  RunWith(main, [&](QWidget&) {
+    QTimer::singleShot(10, &guard, [&] { EXPECT_EQ(::write(fds[1], "ab", 2), 2); });
+    QTimer::singleShot(5000, &guard, [&] {
+      if (QWidget* box = backend.OpenMessageBox()) ButtonWithText(box, QStringLiteral("OK"))->click();
+    });
+    main.ShowMessageBox("x", "Mavrin", MB_OK);
+    main.EndDialog(0);
+  });
+  EXPECT_EQ(got, "ab");
+  EXPECT_TRUE(servedByTheBox);
+  ::close(fds[1]);
+  ::close(fds[0]);
+}
+
 }  // namespace
 }  // namespace mavrin_test
 
