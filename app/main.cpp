@@ -1,14 +1,12 @@
 // The Linux edition's entry: answers --help and --version, refuses a second instance (bringing the
 // first forward), picks the window system (Qt on a desktop, headless without one), wires the real
 // system services to the application object and runs it.
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/about_dlg.h"
@@ -25,6 +23,7 @@
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/proc_table.h"
+#include "platform/linux/restart_self.h"
 #include "res/texts.h"
 #include "settings/settings_file.h"
 
@@ -80,13 +79,7 @@ void ContinueWithoutDisplay() {
   std::fputs(res::Text(res::TextId::kDisplayLost), stderr);
   std::vector<std::string> args{g_executableArgv0 != nullptr ? g_executableArgv0 : "mavrin"};
   for (const std::string& path : app.GetQuickChangedPaths()) args.push_back(kLeftAloneOption + path);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  std::fflush(nullptr);
-  execv("/proc/self/exe", argv.data());
+  platform::RestartWithoutDisplay(std::move(args));
   // Could not start again: the process ends as Qt asked.
 }
 #endif
