@@ -1,12 +1,8 @@
 #pragma once
 // Which dialog object the screenshot tool renders for each template. Without a registration the
 // tool shows the bare template through a plain dialog. The program's own dialog classes take over
-// by registering a factory from a source file added to the tool, for example in app/CMakeLists.txt:
-//
-//   target_sources(mavrin_screenshots PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/screenshot_dialogs_app.cpp)
-//   target_link_libraries(mavrin_screenshots PRIVATE mavrin_app)
-//
-// and in that file:
+// by registering a factory from a source file added to the tool (screenshots/, listed with the tool
+// in framework/qt/CMakeLists.txt), for example:
 //
 //   [[maybe_unused]] const bool kAbout = framework::qt::RegisterScreenshotDialog(
 //       IDD_ABOUTBOX, [] { return std::unique_ptr<framework::CDialog>(new CAboutDlg); });
