@@ -38,7 +38,7 @@ const std::vector<Started> kProcesses = {
     {20, "/usr/bin/other", 0x1},   {30, "/usr/bin/refused", 0x1}, {40, "/usr/bin/unwatched", 0xF},
 };
 
-class FaultTest : public testing::Test {
+class FaultTest : public enginetest::CycleFixture<FakeSystem> {
  protected:
   void Populate() {
     for (const Started& p : kProcesses) system.AddProcess(p.pid, p.path, p.mask);
@@ -77,7 +77,7 @@ class FaultTest : public testing::Test {
   // Change records must match, one for one, the sets the system accepted.
   void ExpectTruthfulLog(const std::vector<std::string>& acceptedRecords) {
     std::vector<std::string> changes;
-    for (const std::string& line : enginetest::Lines(enginetest::ReadFile(logPath))) {
+    for (const std::string& line : LogLines()) {
       const std::size_t at = line.find(") ");
       ASSERT_NE(at, std::string::npos) << line;
       const std::string text = line.substr(at + 2);
@@ -139,15 +139,6 @@ class FaultTest : public testing::Test {
     ExpectConsistentSnapshot(masksWhenListed, processors);
     ExpectTruthfulLog(accepted);
   }
-
-  FakeSystem system;
-  enginetest::RecordingMessageBoxes boxes;
-  SystemSnapshot snapshot{system, boxes};
-  WatchList watchList;
-  QuickChangedPaths quickChanged;
-  enginetest::ScratchDirectory scratch;
-  std::filesystem::path logPath = scratch.path() / "mavrin.log";
-  ActivityLog log{system, logPath.string(), nullptr};
 };
 
 TEST_F(FaultTest, AProcessVanishingBeforeAnyCallOfACycle) {

@@ -22,7 +22,7 @@ using testing::HasSubstr;
 
 constexpr char kApp[] = "c:\\tools\\app.exe";
 
-class CycleTest : public testing::Test {
+class CycleTest : public enginetest::CycleFixture<platform::FakeSystem> {
  protected:
   CycleTest() {
     system.now.tm_year = 124;
@@ -32,20 +32,6 @@ class CycleTest : public testing::Test {
     system.now.tm_min = 7;
     system.now.tm_sec = 2;
   }
-
-  void Watch(const std::string& path, const platform::ProcessorSet& mask) { watchList.Append(WatchEntry{path, mask}); }
-  void Tick() { RunObservationCycle(watchList, snapshot, quickChanged, log, out.get()); }
-  std::vector<std::string> LogLines() const { return enginetest::Lines(enginetest::ReadFile(logPath)); }
-
-  platform::FakeSystem system;
-  enginetest::RecordingMessageBoxes boxes;
-  SystemSnapshot snapshot{system, boxes};
-  WatchList watchList;
-  QuickChangedPaths quickChanged;
-  enginetest::ScratchDirectory scratch;
-  std::filesystem::path logPath = scratch.path() / "mavrin.log";
-  enginetest::CapturedStream out;
-  ActivityLog log{system, logPath.string(), out.get()};
 };
 
 TEST_F(CycleTest, AnExecutableThatIsNotRunningCausesNothing) {

@@ -15,7 +15,7 @@ using platform::FakeCall;
 using platform::FakeSystem;
 using testing::ElementsAre;
 
-class SnapshotTest : public testing::Test {
+class SnapshotTest : public enginetest::CycleFixture<FakeSystem> {
  protected:
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -27,10 +27,6 @@ class SnapshotTest : public testing::Test {
     for (const WindowInfo& info : snapshot.windows) handles.push_back(info.hwnd);
     return handles;
   }
-
-  FakeSystem system;
-  enginetest::RecordingMessageBoxes boxes;
-  SystemSnapshot snapshot{system, boxes};
 };
 
 TEST_F(SnapshotTest, SortsLowerCaseInitialsFirstThenByUnsignedBytes) {

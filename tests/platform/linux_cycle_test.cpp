@@ -26,8 +26,10 @@ using platformtest::AllowedLists;
 using platformtest::ChildProcess;
 using testing::ElementsAre;
 
-class LinuxCycleTest : public testing::Test {
+class LinuxCycleTest : public enginetest::CycleFixture<platform::LinuxSystem, ConsoleMessageBoxes> {
  protected:
+  LinuxCycleTest() : CycleFixture("") {}  // an empty display name: no windows
+
   void SetUp() override {
     cpu_set_t own;
     CPU_ZERO(&own);
@@ -48,18 +50,7 @@ class LinuxCycleTest : public testing::Test {
     return child;
   }
 
-  void Tick() { RunObservationCycle(watchList, snapshot, quickChanged, log, out.get()); }
-
-  enginetest::ScratchDirectory scratch;
   std::vector<std::unique_ptr<ChildProcess>> children;  // killed before scratch is removed
-  platform::LinuxSystem system{""};                     // an empty display name: no windows
-  ConsoleMessageBoxes boxes;
-  SystemSnapshot snapshot{system, boxes};
-  WatchList watchList;
-  QuickChangedPaths quickChanged;
-  enginetest::CapturedStream out;
-  fs::path logPath = scratch.path() / "mavrin.log";
-  ActivityLog log{system, logPath.string(), out.get()};
 };
 
 TEST_F(LinuxCycleTest, GivesEveryThreadOfEveryMatchingProcessTheMaskOnce) {
@@ -74,7 +65,7 @@ TEST_F(LinuxCycleTest, GivesEveryThreadOfEveryMatchingProcessTheMaskOnce) {
 
   std::string entryPath = watched.string();
   ToLowerAscii(entryPath);
-  watchList.Append(WatchEntry{entryPath, 0x2});
+  Watch(entryPath, 0x2);
   Tick();
 
   EXPECT_THAT(AllowedLists(threaded.pid()), ElementsAre("1"));
@@ -85,7 +76,7 @@ TEST_F(LinuxCycleTest, GivesEveryThreadOfEveryMatchingProcessTheMaskOnce) {
 
   const std::regex record("\\(\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\) set affinity mask 0x00000002 to process \"" +
                           std::regex_replace(entryPath, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") + "\"");
-  std::vector<std::string> lines = enginetest::Lines(enginetest::ReadFile(logPath));
+  std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 3u);
   for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, record)) << line;
   const std::string echoed = "set affinity mask 0x00000002 to process \"" + entryPath + "\"\n";
@@ -93,7 +84,7 @@ TEST_F(LinuxCycleTest, GivesEveryThreadOfEveryMatchingProcessTheMaskOnce) {
 
   // Everything is in place now: the next cycle changes and logs nothing.
   Tick();
-  EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 3u);
+  EXPECT_EQ(LogLines().size(), 3u);
   EXPECT_EQ(out.Text(), "observing...\n" + echoed + echoed + echoed + "observing...\n");
   EXPECT_THAT(AllowedLists(otherDir.pid()), ElementsAre("0-1"));
 }
@@ -102,16 +93,16 @@ TEST_F(LinuxCycleTest, FindsAProcessWhoseExecutableWasRemoved) {
   const fs::path watched = scratch.path() / "removed-worker";
   ChildProcess& child = Start(watched, 1);
   fs::remove(watched);
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x1});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x1);
   Tick();
   EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("0"));
-  EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 1u);
+  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 TEST_F(LinuxCycleTest, AThreadThatGivesItselfEveryProcessorBackIsPinnedAgain) {
   const fs::path watched = scratch.path() / "escaper";
   ChildProcess& child = Start(watched, 2, "escape-once");
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x2);
   Tick();
   // Its main thread keeps the entry's processor; one other thread takes both back.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -121,7 +112,7 @@ TEST_F(LinuxCycleTest, AThreadThatGivesItselfEveryProcessorBackIsPinnedAgain) {
   ASSERT_THAT(AllowedLists(child.pid()), testing::Contains("0-1"));
   Tick();
   EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("1"));
-  const std::vector<std::string> lines = enginetest::Lines(enginetest::ReadFile(logPath));
+  const std::vector<std::string> lines = LogLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_THAT(lines.back(), testing::HasSubstr(") set affinity mask 0x00000002 to process"));
 }
@@ -132,20 +123,20 @@ TEST_F(LinuxCycleTest, PinsAProcessWhoseMainThreadEnded) {
   children.push_back(std::make_unique<ChildProcess>(watched.string(), std::vector<std::string>{"2", "main-exits"}));
   const pid_t pid = children.back()->pid();
   ASSERT_TRUE(platformtest::WaitUntilMainThreadEnded(pid, 2));
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x2);
   Tick();
   Tick();
   EXPECT_THAT(AllowedLists(pid), ElementsAre("1"));
-  EXPECT_EQ(enginetest::Lines(enginetest::ReadFile(logPath)).size(), 1u);
+  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 TEST_F(LinuxCycleTest, ARefusedMaskIsLoggedOnceAsAFailure) {
   const fs::path watched = scratch.path() / "refused";
   ChildProcess& child = Start(watched, 0);
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x0});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x0);
   for (int i = 0; i < 3; ++i) Tick();
   EXPECT_THAT(AllowedLists(child.pid()), ElementsAre("0-1"));
-  std::vector<std::string> lines = enginetest::Lines(enginetest::ReadFile(logPath));
+  std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_THAT(lines[0], testing::EndsWith(") failed to set affinity mask 0x00000000 to process \"" +
                                           ToLowerAsciiCopy(watched.string()) + "\""));
@@ -165,8 +156,6 @@ class IncrementalCycleTest : public LinuxCycleTest {
     return any;
   }
 
-  std::size_t LogLines() { return enginetest::Lines(enginetest::ReadFile(logPath)).size(); }
-
   platform::ProcTable table;
   platform::InotifyExecWatch execWatch;
   IncrementalObservation observation{
@@ -180,8 +169,8 @@ TEST_F(IncrementalCycleTest, TicksKeepEveryMatchingProcessOnItsEntryAsTheFullTic
   ChildProcess& otherCase = Start(scratch.path() / "Apps" / "worker", 0);
   ChildProcess& unrelated = Start(scratch.path() / "Apps" / "Helper", 0);
   ChildProcess& escaper = Start(scratch.path() / "Apps" / "Escaper", 2, "escape-once");
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
-  watchList.Append(WatchEntry{ToLowerAsciiCopy((scratch.path() / "Apps" / "Escaper").string()), 0x2});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x2);
+  Watch(ToLowerAsciiCopy((scratch.path() / "Apps" / "Escaper").string()), 0x2);
   Tick();
   EXPECT_THAT(AllowedLists(threaded.pid()), ElementsAre("1"));
   EXPECT_THAT(AllowedLists(otherCase.pid()), ElementsAre("1"));
@@ -196,20 +185,20 @@ TEST_F(IncrementalCycleTest, TicksKeepEveryMatchingProcessOnItsEntryAsTheFullTic
   Tick();
   Tick();
   EXPECT_THAT(AllowedLists(escaper.pid()), ElementsAre("1"));
-  EXPECT_EQ(LogLines(), 4u);  // one per change: two processes, the escaper twice
+  EXPECT_EQ(LogLines().size(), 4u);  // one per change: two processes, the escaper twice
 
   // An entry changed by hand applies to the processes already known.
   watchList.Replace(0, WatchEntry{ToLowerAsciiCopy(watched.string()), 0x1});
   Tick();
   EXPECT_THAT(AllowedLists(threaded.pid()), ElementsAre("0"));
-  EXPECT_EQ(LogLines(), 6u);
+  EXPECT_EQ(LogLines().size(), 6u);
 }
 
 TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
   const fs::path watched = scratch.path() / "Bin" / "Game";
   fs::create_directories(watched.parent_path());
   fs::copy_file(MAVRIN_SLEEPER, watched);
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x2);
   Tick();
   ASSERT_TRUE(execWatch.Complete());
 
@@ -237,7 +226,7 @@ TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
 
   // An entry whose directory does not exist yet is watched once its file is there.
   const fs::path later = scratch.path() / "Later" / "Sub" / "Tool";
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(later.string()), 0x1});
+  Watch(ToLowerAsciiCopy(later.string()), 0x1);
   observation.Follow(watchList);
   fs::create_directories(later.parent_path());
   HandleEvents();
@@ -246,7 +235,7 @@ TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
   ChildProcess& installed = Start(later, 1);
   ASSERT_TRUE(HandleEvents());
   EXPECT_THAT(AllowedLists(installed.pid()), ElementsAre("0"));
-  EXPECT_EQ(LogLines(), 4u);
+  EXPECT_EQ(LogLines().size(), 4u);
   EXPECT_EQ(out.Text().find("observing...", 1), std::string::npos) << "a tick ran";
 }
 
@@ -259,7 +248,7 @@ TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
                                                     std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
   const pid_t pid = children.back()->pid();
   ASSERT_TRUE(platformtest::WaitUntilRunning(pid, launcher.string(), 2));
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x1});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x1);
   Tick();
   Tick();
   EXPECT_THAT(AllowedLists(pid), ElementsAre("0-1"));
@@ -270,7 +259,7 @@ TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
   // Found by the event or, failing that, by the next tick's look at every process.
   if (AllowedLists(pid) != std::set<std::string>{"0"}) Tick();
   EXPECT_THAT(AllowedLists(pid), ElementsAre("0"));
-  EXPECT_EQ(LogLines(), 1u);
+  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 TEST_F(IncrementalCycleTest, AReusedProcessIdIsNotTakenForTheProgramThatHadIt) {
@@ -279,7 +268,7 @@ TEST_F(IncrementalCycleTest, AReusedProcessIdIsNotTakenForTheProgramThatHadIt) {
   fs::copy_file(MAVRIN_SLEEPER, other);
   ChildProcess& owner = Start(watched, 0);
   const pid_t pid = owner.pid();
-  watchList.Append(WatchEntry{ToLowerAsciiCopy(watched.string()), 0x2});
+  Watch(ToLowerAsciiCopy(watched.string()), 0x2);
   Tick();
   ASSERT_THAT(AllowedLists(pid), ElementsAre("1"));
   owner.Kill();
@@ -298,7 +287,7 @@ TEST_F(IncrementalCycleTest, AReusedProcessIdIsNotTakenForTheProgramThatHadIt) {
   Tick();
   Tick();
   EXPECT_THAT(AllowedLists(pid), ElementsAre("0-1"));
-  EXPECT_EQ(LogLines(), 1u);
+  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 }  // namespace
