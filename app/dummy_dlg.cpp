@@ -13,6 +13,10 @@ framework::TrayIconData g_trayIconData;
 bool g_bSettingsOpen = false;
 bool g_bAboutOpen = false;
 
+// The tray's callback is one of the program's own messages: above WM_APP, which the Windows backend
+// keeps for waking its loop, and below the window's other messages.
+static_assert(WM_TRAY_NOTIFY > WM_APP && WM_TRAY_NOTIFY < WM_APP_STOP_REQUEST);
+
 namespace {
 constexpr std::uintptr_t kObservationTimer = 0;
 constexpr unsigned kObservationPeriodMs = 1000;

@@ -311,6 +311,10 @@ void CAssignListDlg::OnBnClickedManage() {
   manage.DoModal();
 }
 
+// The system keeps the low four bits of a system-menu command for itself and its own commands
+// from 0xF000 up.
+static_assert((IDM_ABOUTBOX & 0xFFF0u) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000u);
+
 void CAssignListDlg::OnSysCommand(unsigned id, framework::LParam) {
   if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
     m_context.ShowAbout();

@@ -94,6 +94,9 @@ int CpuBoxId(unsigned processor) {
                                                          : IDC_CPU_MORE_BASE + static_cast<int>(processor);
 }
 
+// Box n of a template is IDC_CPU0 + n.
+static_assert(IDC_CPU7 - IDC_CPU0 == kCpuBoxCount - 1);
+
 int ProcessorOfBox(unsigned id) {
   if (id >= static_cast<unsigned>(IDC_CPU0) && id <= static_cast<unsigned>(IDC_CPU7))
     return static_cast<int>(id) - IDC_CPU0;
