@@ -125,9 +125,7 @@ int main(int argc, char** argv) {
     std::fputs(HasDisplay() ? "mavrin: the display cannot be used; observing without a user interface\n"
                             : "mavrin: no display; observing without a user interface\n",
                stderr);
-    auto headless = std::make_unique<framework::headless::HeadlessBackend>();
-    headless->SetRealTime(true);
-    backend = std::move(headless);
+    backend = std::make_unique<framework::headless::HeadlessBackend>();
   }
   framework::SetBackend(backend.get());
   framework::SetApplicationName(ProgramName(argc > 0 ? argv[0] : nullptr));

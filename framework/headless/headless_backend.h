@@ -1,27 +1,23 @@
 #pragma once
 // A backend without a display. It keeps every window's and control's state in memory, runs the
 // modal loops, popup tracking, message boxes and the file dialog as nested loops of its own, and
-// fires window timers by a clock: a virtual one that moves only when told (tests), or real time
-// (the program running without a display).
+// fires window timers on the clock of whoever sits at the machine (IUser).
 //
-// Tests drive it with a script: a queue of user actions (click, select a row, answer a box, choose
-// a menu command, advance the clock, ...). Whichever loop is innermost when the queue is read
-// takes the next action; so a script reads in the order the user would act. When the script runs
-// dry in virtual time while a loop still waits, the loop is abandoned (dialogs end with -1, boxes
-// get their safe answer, menus are dismissed, file dialogs cancelled) and the stall is recorded.
-#include <atomic>
+// Whenever the innermost loop has nothing to deliver it asks the user what happens next. Without a
+// display nobody is there (NoDisplayUser): a dialog's loop sleeps until a timer, a watched
+// descriptor or an asynchronous request wakes it, and a box, popup or file dialog is given up at
+// once (the box's safe answer, nothing chosen, nothing opened) so the program never waits for an
+// answer that cannot come.
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/backend.h"
 #include "framework/dialog.h"
-#include "framework/shell.h"
 
 namespace framework::headless {
 
@@ -84,30 +80,6 @@ struct WindowState {
   BlockState block;
 };
 
-struct MessageBoxRecord {
-  WindowId owner = kNoWindowId;
-  std::string text;
-  std::string caption;
-  bool defaultCaption = false;  // asked with no caption of its own
-  unsigned type = 0;
-  int answer = 0;
-};
-
-struct MenuRecord {
-  WindowId owner = kNoWindowId;
-  Menu menu;  // as shown
-  unsigned flags = 0;
-  Point position;
-  unsigned chosen = 0;  // 0 = dismissed
-};
-
-struct FileDialogRecord {
-  WindowId owner = kNoWindowId;
-  FileOpenRequest request;
-  bool accepted = false;
-  std::string path;
-};
-
 struct TrayIconState {
   WindowId owner = kNoWindowId;
   unsigned id = 0;
@@ -116,84 +88,67 @@ struct TrayIconState {
   std::string tip;
 };
 
-struct TrayCall {
-  unsigned action = 0;  // NIM_*
-  TrayIconData data;
-  bool succeeded = false;
+// One nested loop the backend runs, as the user sees it.
+enum class LoopKind { Dialog, MessageBox, Menu, FileDialog };
+
+struct Loop {
+  LoopKind kind = LoopKind::Dialog;
+  WindowId window = kNoWindowId;  // the dialog, or the owner of the box, popup or file dialog
+  bool done = false;
+  // What it shows: the box's text and MB_* type, the popup, the file dialog's question.
+  const std::string* boxText = nullptr;
+  unsigned boxType = 0;
+  const Menu* menu = nullptr;
+  const FileOpenRequest* request = nullptr;
+  // How it ended: the box's answer, the popup's command (0 = dismissed), the file chosen.
+  int answer = 0;
+  unsigned chosen = 0;
+  bool accepted = false;
+  std::string path;
 };
 
-class HeadlessBackend final : public IBackend {
+// Whoever sits at the machine, and the machine as they see it.
+class IUser {
  public:
+  virtual ~IUser() = default;
+  // A loop starts; a dialog's after WM_INITDIALOG.
+  virtual void LoopStarted(const Loop& loop) = 0;
+  // The innermost loop has nothing to deliver. True when the user did something (the loop then
+  // looks again); false leaves a dialog's loop waiting for real time and gives up any other.
+  virtual bool Act(Loop& loop) = 0;
+  // Milliseconds on the clock timers run by.
+  virtual std::int64_t NowMs() const = 0;
+  virtual Point PointerPos() const = 0;
+  // Windows are shown on it without a frame.
+  virtual Size ScreenSize() const = 0;
+  virtual NotificationArea TrayArea() const = 0;
+};
+
+// Nobody: the program running without a display.
+class NoDisplayUser final : public IUser {
+ public:
+  NoDisplayUser();
+  // A box nobody will read still reaches the person who started the program.
+  void LoopStarted(const Loop& loop) override;
+  bool Act(Loop&) override { return false; }
+  std::int64_t NowMs() const override;
+  Point PointerPos() const override { return Point{100, 100}; }
+  Size ScreenSize() const override { return Size{1920, 1080}; }
+  NotificationArea TrayArea() const override { return NotificationArea::kMouse; }
+
+ private:
+  std::int64_t start_ = 0;
+};
+
+class HeadlessBackend : public IBackend {
+ public:
+  // Nobody at the machine.
   HeadlessBackend();
+  // user outlives the backend.
+  explicit HeadlessBackend(IUser& user);
   ~HeadlessBackend() override;
   HeadlessBackend(const HeadlessBackend&) = delete;
   HeadlessBackend& operator=(const HeadlessBackend&) = delete;
-
-  // ---- clock ----
-  // Real time: idle loops sleep until the next timer or an asynchronous request. Virtual time (the
-  // default): the clock moves only by AdvanceTime.
-  void SetRealTime(bool realTime) { realTime_ = realTime; }
-  std::int64_t NowMs() const;
-
-  // ---- the script: actions taken, in order, by whichever loop is innermost ----
-  using Action = std::function<void(HeadlessBackend&)>;
-  void Then(Action action);
-  void Click(int id);
-  void PressEnter();
-  void PressEscape();
-  void CloseBox();
-  void ChooseSystemMenu(unsigned id);
-  void SelectRow(int listId, int row);
-  void ClickEmptyListArea(int listId);
-  void RightClickRow(int listId, int row);  // row -1: empty area
-  void ChooseMenu(unsigned id);
-  void DismissMenu();
-  void AnswerMessageBox(int answer);
-  void AnswerFileDialog(const std::string& path);
-  void CancelFileDialog();
-  void AdvanceTime(std::int64_t milliseconds);
-  void FireTimer(std::uintptr_t id);
-  void TrayNotify(unsigned mouseMessage, unsigned iconId = 1);
-  std::size_t PendingActions() const { return script_.size(); }
-  void ClearScript() { script_.clear(); }
-
-  // ---- standing answers: when set, they answer at once and the script is not consulted ----
-  void SetMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handler) { boxHandler_ = std::move(handler); }
-  void SetFileDialogHandler(std::function<std::optional<std::string>(const FileOpenRequest&)> handler) {
-    fileHandler_ = std::move(handler);
-  }
-  // Called each time a dialog enters its modal loop (after WM_INITDIALOG).
-  void SetModalStartHandler(std::function<void(CDialog&)> handler) { modalStartHandler_ = std::move(handler); }
-
-  // ---- what was shown ----
-  const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
-  const std::vector<MenuRecord>& Menus() const { return menus_; }
-  // The popup being tracked now, or nullptr.
-  const Menu* TrackedMenu() const;
-  const std::vector<FileDialogRecord>& FileDialogs() const { return fileDialogs_; }
-  const std::vector<TrayIconState>& TrayIcons() const { return trayIcons_; }
-  const std::vector<TrayCall>& TrayCalls() const { return trayCalls_; }
-  const std::vector<WindowId>& ForegroundRequests() const { return foreground_; }
-  // Misapplied script actions and stalls, in order; empty when the script fit what happened.
-  const std::vector<std::string>& Errors() const { return errors_; }
-
-  // The newest window made from templateId that still exists, or nullptr.
-  const WindowState* FindWindowByTemplate(int templateId) const;
-  const WindowState* FindWindowState(WindowId window) const;
-  const ControlState* FindControl(int templateId, int id) const;
-  // The dialog of the innermost running modal loop, or nullptr.
-  CDialog* ActiveDialog() const;
-  // Every window that exists, oldest first.
-  std::vector<WindowId> Windows() const;
-  std::vector<std::uintptr_t> TimerIds(WindowId window) const;
-  int LoopDepth() const { return static_cast<int>(frames_.size()); }
-  void SetCursorPos(Point p) { cursor_ = p; }
-  // The screen the windows are shown on (1920 by 1080 unless told); windows have no frame here.
-  void SetScreenSize(Size size) { screen_ = size; }
-  static constexpr int kScrollBarPixels = 17;
-  void SetMinimized(WindowId window, bool minimized);
-  // What NotificationAreaKind answers; a notification area that reports the mouse until told.
-  void SetNotificationArea(NotificationArea kind) { notificationArea_ = kind; }
 
   // ---- asynchronous requests (signal handlers, other threads) ----
   int AddAsyncAction(std::function<void()> action) override;
@@ -249,31 +204,37 @@ class HeadlessBackend final : public IBackend {
   unsigned TrackPopup(WindowId window, const Menu& popup, unsigned flags, int x, int y) override;
   bool ShowFileOpen(WindowId owner, const FileOpenRequest& request, std::string& path) override;
   bool ShellNotifyIcon(unsigned action, const TrayIconData& data) override;
-  NotificationArea NotificationAreaKind() override { return notificationArea_; }
-  Point CursorPos() override { return cursor_; }
+  NotificationArea NotificationAreaKind() override { return user_.TrayArea(); }
+  Point CursorPos() override { return user_.PointerPos(); }
   void DismissPopupMenus() override;
   void CancelTransientLoops() override;
 
   // Rows a list view shows whole, and whether one more shows in part (from its template height).
   static int FullRows(const ControlState& list);
   static bool HasPartialRow(const ControlState& list);
+  static constexpr int kScrollBarPixels = 17;
 
- private:
-  enum class FrameKind { Dialog, MessageBox, Menu, FileDialog };
-  struct Frame {
-    FrameKind kind = FrameKind::Dialog;
-    WindowId window = kNoWindowId;
-    bool done = false;
-    int answer = 0;          // message box
-    unsigned chosen = 0;     // menu
-    std::size_t record = 0;  // index into menus_ / fileDialogs_ / boxes_
-  };
+ protected:
   struct Timer {
     WindowId window = kNoWindowId;
     std::uintptr_t id = 0;
     std::int64_t period = 0;
     std::int64_t due = 0;
   };
+
+  // What a user sees and touches: windows (oldest first), the running loops (innermost last),
+  // timers (in the order they were set) and the icons in the notification area.
+  const std::map<WindowId, std::unique_ptr<WindowState>>& WindowStates() const { return windows_; }
+  WindowState* Window(WindowId window);
+  const std::vector<std::unique_ptr<Loop>>& Loops() const { return loops_; }
+  const std::vector<Timer>& Timers() const { return timers_; }
+  const std::vector<TrayIconState>& Icons() const { return trayIcons_; }
+  // Fires every timer due by until, earliest first, each followed by what it posted.
+  void FireDueTimers(std::int64_t until);
+  // Ends the loop as if nobody were there: dialogs with -1, boxes with their safe answer.
+  void Abandon(Loop& loop);
+
+ private:
   struct Posted {
     WindowId window = kNoWindowId;
     unsigned message = 0;
@@ -281,72 +242,35 @@ class HeadlessBackend final : public IBackend {
     LParam lParam = 0;
   };
 
-  WindowState* Window(WindowId window);
+  void OpenWakePipe();
   ControlState* Control(WindowId window, int id);
   ControlState* List(WindowId window, int id);
-  Frame* Innermost() { return frames_.empty() ? nullptr : frames_.back().get(); }
-  void Error(const std::string& text) { errors_.push_back(text); }
+  std::int64_t NowMs() const { return user_.NowMs(); }
+  Loop& PushLoop(LoopKind kind, WindowId window);
 
-  // Runs one nested loop until its frame is done.
-  void RunFrame(Frame& frame);
+  // Runs one nested loop until it is done.
+  void RunLoop(Loop& loop);
   bool DeliverOnePosted();
   void DrainAsync();
   // Waits up to timeoutMs for the wake-up pipe or a watched descriptor, then serves the watched ones.
   void PollDescriptors(int timeoutMs);
-  void FireDueTimers(std::int64_t until);
   void WaitRealTime();
-  void Abandon(Frame& frame);
-  // The dialog that a user action addresses: the innermost loop's, if it is a dialog.
-  CDialog* UserTarget(const char* action);
   // Changes the state bits of one row and tells the dialog.
   void ChangeRowState(WindowId window, ControlState& list, int row, unsigned state, unsigned mask);
   void Notify(WindowId window, ListViewNotify& nm);
 
-  bool realTime_ = false;
-  std::int64_t virtualNow_ = 0;
-  std::int64_t realStart_ = 0;
+  std::unique_ptr<NoDisplayUser> nobody_;
+  IUser& user_;
   WindowId nextWindow_ = 0x1000;
   std::map<WindowId, std::unique_ptr<WindowState>> windows_;
-  std::vector<std::unique_ptr<Frame>> frames_;
+  std::vector<std::unique_ptr<Loop>> loops_;
   std::vector<Timer> timers_;
   std::deque<Posted> posted_;
-  std::deque<Action> script_;
-  std::vector<MessageBoxRecord> boxes_;
-  std::vector<MenuRecord> menus_;
-  std::vector<FileDialogRecord> fileDialogs_;
   std::vector<TrayIconState> trayIcons_;
-  std::vector<TrayCall> trayCalls_;
-  std::vector<WindowId> foreground_;
-  NotificationArea notificationArea_ = NotificationArea::kMouse;
-  std::vector<std::string> errors_;
-  std::function<int(const MessageBoxRecord&)> boxHandler_;
-  std::function<std::optional<std::string>(const FileOpenRequest&)> fileHandler_;
-  std::function<void(CDialog&)> modalStartHandler_;
   std::vector<std::function<void()>> asyncActions_;
   std::vector<std::pair<int, std::function<void()>>> readWatches_;
-  Point cursor_{100, 100};
-  Size screen_{1920, 1080};
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
-};
-
-// A shell that opens nothing and remembers what it was asked to open; file icons come from a
-// table the test fills (a null icon otherwise).
-class RecordingShell final : public IShell {
- public:
-  bool OpenAddress(const std::string& address) override {
-    opened_.push_back(address);
-    return succeed_;
-  }
-  Icon FileIcon(const std::string& path) override;
-  void SetFileIcon(const std::string& path, Icon icon) { icons_[path] = std::move(icon); }
-  void SetSucceed(bool succeed) { succeed_ = succeed; }
-  const std::vector<std::string>& Opened() const { return opened_; }
-
- private:
-  std::vector<std::string> opened_;
-  std::map<std::string, Icon> icons_;
-  bool succeed_ = true;
 };
 
 }  // namespace framework::headless

@@ -7,7 +7,7 @@
 #include "app_fixture.h"
 #include "res/resource.h"
 
-using framework::headless::HeadlessBackend;
+using framework::headless::ScriptedBackend;
 
 namespace {
 constexpr char kWatchedIni[] = "[MAV_RIN]\n001_process_path=/Opt/Tool/TOOL\n001_affinity_mask=1\n";

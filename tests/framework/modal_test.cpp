@@ -73,7 +73,7 @@ class MainDlg : public CDialog {
   }
   void OnTimer(std::uintptr_t id) {
     g_log.push_back("tick" + std::to_string(id) + "@" +
-                    std::to_string(static_cast<headless::HeadlessBackend&>(Backend()).LoopDepth()));
+                    std::to_string(static_cast<headless::ScriptedBackend&>(Backend()).LoopDepth()));
   }
   LResult OnTray(WParam w, LParam l) {
     trayEvents.emplace_back(w, l);

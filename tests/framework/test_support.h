@@ -2,7 +2,7 @@
 // Shared by the framework tests: a headless backend installed for the length of one test.
 #include <gtest/gtest.h>
 
-#include "framework/headless/headless_backend.h"
+#include "tests/support/scripted_backend.h"
 
 class HeadlessTest : public ::testing::Test {
  protected:
@@ -14,6 +14,6 @@ class HeadlessTest : public ::testing::Test {
     framework::SetBackend(nullptr);
     framework::SetShell(nullptr);
   }
-  framework::headless::HeadlessBackend ui;
+  framework::headless::ScriptedBackend ui;
   framework::headless::RecordingShell shell;
 };

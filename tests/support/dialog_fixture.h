@@ -8,11 +8,11 @@
 #include <string>
 
 #include "framework/dialog.h"
-#include "framework/headless/headless_backend.h"
 #include "platform/fake/fake_system.h"
 #include "res/resource.h"
 #include "settings/watch_list_editing.h"
 #include "tests/support/captured_stream.h"
+#include "tests/support/scripted_backend.h"
 #include "ui/dialog_context.h"
 
 class SmallDialogContext final : public DialogContext {
@@ -52,7 +52,7 @@ class SmallDialogContext final : public DialogContext {
 
 class DialogFixture : public ::testing::Test {
  protected:
-  using Backend = framework::headless::HeadlessBackend;
+  using Backend = framework::headless::ScriptedBackend;
 
   void SetUp() override {
     framework::SetBackend(&ui);

@@ -16,7 +16,6 @@
 #include "app/assign_app.h"
 #include "app/dummy_dlg.h"
 #include "framework/dialog.h"
-#include "framework/headless/headless_backend.h"
 #include "platform/fake/fake_file_monitor.h"
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
