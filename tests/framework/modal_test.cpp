@@ -234,4 +234,51 @@ TEST_F(ModalTest, RealTimeLoopEndsThroughItsExitCommandOnASignal) {
   EXPECT_TRUE(ui.Errors().empty());
 }
 
+// Nobody at the machine, as the program runs without a display: the dialog's loop waits on real
+// time, and a box, popup or file dialog gives up at once instead of waiting for an answer.
+class UnattendedDlg : public CDialog {
+ public:
+  UnattendedDlg() : CDialog(IDD_DUMMY) {}
+  static const MessageMap* GetThisMessageMap() {
+    static constexpr MessageEntry kEntries[] = {MapTimer<&UnattendedDlg::OnTimer>()};
+    static constexpr MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
+    return &kMap;
+  }
+  const MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+  int answer = 0;
+  unsigned chosen = 99;
+  bool opened = true;
+  std::string path = "unchanged";
+
+ protected:
+  bool OnInitDialog() override {
+    CDialog::OnInitDialog();
+    HideWindow();
+    SetTimer(7, 20);
+    return true;
+  }
+  void OnTimer(std::uintptr_t) {
+    KillTimer(7);
+    answer = ShowMessageBox("続けますか", nullptr, MB_YESNO);
+    Menu popup;
+    popup.AppendString(ID_TRAY_EXIT, "終了");
+    chosen = Backend().TrackPopup(GetSafeHwnd(), popup, 0, 0, 0);
+    opened = Backend().ShowFileOpen(GetSafeHwnd(), FileOpenRequest{}, path);
+    EndDialog(5);
+  }
+};
+
+TEST(UnattendedTest, LoopsWaitOnRealTimeAndQuestionsGetTheirSafeAnswer) {
+  headless::HeadlessBackend nobody;
+  SetBackend(&nobody);
+  UnattendedDlg dlg;
+  const int result = dlg.DoModal();
+  SetBackend(nullptr);
+  EXPECT_EQ(result, 5);
+  EXPECT_EQ(dlg.answer, IDNO);
+  EXPECT_EQ(dlg.chosen, 0u);
+  EXPECT_FALSE(dlg.opened);
+  EXPECT_EQ(dlg.path, "unchanged");
+}
+
 }  // namespace
