@@ -24,6 +24,7 @@
 #include "platform/linux/linux_system.h"
 #include "platform/linux/proc_table.h"
 #include "platform/linux/restart_self.h"
+#include "res/resources.h"
 #include "res/texts.h"
 #include "settings/settings_file.h"
 
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
   // The diagnostic lines are for whoever follows them live; a full buffer would hold them back.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   ChooseLanguage();
+  framework::SetResources(&res::ProgramResources());
 
   std::vector<std::string> leftAlone;
   for (int i = 1; i < argc; ++i) {

@@ -25,6 +25,7 @@
 #include "platform/fake/fake_instance_guard.h"
 #include "platform/fake/fake_system.h"
 #include "platform/linux/ini_file.h"
+#include "res/resources.h"
 #include "ui/assign_list_dlg.h"
 
 namespace {
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   }
   QApplication qt(argc, argv);
   framework::qt::QtBackend backend;
+  framework::SetResources(&res::ProgramResources());
   framework::SetBackend(&backend);
 
   std::printf("%-11s | %-16s | %s\n", "processors", "open ms (median)", "boxes");

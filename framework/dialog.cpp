@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "framework/backend.h"
+#include "framework/resource_provider.h"
 #include "framework/resource_types.h"
-#include "res/resources.h"
 
 namespace framework {
 namespace {
@@ -37,7 +37,7 @@ CDialog::~CDialog() {
   std::erase(g_dispatching, this);
 }
 
-const DialogTemplate* CDialog::Template() const { return res::FindDialogTemplate(templateId_); }
+const DialogTemplate* CDialog::Template() const { return Resources().FindDialogTemplate(templateId_); }
 
 const MessageMap* CDialog::GetThisMessageMap() {
   static constexpr MessageEntry kEntries[] = {
@@ -275,7 +275,7 @@ void SetApplicationName(const std::string& name) { AppNameStorage() = name; }
 const std::string& ApplicationName() { return AppNameStorage(); }
 
 std::string LoadStringResource(int id) {
-  const char* text = res::FindString(id);
+  const char* text = Resources().FindString(id);
   return text != nullptr ? std::string(text) : std::string();
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "res/resources.h"
+#include "framework/resource_provider.h"
 
 namespace framework {
 
@@ -98,7 +98,7 @@ IconImage Scale(const IconImage& from, int size) {
 }  // namespace
 
 Icon LoadIconResource(int id, int size) {
-  const std::span<const int> sizes = res::IconSizes(id);
+  const std::span<const int> sizes = Resources().IconSizes(id);
   if (sizes.empty() || size <= 0 || size > 256) return Icon{};
   int best = sizes.front();
   for (int candidate : sizes) {
@@ -108,7 +108,7 @@ Icon LoadIconResource(int id, int size) {
     }
   }
   IconImage image;
-  if (!res::RenderIcon(id, best, image)) return Icon{};
+  if (!Resources().RenderIcon(id, best, image)) return Icon{};
   if (best != size) image = Scale(image, size);
   return Icon::FromImage(std::move(image));
 }

@@ -1,8 +1,8 @@
 #include "framework/menu.h"
 
 #include "framework/defs.h"
+#include "framework/resource_provider.h"
 #include "framework/resource_types.h"
-#include "res/resources.h"
 
 namespace framework {
 
@@ -55,7 +55,7 @@ Menu& Menu::operator=(const Menu& other) {
 
 bool Menu::LoadFromResource(int resourceId) {
   items_.clear();
-  const MenuTemplate* tpl = res::FindMenuTemplate(resourceId);
+  const MenuTemplate* tpl = Resources().FindMenuTemplate(resourceId);
   if (tpl == nullptr) return false;
   Fill(*this, tpl->items, 0);
   return true;

@@ -218,4 +218,35 @@ std::span<const int> IconSizes(int id) {
   return {};
 }
 
+namespace {
+
+class ProgramResourceProvider final : public framework::IResourceProvider {
+ public:
+  const framework::DialogTemplate* FindDialogTemplate(int id) const override { return res::FindDialogTemplate(id); }
+  const framework::MenuTemplate* FindMenuTemplate(int id) const override { return res::FindMenuTemplate(id); }
+  const char* FindString(int id) const override { return res::FindString(id); }
+  std::span<const int> IconSizes(int id) const override { return res::IconSizes(id); }
+  bool RenderIcon(int id, int size, framework::IconImage& out) const override { return res::RenderIcon(id, size, out); }
+  const char* Text(framework::BackendText text) const override {
+    switch (text) {
+      case framework::BackendText::kErrorCaption: return res::Text(TextId::kErrorCaption);
+      case framework::BackendText::kButtonOk: return res::Text(TextId::kButtonOk);
+      case framework::BackendText::kButtonCancel: return res::Text(TextId::kButtonCancel);
+      case framework::BackendText::kButtonYes: return res::Text(TextId::kButtonYes);
+      case framework::BackendText::kButtonNo: return res::Text(TextId::kButtonNo);
+      case framework::BackendText::kSystemMenuMinimize: return res::Text(TextId::kSystemMenuMinimize);
+      case framework::BackendText::kSystemMenuClose: return res::Text(TextId::kSystemMenuClose);
+    }
+    return "";
+  }
+  const char* LanguageCode() const override { return CurrentLanguage() == Language::kJapanese ? "ja" : "en"; }
+};
+
+}  // namespace
+
+const framework::IResourceProvider& ProgramResources() {
+  static const ProgramResourceProvider provider;
+  return provider;
+}
+
 }  // namespace res

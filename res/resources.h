@@ -4,6 +4,7 @@
 // are those of the current language (res/texts.h).
 #include <span>
 
+#include "framework/resource_provider.h"
 #include "framework/resource_types.h"
 #include "res/resource.h"
 #include "res/texts.h"
@@ -22,5 +23,8 @@ std::span<const framework::DialogTemplate* const> DialogTemplates();
 std::span<const int> IconSizes(int id);
 // Draws icon id at size (one of IconSizes). False, leaving out empty, otherwise.
 bool RenderIcon(int id, int size, framework::IconImage& out);
+
+// All of the above for the framework, which the program installs with framework::SetResources.
+const framework::IResourceProvider& ProgramResources();
 
 }  // namespace res

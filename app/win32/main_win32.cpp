@@ -21,6 +21,7 @@
 #include "platform/win32/win32_instance_guard.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_system.h"
+#include "res/resources.h"
 #include "res/texts.h"
 #include "settings/settings_file.h"
 
@@ -50,6 +51,7 @@ res::Language ChooseLanguage() {
 
 int main() {
   res::SetLanguage(ChooseLanguage());
+  framework::SetResources(&res::ProgramResources());
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  framework::SetResources(&res::ProgramResources());
   framework::qt::QtBackend backend;
   framework::SetBackend(&backend);
   int failures = 0;

@@ -1,8 +1,13 @@
 // Message-table dispatch, the modal run and the default OK / Cancel / close handling.
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/icon.h"
+#include "framework/menu.h"
+#include "framework/resource_provider.h"
 #include "res/resource.h"
 #include "test_support.h"
 
@@ -261,6 +266,54 @@ TEST_F(DialogTest, NothingRunsWithoutBackendOrTemplate) {
   EXPECT_FALSE(dlg.SetTimer(0, 1000));
   EXPECT_FALSE(dlg.PostToSelf(WM_NULL));
   EXPECT_EQ(Backend().ShowMessageBox(0, "?", nullptr, MB_YESNO), IDCANCEL);  // refuses, never agrees
+}
+
+// The framework holds no resources of its own: it finds what the installed provider has, whatever
+// program that is, and nothing while none is installed.
+class OtherProgram final : public IResourceProvider {
+ public:
+  const DialogTemplate* FindDialogTemplate(int id) const override { return id == 7 ? &dialog_ : nullptr; }
+  const MenuTemplate* FindMenuTemplate(int id) const override { return id == 8 ? &menu_ : nullptr; }
+  const char* FindString(int id) const override { return id == 9 ? "nine" : nullptr; }
+  std::span<const int> IconSizes(int id) const override {
+    return id == 10 ? std::span<const int>(kSizes) : std::span<const int>();
+  }
+  bool RenderIcon(int id, int size, IconImage& out) const override {
+    if (id != 10 || size != 4) return false;
+    out = IconImage{4, 4, std::vector<std::uint8_t>(64, 0xFF)};
+    return true;
+  }
+  const char* Text(BackendText) const override { return "other"; }
+  const char* LanguageCode() const override { return "en"; }
+
+ private:
+  static constexpr int kSizes[] = {4};
+  static constexpr MenuItemTemplate kItems[] = {{.text = "&Only", .id = 5, .children = {}}};
+  DialogTemplate dialog_{.id = 7, .caption = "Other", .cx = 10, .cy = 10, .controls = {}};
+  MenuTemplate menu_{8, kItems};
+};
+
+TEST(ResourceProviderTest, TheFrameworkFindsWhatTheInstalledProviderHasAndNothingWithoutOne) {
+  const OtherProgram other;
+  SetResources(&other);
+  CDialog dialog(7);
+  ASSERT_NE(dialog.Template(), nullptr);
+  EXPECT_STREQ("Other", dialog.Template()->caption);
+  EXPECT_EQ(nullptr, CDialog(IDD_ABOUTBOX).Template());
+  Menu menu;
+  ASSERT_TRUE(menu.LoadFromResource(8));
+  ASSERT_EQ(1, menu.ItemCount());
+  EXPECT_EQ("&Only", menu.ItemAt(0)->text);
+  EXPECT_FALSE(Menu().LoadFromResource(IDR_TRAY_MENU));
+  EXPECT_EQ("nine", LoadStringResource(9));
+  EXPECT_EQ(8, LoadIconResource(10, 8).Width());
+  EXPECT_STREQ("other", Resources().Text(BackendText::kErrorCaption));
+
+  SetResources(nullptr);
+  EXPECT_EQ(nullptr, dialog.Template());
+  EXPECT_FALSE(Menu().LoadFromResource(8));
+  EXPECT_EQ("", LoadStringResource(9));
+  EXPECT_TRUE(LoadIconResource(10, 8).IsNull());
 }
 
 }  // namespace

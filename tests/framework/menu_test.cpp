@@ -10,6 +10,8 @@ using namespace framework;
 
 namespace {
 
+using MenuTest = HeadlessTest;
+
 std::vector<std::string> Texts(const Menu& menu) {
   std::vector<std::string> texts;
   for (int i = 0; i < menu.ItemCount(); ++i) {
@@ -19,7 +21,7 @@ std::vector<std::string> Texts(const Menu& menu) {
   return texts;
 }
 
-TEST(MenuTest, ResourceLoadsWithItsThreePopupsAndPlaceholders) {
+TEST_F(MenuTest, ResourceLoadsWithItsThreePopupsAndPlaceholders) {
   Menu bar;
   ASSERT_TRUE(bar.LoadFromResource(IDR_TRAY_MENU));
   EXPECT_EQ(Texts(bar), (std::vector<std::string>{"&TrayMenu", "WindowListPopupMenu", "ProcessListPopupMenu"}));
@@ -45,7 +47,7 @@ TEST(MenuTest, ResourceLoadsWithItsThreePopupsAndPlaceholders) {
   EXPECT_EQ(none.ItemCount(), 0);
 }
 
-TEST(MenuTest, ChangesByPositionAndByCommand) {
+TEST_F(MenuTest, ChangesByPositionAndByCommand) {
   Menu bar;
   ASSERT_TRUE(bar.LoadFromResource(IDR_TRAY_MENU));
   Menu* tray = bar.SubMenu(0);

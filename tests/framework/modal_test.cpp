@@ -270,10 +270,12 @@ class UnattendedDlg : public CDialog {
 
 TEST(UnattendedTest, LoopsWaitOnRealTimeAndQuestionsGetTheirSafeAnswer) {
   headless::HeadlessBackend nobody;
+  SetResources(&res::ProgramResources());
   SetBackend(&nobody);
   UnattendedDlg dlg;
   const int result = dlg.DoModal();
   SetBackend(nullptr);
+  SetResources(nullptr);
   EXPECT_EQ(result, 5);
   EXPECT_EQ(dlg.answer, IDNO);
   EXPECT_EQ(dlg.chosen, 0u);

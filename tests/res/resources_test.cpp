@@ -15,6 +15,14 @@ using namespace framework;
 
 namespace {
 
+// The framework's loaders find this program's resources once the program installs them.
+class ResourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetResources(&res::ProgramResources()); }
+  void TearDown() override { SetResources(nullptr); }
+};
+using TextsTest = ResourcesTest;
+
 const ControlTemplate* FindControl(int tplId, int id) {
   const DialogTemplate* tpl = res::FindDialogTemplate(tplId);
   if (tpl == nullptr) return nullptr;
@@ -24,7 +32,7 @@ const ControlTemplate* FindControl(int tplId, int id) {
   return nullptr;
 }
 
-TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
+TEST_F(ResourcesTest, EveryTemplateAndControlIdIsThere) {
   for (int id : {IDD_ABOUTBOX, IDD_ASSIGN_LIST, IDD_DUMMY, IDD_CHANGE_CPU_ASSIGN, IDD_MANAGE_ASSIGN, IDD_STATUS}) {
     ASSERT_NE(res::FindDialogTemplate(id), nullptr) << id;
   }
@@ -52,7 +60,7 @@ TEST(ResourcesTest, EveryTemplateAndControlIdIsThere) {
   }
 }
 
-TEST(ResourcesTest, KeyTextsAndStylesAreExact) {
+TEST_F(ResourcesTest, KeyTextsAndStylesAreExact) {
   EXPECT_STREQ(res::FindString(IDS_ABOUTBOX), "バージョン情報 MavrinTest(&A)...");
   EXPECT_STREQ(res::FindDialogTemplate(IDD_ABOUTBOX)->caption, "Mavrin のバージョン情報");
   EXPECT_STREQ(res::FindDialogTemplate(IDD_MANAGE_ASSIGN)->caption, "Mavrin / Observation Settings");
@@ -97,7 +105,7 @@ TEST(ResourcesTest, KeyTextsAndStylesAreExact) {
   }
 }
 
-TEST(ResourcesTest, ControlsLieInsideTheirDialogAndDoNotOverlap) {
+TEST_F(ResourcesTest, ControlsLieInsideTheirDialogAndDoNotOverlap) {
   for (const DialogTemplate* tpl : res::DialogTemplates()) {
     const auto& cs = tpl->controls;
     for (std::size_t i = 0; i < cs.size(); ++i) {
@@ -147,7 +155,7 @@ char Mnemonic(const std::string& text) {
   return 0;
 }
 
-TEST(TextsTest, EveryRowHasBothLanguagesWithTheSamePlaceholdersAndEnglishIsAscii) {
+TEST_F(TextsTest, EveryRowHasBothLanguagesWithTheSamePlaceholdersAndEnglishIsAscii) {
   for (std::size_t i = 0; i < res::kTextCount; ++i) {
     const auto id = static_cast<TextId>(i);
     const char* ja = res::TextIn(Language::kJapanese, id);
@@ -166,13 +174,13 @@ TEST(TextsTest, EveryRowHasBothLanguagesWithTheSamePlaceholdersAndEnglishIsAscii
   EXPECT_STREQ(res::Text(TextId::kTrayExit), "終了(&X)");
 }
 
-TEST(TextsTest, FillPutsArgumentsInOrderAndNeverReadsThemAsFormats) {
+TEST_F(TextsTest, FillPutsArgumentsInOrderAndNeverReadsThemAsFormats) {
   EXPECT_EQ(res::Fill("%s and %d", {"/tmp/%s%d%%", "2"}), "/tmp/%s%d%% and 2");
   EXPECT_EQ(res::Fill("100%% of %s, %x", {}), "100% of , %x");  // a missing argument leaves nothing
   EXPECT_EQ(res::Fill(TextId::kTrayLeftOut, {"7"}), "… 他 7 件");
 }
 
-TEST(TextsTest, TheLanguageComesFromMavrinLangThenTheLocaleOfMessages) {
+TEST_F(TextsTest, TheLanguageComesFromMavrinLangThenTheLocaleOfMessages) {
   constexpr Language ja = Language::kJapanese;
   constexpr Language en = Language::kEnglish;
   const auto fromEnv = [](const char* mavrin, const char* language, const char* all, const char* messages,
@@ -218,7 +226,7 @@ void ExpectMenuMnemonics(const Menu& menu, const std::string& where) {
   ExpectUniqueMnemonics(texts, where);
 }
 
-TEST(TextsTest, MnemonicsAreUniqueWithinEachDialogAndMenuInBothLanguages) {
+TEST_F(TextsTest, MnemonicsAreUniqueWithinEachDialogAndMenuInBothLanguages) {
   for (Language language : {Language::kJapanese, Language::kEnglish}) {
     ScopedLanguage scoped(language);
     for (const DialogTemplate* tpl : res::DialogTemplates()) {
@@ -232,7 +240,7 @@ TEST(TextsTest, MnemonicsAreUniqueWithinEachDialogAndMenuInBothLanguages) {
   }
 }
 
-TEST(ResourcesTest, AppIconIsDrawnAtEachSizeAsAnOpaqueChip) {
+TEST_F(ResourcesTest, AppIconIsDrawnAtEachSizeAsAnOpaqueChip) {
   ASSERT_EQ(res::IconSizes(IDR_MAINFRAME).size(), 3u);
   IconImage none;
   EXPECT_FALSE(res::RenderIcon(IDR_MAINFRAME, 24, none));

@@ -10,6 +10,7 @@
 #include "framework/dialog.h"
 #include "platform/fake/fake_system.h"
 #include "res/resource.h"
+#include "res/resources.h"
 #include "settings/watch_list_editing.h"
 #include "tests/support/captured_stream.h"
 #include "tests/support/scripted_backend.h"
@@ -55,12 +56,14 @@ class DialogFixture : public ::testing::Test {
   using Backend = framework::headless::ScriptedBackend;
 
   void SetUp() override {
+    framework::SetResources(&res::ProgramResources());
     framework::SetBackend(&ui);
     framework::SetApplicationName("mavrin");
   }
   void TearDown() override {
     framework::SetBackend(nullptr);
     framework::EndQuit();
+    framework::SetResources(nullptr);
   }
 
   // Runs check from inside whichever loop is innermost at that point of the script.

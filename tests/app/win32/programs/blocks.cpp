@@ -15,6 +15,7 @@
 
 #include "framework/dialog.h"
 #include "framework/win32/win32_backend.h"
+#include "res/resources.h"
 #include "tests/support/box_columns.h"
 
 namespace {
@@ -87,6 +88,7 @@ int main() {
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
   InitCommonControlsEx(&controls);
+  framework::SetResources(&res::ProgramResources());
   framework::win32::Win32Backend backend;
   framework::SetBackend(&backend);
 
