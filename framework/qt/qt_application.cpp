@@ -9,6 +9,9 @@
 #include <QTranslator>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+
+#include "framework/resource_provider.h"
 
 // Last: Xlib defines macros (Status, Bool, None) that clash with Qt's names.
 #include <X11/Xlib.h>
@@ -57,7 +60,7 @@ std::unique_ptr<QTranslator>& InstalledTranslator() {
 void ApplyLanguage() {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return;
-  const bool japanese = res::CurrentLanguage() == res::Language::kJapanese;
+  const bool japanese = std::string_view(framework::Resources().LanguageCode()) == "ja";
   std::unique_ptr<QTranslator>& installed = InstalledTranslator();
   if (installed) {
     QCoreApplication::removeTranslator(installed.get());
@@ -76,11 +79,6 @@ void ApplyLanguage() {
   // that language (en_GB stays en_GB).
   const QLocale::Language wanted = japanese ? QLocale::Japanese : QLocale::English;
   QLocale::setDefault(QLocale::system().language() == wanted ? QLocale::system() : QLocale(wanted));
-}
-
-void UseLanguage(res::Language language) {
-  res::SetLanguage(language);
-  ApplyLanguage();
 }
 
 bool DisplayAvailable() {

@@ -3,8 +3,6 @@
 // the display is tried first and the program falls back to running without windows.
 #include <memory>
 
-#include "res/texts.h"
-
 class QApplication;
 
 namespace framework::qt {
@@ -18,11 +16,10 @@ bool DisplayAvailable();
 std::unique_ptr<QApplication> TryCreateQtApplication(int& argc, char** argv);
 
 // Qt's own texts (the file dialog, standard buttons, the context menus of text fields) and its
-// formats of numbers and dates in res::CurrentLanguage(): installs Qt's translations for it, as
-// Debian ships them, and removes those of a language used before. Needs the application object.
-// QtBackend does this when it is made.
+// formats of numbers and dates in the language of the installed resources: installs Qt's
+// translations for it, as Debian ships them, and removes those of a language used before. Needs the
+// application object. QtBackend does this when it is made; a program that switches languages while
+// it runs calls it again.
 void ApplyLanguage();
-// res::SetLanguage and ApplyLanguage together, for switching while the program runs (tests).
-void UseLanguage(res::Language language);
 
 }  // namespace framework::qt

@@ -23,7 +23,7 @@
 #include "framework/qt/qt_application.h"
 #include "framework/qt/qt_backend_private.h"
 #include "framework/qt/qt_widgets.h"
-#include "res/texts.h"
+#include "framework/resource_provider.h"
 
 namespace framework::qt {
 
@@ -398,15 +398,16 @@ int QtBackend::ShowMessageBox(OwnerWindow owner, const std::string& text, const 
   box.setIcon(QMessageBox::NoIcon);
   box.setTextFormat(Qt::PlainText);
   box.setText(FromUtf8(text));
-  box.setWindowTitle(QString::fromUtf8(caption != nullptr ? caption : res::Text(res::TextId::kErrorCaption)));
+  box.setWindowTitle(QString::fromUtf8(
+      caption != nullptr ? caption : framework::Resources().Text(framework::BackendText::kErrorCaption)));
   if (DialogWindow* w = CurrentOwner(owner)) box.setFont(w->font());
 
   // The buttons with the texts the system's boxes have in the program's language; the answer is the
   // button's id.
-  using res::TextId;
+  using TextId = framework::BackendText;
   std::vector<std::pair<QPushButton*, int>> buttons;
   auto add = [&](TextId label, QMessageBox::ButtonRole role, int answer) {
-    buttons.emplace_back(box.addButton(QString::fromUtf8(res::Text(label)), role), answer);
+    buttons.emplace_back(box.addButton(QString::fromUtf8(framework::Resources().Text(label)), role), answer);
   };
   int escapeAnswer = IDCANCEL;
   switch (type & 0xFu) {

@@ -19,7 +19,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "res/resources.h"
+#include "framework/resource_provider.h"
 
 namespace framework::qt {
 
@@ -387,9 +387,11 @@ void DialogWindow::ShowSystemMenu(const QPoint& globalPos) {
   if (dialog_ == nullptr || (tpl_->style & WS_SYSMENU) == 0) return;
   QMenu menu(this);
   if ((tpl_->style & WS_MINIMIZEBOX) != 0) {
-    menu.addAction(QString::fromUtf8(res::Text(res::TextId::kSystemMenuMinimize)))->setData(SC_MINIMIZE);
+    menu.addAction(QString::fromUtf8(framework::Resources().Text(framework::BackendText::kSystemMenuMinimize)))
+        ->setData(SC_MINIMIZE);
   }
-  QAction* close = menu.addAction(QString::fromUtf8(res::Text(res::TextId::kSystemMenuClose)));
+  QAction* close =
+      menu.addAction(QString::fromUtf8(framework::Resources().Text(framework::BackendText::kSystemMenuClose)));
   close->setData(SC_CLOSE);
   QFont bold = close->font();
   bold.setBold(true);

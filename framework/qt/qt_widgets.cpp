@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "res/resources.h"
+#include "framework/resource_provider.h"
 
 namespace framework::qt {
 
@@ -114,9 +114,9 @@ QIcon ToQIcon(const Icon& icon) {
 
 QIcon ResourceIcon(int id) {
   QIcon icon;
-  for (int size : res::IconSizes(id)) {
+  for (int size : framework::Resources().IconSizes(id)) {
     IconImage image;
-    if (res::RenderIcon(id, size, image)) icon.addPixmap(QPixmap::fromImage(ToQImage(image)));
+    if (framework::Resources().RenderIcon(id, size, image)) icon.addPixmap(QPixmap::fromImage(ToQImage(image)));
   }
   return icon;
 }

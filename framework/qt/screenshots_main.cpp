@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const auto& [language, name] :
        {std::pair{res::Language::kJapanese, "ja"}, std::pair{res::Language::kEnglish, "en"}}) {
-    framework::qt::UseLanguage(language);
+    res::SetLanguage(language);
+    framework::qt::ApplyLanguage();
     const QString shots = QDir(folder).filePath(QString::fromLatin1(name));
     if (!QDir().mkpath(shots)) {
       std::fprintf(stderr, "cannot create %s\n", qPrintable(shots));

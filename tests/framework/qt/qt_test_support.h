@@ -14,6 +14,7 @@
 #include "framework/qt/qt_application.h"
 #include "framework/qt/qt_backend.h"
 #include "res/resource.h"
+#include "res/texts.h"
 
 namespace mavrin_test {
 
@@ -110,12 +111,16 @@ inline const framework::MessageMap* RecordingDialog::GetThisMessageMap() {
 // The program's texts and Qt's own in another language for one test, and back when it ends.
 class QtLanguage {
  public:
-  explicit QtLanguage(res::Language language) : saved_(res::CurrentLanguage()) { framework::qt::UseLanguage(language); }
-  ~QtLanguage() { framework::qt::UseLanguage(saved_); }
+  explicit QtLanguage(res::Language language) : saved_(res::CurrentLanguage()) { Use(language); }
+  ~QtLanguage() { Use(saved_); }
   QtLanguage(const QtLanguage&) = delete;
   QtLanguage& operator=(const QtLanguage&) = delete;
 
  private:
+  static void Use(res::Language language) {
+    res::SetLanguage(language);
+    framework::qt::ApplyLanguage();
+  }
   res::Language saved_;
 };
 
