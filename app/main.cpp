@@ -77,6 +77,12 @@ void ContinueWithoutDisplay() {
   g_runningOnDisplay = false;
   CAssignApp& app = TheApp();
   app.SaveWatchList();
+  if (StopRequested()) {
+    // Asked to end as the display went (a log-out does both at once): starting again would leave a
+    // program running that was told to stop, with the request gone with the old process.
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
   std::fputs(res::Text(res::TextId::kDisplayLost), stderr);
   std::vector<std::string> args{g_executableArgv0 != nullptr ? g_executableArgv0 : "mavrin"};
   for (const std::string& path : app.GetQuickChangedPaths()) args.push_back(kLeftAloneOption + path);

@@ -461,6 +461,18 @@ TEST_F(DesktopTest, ABareServerWorksEveryTimeAndLosingItKeepsTheProgramObserving
       << Output(8);
   kill(program.pid(), SIGTERM);
   EXPECT_EQ(0, program.WaitExit(std::chrono::seconds(10)));
+
+  // A log-out ends the display and asks the program to stop at the same moment: it must stop, not
+  // go on without the display. Held while both happen, so that it meets them together.
+  StartServer();
+  screen.reset();
+  ChildProcess& told = StartProgram();
+  ASSERT_TRUE(WaitFor([&] { return Output(9).find("observing...") != std::string::npos; })) << Output(9);
+  kill(told.pid(), SIGSTOP);
+  kill(told.pid(), SIGTERM);
+  server->Stop();
+  kill(told.pid(), SIGCONT);
+  EXPECT_EQ(0, told.WaitExit(std::chrono::seconds(10))) << Output(9);
 }
 
 // ---- a StatusNotifierItem host: the test is the watcher on a private session bus ----
