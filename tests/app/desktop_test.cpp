@@ -148,6 +148,17 @@ class Screen {
     }
     return found;
   }
+  // Every window of process pid as the server sees it, for a failure to tell why none was found.
+  std::string Describe(long pid) {
+    std::ostringstream out;
+    for (Window w : Windows()) {
+      XWindowAttributes a{};
+      if (XGetWindowAttributes(d_, w, &a) == 0 || Cardinal(w, "_NET_WM_PID") != pid) continue;
+      out << "window 0x" << std::hex << w << std::dec << " '" << Title(w) << "' " << a.width << "x" << a.height
+          << " map_state " << a.map_state << " WM_STATE " << WmState(w) << "\n";
+    }
+    return out.str();
+  }
   // The program's icon docked in the notification area: a small viewable window of its own.
   Window TrayIcon(long pid) {
     for (Window w : Windows()) {
@@ -312,7 +323,7 @@ TEST_F(DesktopTest, WithoutATrayTheWindowShowsComesBackWhenStartedAgainAndGoesWh
   StartWindowManager();
   StartProgram();
   const Window window = WaitForWindow(kSettings);
-  ASSERT_NE(window, None) << Output(0);
+  ASSERT_NE(window, None) << Output(0) << screen->Describe(Pid());
   ASSERT_TRUE(WaitFor([&] { return screen->WmState(window) == NormalState; }));  // managed
   screen->Iconify(window);
   ASSERT_TRUE(WaitFor([&] { return screen->WmState(window) == IconicState; }));
