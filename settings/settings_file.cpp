@@ -261,8 +261,8 @@ bool WriteWatchList(const WatchList& list, ProfileFile& file, std::FILE* diag, s
     report.maskQueued =
         file.Write(kSettingsSection, SlotKey(slot, kMaskSuffix).c_str(), MaskText(entry.affinityMask).c_str());
     if (report.maskQueued && (wide || listed.count(slot) != 0)) {
-      const std::string list = wide ? platform::FormatCpuList(entry.affinityMask) : std::string();
-      report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kCpusSuffix).c_str(), list.c_str());
+      const std::string cpuList = wide ? platform::FormatCpuList(entry.affinityMask) : std::string();
+      report.maskQueued = file.Write(kSettingsSection, SlotKey(slot, kCpusSuffix).c_str(), cpuList.c_str());
     }
     report.maskRefused = !report.maskQueued;
   }

@@ -83,10 +83,10 @@ QtBackend::QtBackend(std::unique_ptr<QApplication> app)
   ApplyLanguage();
   // Closing the last visible dialog must not end the program's loops: only the program does that.
   QApplication::setQuitOnLastWindowClosed(false);
-  if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-    QObject::connect(app, &QGuiApplication::commitDataRequest, sessionHook_.get(),
+  if (auto* guiApp = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    QObject::connect(guiApp, &QGuiApplication::commitDataRequest, sessionHook_.get(),
                      [this](QSessionManager&) { EndSession(); });
-    QObject::connect(app, &QCoreApplication::aboutToQuit, sessionHook_.get(), [this] { EndSession(); });
+    QObject::connect(guiApp, &QCoreApplication::aboutToQuit, sessionHook_.get(), [this] { EndSession(); });
   }
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
