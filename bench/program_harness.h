@@ -46,8 +46,14 @@ inline std::string StatusField(pid_t pid, const char* field) {
 inline pid_t Start(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
                    const std::filesystem::path& runtime, const std::filesystem::path& out) {
   const pid_t parent = getpid();
+  // Emptied before the child exists: a counter that reads it as soon as this returns must not find
+  // the ticks of a program that ran before in the same place.
+  const int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const pid_t pid = fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    if (fd >= 0) close(fd);
+    return pid;
+  }
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);
   if (!cwd.empty()) {
@@ -57,7 +63,6 @@ inline pid_t Start(const std::vector<std::string>& argv, const std::filesystem::
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("MAVRIN_INSTANCE_DIR", runtime.c_str(), 1);
   }
-  const int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd >= 0) {
     dup2(fd, 1);
     dup2(fd, 2);
