@@ -80,8 +80,13 @@ Loop& HeadlessBackend::PushLoop(LoopKind kind, WindowId window) {
 }
 
 void HeadlessBackend::RunLoop(Loop& loop) {
+  // A wait has just served the descriptors and the wake-up pipe: looking at them again after the
+  // timers it fired would only repeat that once a second, and what came meanwhile ends the next
+  // wait at once.
+  bool waited = false;
   while (!loop.done) {
-    DrainAsync();
+    if (!waited) DrainAsync();
+    waited = false;
     if (DeliverOnePosted()) continue;
     if (loop.done) break;
     if (user_.Act(loop)) continue;
@@ -91,6 +96,7 @@ void HeadlessBackend::RunLoop(Loop& loop) {
       break;
     }
     WaitRealTime();
+    waited = true;
   }
 }
 
@@ -114,16 +120,21 @@ bool HeadlessBackend::DeliverOnePosted() {
   return true;
 }
 
-void HeadlessBackend::PollDescriptors(int timeoutMs) {
+bool HeadlessBackend::PollDescriptors(int timeoutMs) {
   std::vector<pollfd> fds;
   fds.reserve(readWatches_.size() + 1);
   for (const auto& watch : readWatches_) fds.push_back(pollfd{watch.first, POLLIN, 0});
   if (wakeRead_ >= 0) fds.push_back(pollfd{wakeRead_, POLLIN, 0});
-  if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;
+  const int ready = poll(fds.data(), fds.size(), timeoutMs);
+  // Interrupted by a signal, whose handler may have written to the pipe.
+  if (ready < 0) return true;
+  if (ready == 0) return false;
+  const bool woken = wakeRead_ >= 0 && fds.back().revents != 0;
   // By index: an action may watch another descriptor.
   for (std::size_t i = 0; i < readWatches_.size() && i < fds.size(); ++i) {
     if ((fds[i].revents & POLLIN) != 0) readWatches_[i].second();
   }
+  return woken;
 }
 
 void HeadlessBackend::WatchReadable(int fd, std::function<void()> readable) {
@@ -133,7 +144,11 @@ void HeadlessBackend::WatchReadable(int fd, std::function<void()> readable) {
 void HeadlessBackend::DrainAsync() {
   // Between two messages the watched descriptors are looked at too, so a loop that is never idle
   // (a busy user, a flood of posts) still serves them.
-  if (!readWatches_.empty()) PollDescriptors(0);
+  if (!readWatches_.empty() && !PollDescriptors(0)) return;
+  ReadWakePipe();
+}
+
+void HeadlessBackend::ReadWakePipe() {
   if (wakeRead_ < 0) return;
   unsigned char slots[64];
   for (;;) {
@@ -170,11 +185,11 @@ void HeadlessBackend::WaitRealTime() {
   const std::int64_t now = NowMs();
   for (const Timer& t : timers_) timeout = std::min(timeout, std::max<std::int64_t>(0, t.due - now));
   if (timeout > 0 && (wakeRead_ >= 0 || !readWatches_.empty())) {
-    PollDescriptors(static_cast<int>(timeout));
-  } else if (timeout > 0) {
-    usleep(static_cast<useconds_t>(timeout * 1000));
+    if (PollDescriptors(static_cast<int>(timeout))) ReadWakePipe();
+  } else {
+    if (timeout > 0) usleep(static_cast<useconds_t>(timeout * 1000));
+    DrainAsync();
   }
-  DrainAsync();
   FireDueTimers(NowMs());
 }
 

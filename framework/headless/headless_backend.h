@@ -252,8 +252,10 @@ class HeadlessBackend : public IBackend {
   void RunLoop(Loop& loop);
   bool DeliverOnePosted();
   void DrainAsync();
-  // Waits up to timeoutMs for the wake-up pipe or a watched descriptor, then serves the watched ones.
-  void PollDescriptors(int timeoutMs);
+  void ReadWakePipe();
+  // Waits up to timeoutMs for the wake-up pipe or a watched descriptor, then serves the watched
+  // ones. True when the pipe may hold wake-ups.
+  bool PollDescriptors(int timeoutMs);
   void WaitRealTime();
   // Changes the state bits of one row and tells the dialog.
   void ChangeRowState(WindowId window, ControlState& list, int row, unsigned state, unsigned mask);
