@@ -294,10 +294,18 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
   std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   CpuSet target(cpuSetBytes_);
   if (!target.Put(mask)) return false;
+  // The thread read as the process was opened, just before: a differing mask answers at once, and
+  // an equal one is not read again.
+  const pid_t readAtOpen = handle == lastReadHandle_ && lastReadAtOpen_ ? ThreadOf(pid) : 0;
+  if (readAtOpen != 0 && !(lastRead_ == target)) return false;
   CpuSet thread(cpuSetBytes_);
   bool every = true;
   bool any = false;
   const bool listed = ForEachThread(procFd_, task, [&](pid_t tid, int) {
+    if (tid == readAtOpen) {
+      any = true;
+      return true;
+    }
     if (!thread.Read(tid)) {
       every = errno == ESRCH;  // a thread that ended meanwhile has no say
     } else {

@@ -69,15 +69,21 @@ bool ReadLink(int dirFd, const char* name, std::string& out) {
   return false;
 }
 
-bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread) {
+bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread, bool* forGood) {
   liveThread = 0;
+  if (forGood != nullptr) *forGood = false;
   char exeName[32];
   std::snprintf(exeName, sizeof(exeName), "%u/exe", static_cast<unsigned>(pid));
   const bool read = ReadLink(procFd, exeName, path);
   if (!read || path.empty()) {
     // An ended main thread's link cannot be found (as a kernel thread's); no rights or no process at
     // all is something else.
-    if ((!read && errno != ENOENT) || !ReadExeOfLiveThread(procFd, pid, path, liveThread)) return false;
+    if (!read && errno != ENOENT) return false;
+    if (!ReadExeOfLiveThread(procFd, pid, path, liveThread)) {
+      // No thread left that could run a file: only a thread that lives on could start one.
+      if (forGood != nullptr) *forGood = true;
+      return false;
+    }
   }
   if (path.size() > kDeletedSuffixLength &&
       path.compare(path.size() - kDeletedSuffixLength, kDeletedSuffixLength, kDeletedSuffix) == 0) {

@@ -19,21 +19,26 @@ bool ParseProcessId(const char* name, ProcessId& pid);
 bool ReadLink(int dirFd, const char* name, std::string& out);
 
 // Calls visit(tid, taskFd) for each thread listed in the task directory `task` below dirFd, until
-// visit returns false. False when the directory cannot be read (the process has ended).
+// visit returns false. False when the directory cannot be opened (the process has ended).
 template <class Visit>
 bool ForEachThread(int dirFd, const char* task, Visit visit) {
   const int taskFd = openat(dirFd, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (taskFd < 0) return false;
-  DIR* dir = fdopendir(taskFd);
-  if (dir == nullptr) {
-    close(taskFd);
-    return false;
+  // Straight from the kernel: every watched process's threads are listed every tick, and a
+  // directory stream would add an allocation and three calls to each listing.
+  alignas(dirent64) char buffer[4096];
+  bool more = true;
+  while (more) {
+    const ssize_t length = getdents64(taskFd, buffer, sizeof buffer);
+    if (length <= 0) break;
+    for (ssize_t at = 0; at < length && more;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      ProcessId tid = 0;
+      if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), taskFd)) more = false;
+    }
   }
-  while (const dirent* entry = readdir(dir)) {
-    ProcessId tid = 0;
-    if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), dirfd(dir))) break;
-  }
-  closedir(dir);
+  close(taskFd);
   return true;
 }
 
@@ -41,6 +46,8 @@ bool ForEachThread(int dirFd, const char* task, Visit visit) {
 // a process whose main thread has ended (its own link then reads as nothing) a live thread's, whose
 // id goes into liveThread (0 otherwise). The kernel's " (deleted)" marker of a removed file is taken
 // off. False when it cannot be read: kernel threads, other users' processes, a process that ended.
-bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread);
+// forGood (when given) is then set where no executable can ever be read for this process: a kernel
+// thread, or a process that has ended or is ending, none of which runs anything again.
+bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread, bool* forGood = nullptr);
 
 }  // namespace platform

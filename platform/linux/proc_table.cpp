@@ -192,7 +192,7 @@ void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {
 void ProcTable::Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_t nowMs, TableChanges& changes) {
   auto [it, isNew] = known_.try_emplace(pid);
   Known& known = it->second;
-  if (!isNew && known.inode == inode && !reread) return;
+  if (!isNew && known.inode == inode && (!reread || known.settled)) return;
   if (!isNew && known.inode != inode) {
     // Another process has the id now.
     if (!known.path.empty()) changes.ended.push_back(pid);
@@ -201,7 +201,9 @@ void ProcTable::Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_
   }
   std::string path;
   pid_t liveThread = 0;
-  if (!ReadExecutablePath(procFd_, pid, path, liveThread)) path.clear();
+  bool settled = false;
+  if (!ReadExecutablePath(procFd_, pid, path, liveThread, &settled)) path.clear();
+  known.settled = settled;
   if (isNew) {
     known.inode = inode;
     known.firstSeenMs = nowMs;
@@ -218,7 +220,15 @@ void ProcTable::Saw(ProcessId pid, std::uint64_t inode, bool reread, std::int64_
 }
 
 void ProcTable::LookAgain(ProcessId pid, std::int64_t nowMs, TableChanges& changes) {
-  if (known_.count(pid) == 0) return;
+  auto it = known_.find(pid);
+  if (it == known_.end() || it->second.settled) return;
+  // A link that reads as before needs nothing more. Had the id passed to another process, following
+  // the ids (or the listing, where they cannot be followed) finds that apart from this look.
+  if (!it->second.path.empty()) {
+    std::string path;
+    pid_t liveThread = 0;
+    if (ReadExecutablePath(procFd_, pid, path, liveThread) && path == it->second.path) return;
+  }
   char name[16];
   std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
   struct stat st {};

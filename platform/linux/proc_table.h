@@ -40,6 +40,7 @@ class ProcTable final : public IProcessTable {
   struct Known {
     std::uint64_t inode = 0;
     std::string path;  // empty: it cannot be read
+    bool settled = false;  // it never runs another file: a kernel thread, a process that ends
     std::int64_t firstSeenMs = 0;
     std::uint32_t listing = 0;  // the last listing that showed it
   };

@@ -262,6 +262,51 @@ TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
   EXPECT_EQ(LogLines().size(), 1u);
 }
 
+// What no event tells of, the round finds: every known process is read again within a round of
+// updates, while one that can never run another file costs nothing and one that lives on in its
+// threads stays known.
+TEST_F(IncrementalCycleTest, ARoundFindsAnExecUnderAKnownIdAndKeepsProcessesThatLiveOnInThreads) {
+  const fs::path watched = scratch.path() / "watched";
+  fs::copy_file(MAVRIN_SLEEPER, watched);
+  const fs::path launcher = scratch.path() / "launcher";
+  fs::copy_file(MAVRIN_SLEEPER, launcher);
+  children.push_back(std::make_unique<ChildProcess>(launcher.string(),
+                                                    std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
+  const pid_t execs = children.back()->pid();
+  ASSERT_TRUE(platformtest::WaitUntilRunning(execs, launcher.string(), 2));
+  const fs::path lingering = scratch.path() / "main-exits";
+  fs::copy_file(MAVRIN_SLEEPER, lingering);
+  children.push_back(std::make_unique<ChildProcess>(lingering.string(), std::vector<std::string>{"2", "main-exits"}));
+  const pid_t lives = children.back()->pid();
+  ASSERT_TRUE(platformtest::WaitUntilMainThreadEnded(lives, 2));
+
+  platform::TableChanges changes;
+  table.Update(platform::IProcessTable::Look::kEverything, changes);
+  auto known = [&](pid_t pid) {
+    std::string path;
+    table.ForEach([&](const platform::TableProcess& p) {
+      if (p.pid == static_cast<platform::ProcessId>(pid)) path = p.exePath;
+    });
+    return path;
+  };
+  ASSERT_EQ(known(execs), launcher.string());
+  ASSERT_EQ(known(lives), lingering.string());
+
+  kill(execs, SIGUSR1);
+  ASSERT_TRUE(platformtest::WaitUntilRunning(execs, watched.string(), 1));
+  int updates = 0;
+  bool found = false;
+  for (; updates < 200 && !found; ++updates) {
+    table.Update(platform::IProcessTable::Look::kRound, changes);
+    for (const platform::TableProcess& p : changes.started) found |= p.pid == static_cast<platform::ProcessId>(execs);
+    EXPECT_THAT(changes.ended, testing::Not(testing::Contains(static_cast<platform::ProcessId>(lives))));
+  }
+  EXPECT_TRUE(found);
+  EXPECT_LE(updates, 62) << "a round takes about a minute of ticks";
+  EXPECT_EQ(known(execs), watched.string());
+  EXPECT_EQ(known(lives), lingering.string());
+}
+
 TEST_F(IncrementalCycleTest, AReusedProcessIdIsNotTakenForTheProgramThatHadIt) {
   const fs::path watched = scratch.path() / "old-owner";
   const fs::path other = scratch.path() / "new-owner";
