@@ -4,7 +4,8 @@
 //       THREADS threads in all (the main one included), made at once, each wait until it runs on
 //       processor CPU alone, for at most 3 s. RESULT receives one line: for each thread the moment
 //       (CLOCK_MONOTONIC, ns) it first found itself there, 0 when it never did; then the moment
-//       main() was entered (what the program's own start-up took is no pinning delay).
+//       main() was entered (what the program's own start-up took is no pinning delay); then 1 when
+//       the main thread was there before it made the others (which then started there), else 0.
 //   bench_child idle THREADS
 //       THREADS threads in all sleep until killed.
 //   bench_child exit
@@ -69,6 +70,9 @@ int main(int argc, char** argv) {
   const int threads = std::max(1, std::atoi(argv[3]));
   const long long deadline = MonotonicNs() + 3000000000LL;
   std::vector<long long> pinned(static_cast<std::size_t>(threads), 0);
+  cpu_set_t before;
+  const bool bornThere =
+      sched_getaffinity(0, sizeof before, &before) == 0 && CPU_COUNT(&before) == 1 && CPU_ISSET(cpu, &before);
   std::vector<std::thread> others;
   for (int i = 1; i < threads; ++i) {
     others.emplace_back(
@@ -78,7 +82,7 @@ int main(int argc, char** argv) {
   for (std::thread& t : others) t.join();
   std::string line;
   for (long long at : pinned) line += std::to_string(at) + " ";
-  line += std::to_string(entered) + "\n";
+  line += std::to_string(entered) + (bornThere ? " 1\n" : " 0\n");
   const int fd = open(argv[4], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
   close(fd);

@@ -6,12 +6,14 @@
 // The system is topped up to the given number of processes (idle forks of this benchmark), the
 // program watches a copy of the child (3 threads) for the last processor, and the copy is started
 // `launches` times, one after the other at random moments. Each launch times the span from just
-// before execve to the moment the last of its threads found itself on that processor (each thread
-// watches its own mask); a launch not pinned within 3 s is missed. Reported: p50, p99 and max of
-// those spans, the misses, the program's processor time per launch, and next to them the wall and
-// processor time of one bare walk of /proc on the same system (what one look at every process
-// costs at least). Next to the spans: the child's own start-up (execve to its main(), the dynamic
-// loader's work), which no watcher can shorten, and the part of each span after it.
+// before execve to the moment every thread of it was on that processor: the benchmark watches the
+// main thread's mask from outside, and a thread made after that was pinned starts pinned; a thread
+// made before it watches its own mask. A launch not pinned within 3 s is missed. Reported: p50, p99
+// and max of those spans, the misses, the program's processor time per launch, and next to them
+// the wall and processor time of one bare walk of /proc on the same system (what one look at every
+// process costs at least). Next to the spans: the child's own start-up (execve to its main(), the
+// dynamic loader's work), which no watcher can shorten, and the span until the threads found
+// themselves pinned, which includes it.
 //
 // Exit 0: measured, none missed; 1: missed launches or a failure; 77: this machine has one processor.
 #include <sched.h>
@@ -126,7 +128,7 @@ int main(int argc, char** argv) {
   const std::string cpuText = std::to_string(cpu);
   const std::string threadsText = std::to_string(kThreads);
   std::mt19937 random(2024);
-  std::vector<double> spans, startups, afterStartup;
+  std::vector<double> spans, startups, found;
   int missed = 0;
   const long long cpuBefore = harness::ThreadsCpuNs(g_program);
   const long long wallBefore = MonotonicNs();
@@ -142,8 +144,24 @@ int main(int argc, char** argv) {
       _exit(127);
     }
     if (pid < 0) return 1;
+    // The main thread's mask from outside: it may be pinned before the child's main() runs at all.
+    long long mainPinned = 0;
     int status = 0;
-    waitpid(pid, &status, 0);
+    bool reaped = false;
+    const long long deadline = MonotonicNs() + 3000000000LL;
+    const timespec pause{0, 20000};
+    while (mainPinned == 0 && MonotonicNs() < deadline) {
+      cpu_set_t set;
+      if (sched_getaffinity(pid, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1 && CPU_ISSET(cpu, &set)) {
+        mainPinned = MonotonicNs();
+      } else if (waitpid(pid, &status, WNOHANG) == pid) {
+        reaped = true;
+        break;
+      } else {
+        nanosleep(&pause, nullptr);
+      }
+    }
+    if (!reaped) waitpid(pid, &status, 0);
     std::istringstream line(harness::ReadFile(result));
     long long last = 0;
     bool every = true;
@@ -154,14 +172,20 @@ int main(int argc, char** argv) {
       last = std::max(last, at);
     }
     long long entered = 0;
-    line >> entered;
+    int bornThere = 0;
+    line >> entered >> bornThere;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !every || entered <= 0) {
       ++missed;
       continue;
     }
-    spans.push_back(static_cast<double>(last - *execAt) / 1e6);
+    // Threads made after the main thread was pinned were pinned from their start; otherwise the
+    // last of them to find itself pinned tells. A main thread pinned and seen by nobody outside
+    // (this benchmark kept from the processor meanwhile) counts as found by itself.
+    long long pinnedAll = last;
+    if (mainPinned > 0) pinnedAll = bornThere == 1 ? mainPinned : std::max(last, mainPinned);
+    spans.push_back(static_cast<double>(pinnedAll - *execAt) / 1e6);
     startups.push_back(static_cast<double>(entered - *execAt) / 1e6);
-    afterStartup.push_back(static_cast<double>(std::max(0LL, last - entered)) / 1e6);
+    found.push_back(static_cast<double>(last - *execAt) / 1e6);
   }
   const double seconds = static_cast<double>(MonotonicNs() - wallBefore) / 1e9;
   const double programMs = static_cast<double>(harness::ThreadsCpuNs(g_program) - cpuBefore) / 1e6;
@@ -180,10 +204,9 @@ int main(int argc, char** argv) {
               harness::CountProcesses());
   std::printf("exec: start -> every thread pinned: p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d missed\n",
               Percentile(spans, 0.5), Percentile(spans, 0.99), spans.empty() ? 0.0 : Percentile(spans, 1.0), missed);
-  std::printf("exec: of which the child's own start-up (execve -> main): p50 %.2f ms, p99 %.2f ms; after it: p50 %.2f "
-              "ms, p99 %.2f ms\n",
-              Percentile(startups, 0.5), Percentile(startups, 0.99), Percentile(afterStartup, 0.5),
-              Percentile(afterStartup, 0.99));
+  std::printf("exec: the child's own start-up (execve -> main): p50 %.2f ms, p99 %.2f ms; start -> every thread found "
+              "itself pinned (start-up included): p50 %.2f ms, p99 %.2f ms\n",
+              Percentile(startups, 0.5), Percentile(startups, 0.99), Percentile(found, 0.5), Percentile(found, 0.99));
   std::printf("exec: the program's processor time: %.2f ms per launch (%.2f ms/s over %.0f s)\n", programMs / launches,
               programMs / seconds, seconds);
   std::printf("exec: one bare walk of /proc (%zu processes): %.2f ms wall, %.2f ms processor\n", walked,
