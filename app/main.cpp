@@ -168,6 +168,10 @@ int main(int argc, char** argv) {
     if (framework::CDialog* main = framework::MainWindow()) main->PostToSelf(WM_APP_EXEC_EVENTS);
   };
   backend->WatchReadable(execWatch.Descriptor(), onExec);
+  if (backend->WatchesDescriptors()) {
+    backend->WatchReadable(settingsMonitor.Descriptor(), [&settingsMonitor] { settingsMonitor.Collect(); });
+    settingsMonitor.CollectedByLoop();
+  }
 #ifdef MAVRIN_WITH_QT
   if (onDisplay) {
     g_executableArgv0 = argc > 0 ? argv[0] : nullptr;

@@ -63,29 +63,35 @@ void InotifyFileMonitor::Arm() {
 
 bool InotifyFileMonitor::MayHaveChanged() {
   if (fd_ < 0) return true;
-  bool changed = !armed_;
+  // Not armed: looked at again every time, until the directory is there to be watched.
+  if (!byLoop_ || !armed_) Collect();
+  return std::exchange(changed_, false);
+}
+
+void InotifyFileMonitor::Collect() {
+  if (fd_ < 0) return;
   bool rearm = !armed_;
+  if (!armed_) changed_ = true;
   ForEachInotifyEvent(fd_, [&](const inotify_event& event) {
     if (event.mask & IN_Q_OVERFLOW) {
-      changed = true;
+      changed_ = true;
       return;
     }
     // The directory itself went or moved: whatever is in the path's place now is news.
     if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-      changed = true;
+      changed_ = true;
       rearm = true;
       return;
     }
     if (event.len == 0) return;
     for (std::size_t w = 0; w < watches_.size(); ++w) {
       if (watches_[w].wd != event.wd || watches_[w].name != event.name) continue;
-      changed = true;
+      changed_ = true;
       // The path itself was replaced: it may be a link to elsewhere now, or no longer one.
       if (w == 0) rearm = true;
     }
   });
   if (rearm) Arm();
-  return changed;
 }
 
 }  // namespace platform

@@ -18,6 +18,13 @@ class InotifyFileMonitor final : public IFileChangeMonitor {
 
   bool MayHaveChanged() override;
 
+  // For a loop that watches Descriptor() and calls Collect whenever it is readable: once told so,
+  // MayHaveChanged answers from what was collected and reads nothing itself, which saves a call a
+  // tick when nothing changes.
+  int Descriptor() const { return fd_; }
+  void CollectedByLoop() { byLoop_ = true; }
+  void Collect();
+
  private:
   struct Watch {
     int wd = -1;
@@ -31,6 +38,8 @@ class InotifyFileMonitor final : public IFileChangeMonitor {
   int fd_ = -1;
   std::vector<Watch> watches_;
   bool armed_ = false;
+  bool byLoop_ = false;
+  bool changed_ = false;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include "platform/linux/inotify_file_monitor.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,50 @@ TEST(InotifyFileMonitor, NoticesEveryWayAFileIsRewrittenAndNothingElse) {
   EXPECT_TRUE(monitor.MayHaveChanged()) << "removed";
   Write(file, "");
   EXPECT_TRUE(monitor.MayHaveChanged()) << "created again";
+}
+
+// The program's loop collects whenever the descriptor is readable; the tick then reads nothing.
+TEST(InotifyFileMonitor, ALoopThatCollectsIsToldOfEachChangeOnce) {
+  enginetest::ScratchDirectory scratch;
+  const fs::path file = scratch.path() / "mavrin.ini";
+  Write(file, "[MAV_RIN]\n");
+  platform::InotifyFileMonitor monitor(file.string());
+  monitor.CollectedByLoop();
+  auto readable = [&] {
+    pollfd ready{monitor.Descriptor(), POLLIN, 0};
+    return poll(&ready, 1, 0) == 1;
+  };
+  EXPECT_FALSE(readable());
+  EXPECT_FALSE(monitor.MayHaveChanged());
+
+  Write(scratch.path() / "other.ini", "");
+  ASSERT_TRUE(readable());
+  monitor.Collect();
+  EXPECT_FALSE(readable());
+  EXPECT_FALSE(monitor.MayHaveChanged()) << "another file of the directory";
+
+  fs::remove(file);
+  Write(file, "[MAV_RIN]\n001_process_path=/a\n");
+  ASSERT_TRUE(readable());
+  monitor.Collect();
+  monitor.Collect();
+  EXPECT_TRUE(monitor.MayHaveChanged()) << "removed and made again";
+  EXPECT_FALSE(monitor.MayHaveChanged()) << "told once";
+
+  // Its directory goes: looked at on every question until it can be watched again.
+  fs::remove_all(scratch.path());
+  ASSERT_TRUE(readable());
+  monitor.Collect();
+  EXPECT_TRUE(monitor.MayHaveChanged());
+  EXPECT_TRUE(monitor.MayHaveChanged()) << "nothing to watch: every look may find it";
+  fs::create_directories(scratch.path());
+  Write(file, "");
+  EXPECT_TRUE(monitor.MayHaveChanged());
+  EXPECT_FALSE(monitor.MayHaveChanged()) << "watched again";
+  Write(file, "[MAV_RIN]\n");
+  ASSERT_TRUE(readable());
+  monitor.Collect();
+  EXPECT_TRUE(monitor.MayHaveChanged());
 }
 
 TEST(InotifyFileMonitor, FollowsALinkToItsTargetAndARelativePath) {
