@@ -156,6 +156,18 @@ class IncrementalCycleTest : public LinuxCycleTest {
     return any;
   }
 
+  // A copy of the sleeper, "launcher", that on SIGUSR1 execs `watched` (also a copy) under its own
+  // id; -1 when it did not start.
+  pid_t StartLauncherOf(const fs::path& watched) {
+    fs::copy_file(MAVRIN_SLEEPER, watched);
+    const fs::path launcher = scratch.path() / "launcher";
+    fs::copy_file(MAVRIN_SLEEPER, launcher);
+    children.push_back(std::make_unique<ChildProcess>(launcher.string(),
+                                                      std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
+    const pid_t pid = children.back()->pid();
+    return platformtest::WaitUntilRunning(pid, launcher.string(), 2) ? pid : -1;
+  }
+
   platform::ProcTable table;
   platform::InotifyExecWatch execWatch;
   IncrementalObservation observation{
@@ -241,13 +253,8 @@ TEST_F(IncrementalCycleTest, AWatchedProgramIsPinnedAtItsStartWithoutATick) {
 
 TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
   const fs::path watched = scratch.path() / "watched";
-  fs::copy_file(MAVRIN_SLEEPER, watched);
-  const fs::path launcher = scratch.path() / "launcher";
-  fs::copy_file(MAVRIN_SLEEPER, launcher);
-  children.push_back(std::make_unique<ChildProcess>(launcher.string(),
-                                                    std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
-  const pid_t pid = children.back()->pid();
-  ASSERT_TRUE(platformtest::WaitUntilRunning(pid, launcher.string(), 2));
+  const pid_t pid = StartLauncherOf(watched);
+  ASSERT_GT(pid, 0);
   Watch(ToLowerAsciiCopy(watched.string()), 0x1);
   Tick();
   Tick();
@@ -267,13 +274,8 @@ TEST_F(IncrementalCycleTest, AKnownProcessThatStartsAWatchedFileIsPinned) {
 // threads stays known.
 TEST_F(IncrementalCycleTest, ARoundFindsAnExecUnderAKnownIdAndKeepsProcessesThatLiveOnInThreads) {
   const fs::path watched = scratch.path() / "watched";
-  fs::copy_file(MAVRIN_SLEEPER, watched);
-  const fs::path launcher = scratch.path() / "launcher";
-  fs::copy_file(MAVRIN_SLEEPER, launcher);
-  children.push_back(std::make_unique<ChildProcess>(launcher.string(),
-                                                    std::vector<std::string>{"1", "exec-on-usr1", watched.string()}));
-  const pid_t execs = children.back()->pid();
-  ASSERT_TRUE(platformtest::WaitUntilRunning(execs, launcher.string(), 2));
+  const pid_t execs = StartLauncherOf(watched);
+  ASSERT_GT(execs, 0);
   const fs::path lingering = scratch.path() / "main-exits";
   fs::copy_file(MAVRIN_SLEEPER, lingering);
   children.push_back(std::make_unique<ChildProcess>(lingering.string(), std::vector<std::string>{"2", "main-exits"}));
@@ -289,7 +291,7 @@ TEST_F(IncrementalCycleTest, ARoundFindsAnExecUnderAKnownIdAndKeepsProcessesThat
     });
     return path;
   };
-  ASSERT_EQ(known(execs), launcher.string());
+  ASSERT_EQ(known(execs), (scratch.path() / "launcher").string());
   ASSERT_EQ(known(lives), lingering.string());
 
   kill(execs, SIGUSR1);
