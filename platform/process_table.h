@@ -37,9 +37,9 @@ class IProcessTable {
     // kNew, and every process first seen in the last second read again: right after a watched file
     // was opened, the one that started it may be among them.
     kRecent,
-    // kNew, and a share of the known processes read again, so that over a round of some tens of
-    // updates each is read once and the processes that ended are taken out: the periodic look at
-    // every process, spread thin so that no update holds up an exec event for long.
+    // kNew, and now and then a share of the known processes read again, so that over a round of
+    // some tens of updates each is read once and the processes that ended are taken out: the
+    // periodic look at every process, in slices so that no update holds up an exec event for long.
     kRound,
     // Every process's executable read again; processes that ended are taken out.
     kEverything,

@@ -28,6 +28,11 @@ constexpr ProcessId kRecheckWindow = 16;
 // Updates a round of kRound takes: every known process is read again about this often, in seconds
 // at one tick a second.
 constexpr std::size_t kRoundUpdates = 60;
+// The round reads in this many slices, one every kRoundUpdates / kRoundSlices updates. After a
+// second asleep the first reads of a tick cost several times what the ones that follow do: a few
+// longer slices cost far less than a few reads every tick, and a slice holds an exec event up no
+// longer than a sixth of a walk does.
+constexpr std::size_t kRoundSlices = 6;
 // Probing an id costs about what listing one process costs: beyond a span of the table's size (and
 // this much), a listing is cheaper.
 constexpr std::size_t kProbeSlack = 256;
@@ -102,7 +107,7 @@ void ProcTable::Update(Look look, TableChanges& changes) {
   // A wrap, or a span so long that probing it would cost more than a listing.
   // A round starts with a listing, without reading again what it knows: it takes out what ended and
   // finds whatever following the ids may have missed.
-  const bool roundStarts = look == Look::kRound && roundAt_ >= round_.size();
+  const bool roundStarts = look == Look::kRound && roundClock_ >= kRoundUpdates;
   const bool list = look == Look::kEverything || roundStarts || !followed || !haveLastPid_ || last < lastPid_ ||
                     last - lastPid_ > known_.size() + kProbeSlack;
   if (list) {
@@ -133,11 +138,15 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     round_.clear();
     for (const auto& item : known_) round_.push_back(item.first);
     roundAt_ = 0;
-    roundShare_ = (round_.size() + kRoundUpdates - 1) / kRoundUpdates;
+    roundShare_ = (round_.size() + kRoundSlices - 1) / kRoundSlices;
+    roundClock_ = 0;
   }
   if (look == Look::kRound) {
-    for (std::size_t n = 0; n < roundShare_ && roundAt_ < round_.size(); ++n)
-      LookAgain(round_[roundAt_++], now, changes);
+    if (roundClock_ % (kRoundUpdates / kRoundSlices) == 0) {
+      for (std::size_t n = 0; n < roundShare_ && roundAt_ < round_.size(); ++n)
+        LookAgain(round_[roundAt_++], now, changes);
+    }
+    ++roundClock_;
   }
   while (!recent_.empty() && recent_.front().first <= now - kRecentMs) recent_.pop_front();
   if (look == Look::kRecent) {
@@ -151,9 +160,9 @@ void ProcTable::Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChan
   char name[16];
   std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(pid));
   struct stat st {};
-  // Under churn most new ids have ended again by the next look: an id that has no /proc entry is
-  // settled by one call. Only then is it asked whether it is a process rather than a thread.
-  if (fstatat(procFd_, name, &st, 0) != 0 || !IsProcess(pid)) {
+  // Under churn most new ids have ended again by the next look, and most of the rest are threads: a
+  // signal 0 settles both without the path lookup (and the dentry made and dropped) of a stat.
+  if (!IsProcess(pid) || fstatat(procFd_, name, &st, 0) != 0) {
     if (nearTop) recheck_.push_back(pid);
     Forget(pid, changes);
     return;
@@ -257,6 +266,9 @@ bool ProcTable::CurrentPath(ProcessId pid, std::uint64_t identity, std::string& 
   if (fstatat(procFd_, name, &before, 0) != 0 || static_cast<std::uint64_t>(before.st_ino) != identity ||
       !ReadExecutablePath(procFd_, pid, exePath, liveThread) || fstatat(procFd_, name, &after, 0) != 0 ||
       after.st_ino != before.st_ino) {
+    // It has ended, or its id went to another process unseen (the id was handed out again before the
+    // ids allocated since the last update): the next update looks at the id once more.
+    if (known_.count(pid) != 0) recheck_.push_back(pid);
     return false;
   }
   // The caller acts on what it read; the table goes on from there.

@@ -5,6 +5,7 @@
 // wrap of the ids, a span longer than the table), /proc is listed instead, and only entries it has
 // not seen have their executable link read. A reused id shows in the inode of /proc/PID, which
 // changes with the process and stays across an exec.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -70,6 +71,8 @@ class ProcTable final : public IProcessTable {
   std::vector<ProcessId> round_;
   std::size_t roundAt_ = 0;
   std::size_t roundShare_ = 0;
+  // kRound updates since the round started; the first one starts a round.
+  std::size_t roundClock_ = SIZE_MAX;
   std::uint32_t listing_ = 0;
   long listings_ = 0;
 };
