@@ -106,7 +106,45 @@ ProcProcesses::ProcProcesses(std::size_t cpuSetBytes) : cpuSetBytes_(cpuSetBytes
 }
 
 ProcProcesses::~ProcProcesses() {
+  for (const TaskDir& dir : taskDirs_) close(dir.fd);
   if (procFd_ >= 0) close(procFd_);
+}
+
+int ProcProcesses::KeptTaskDir(ProcessId pid, bool& fresh) {
+  ++taskDirUses_;
+  for (TaskDir& dir : taskDirs_) {
+    if (dir.pid == pid) {
+      dir.used = taskDirUses_;
+      fresh = false;
+      return dir.fd;
+    }
+  }
+  fresh = true;
+  char task[32];
+  std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
+  const int fd = openat(procFd_, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // Enough for the processes of a long watch list; one that ended goes when others need the room.
+  constexpr std::size_t kKeptTaskDirs = 64;
+  if (taskDirs_.size() >= kKeptTaskDirs) {
+    auto oldest = std::min_element(taskDirs_.begin(), taskDirs_.end(),
+                                   [](const TaskDir& a, const TaskDir& b) { return a.used < b.used; });
+    close(oldest->fd);
+    *oldest = TaskDir{pid, fd, taskDirUses_};
+  } else {
+    taskDirs_.push_back(TaskDir{pid, fd, taskDirUses_});
+  }
+  return fd;
+}
+
+void ProcProcesses::DropTaskDir(ProcessId pid) {
+  for (auto it = taskDirs_.begin(); it != taskDirs_.end(); ++it) {
+    if (it->pid == pid) {
+      close(it->fd);
+      taskDirs_.erase(it);
+      return;
+    }
+  }
 }
 
 bool ProcProcesses::SnapshotProcesses(std::vector<ProcessEntry>& out) {
@@ -290,8 +328,6 @@ bool ProcProcesses::SetProcessAffinityMask(ProcessHandle handle, const Processor
 bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet& mask) {
   ProcessId pid = 0;
   if (!Find(handle, pid) || procFd_ < 0) return false;
-  char task[32];
-  std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   CpuSet target(cpuSetBytes_);
   if (!target.Put(mask)) return false;
   // The thread read as the process was opened, just before: a differing mask answers at once, and
@@ -299,22 +335,32 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
   const pid_t readAtOpen = handle == lastReadHandle_ && lastReadAtOpen_ ? ThreadOf(pid) : 0;
   if (readAtOpen != 0 && !(lastRead_ == target)) return false;
   CpuSet thread(cpuSetBytes_);
-  bool every = true;
-  bool any = false;
-  const bool listed = ForEachThread(procFd_, task, [&](pid_t tid, int) {
-    if (tid == readAtOpen) {
-      any = true;
-      return true;
-    }
-    if (!thread.Read(tid)) {
-      every = errno == ESRCH;  // a thread that ended meanwhile has no say
-    } else {
-      any = true;
-      every = thread == target;
-    }
-    return every;
-  });
-  return listed && every && any;
+  for (;;) {
+    bool fresh = false;
+    const int taskFd = KeptTaskDir(pid, fresh);
+    if (taskFd < 0) return false;
+    bool every = true;
+    bool any = false;
+    bool seen = false;
+    const bool listed = ListThreads(taskFd, [&](pid_t tid, int) {
+      seen = true;
+      if (tid == readAtOpen) {
+        any = true;
+        return true;
+      }
+      if (!thread.Read(tid)) {
+        every = errno == ESRCH;  // a thread that ended meanwhile has no say
+      } else {
+        any = true;
+        every = thread == target;
+      }
+      return every;
+    });
+    if (listed && seen) return every && any;
+    // Held from a process that has ended since: the id may belong to another one now.
+    DropTaskDir(pid);
+    if (fresh) return false;
+  }
 }
 
 bool ProcProcesses::IsProcessRunning(ProcessId pid) {

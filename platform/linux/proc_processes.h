@@ -86,6 +86,9 @@ class ProcProcesses final : public IProcessApi {
   // The thread that stands for the process in mask reads: the main thread, or for a process whose
   // main thread has ended the live thread the latest snapshot read its executable through.
   pid_t ThreadOf(ProcessId pid) const;
+  // The task directory of pid, held open; fresh: opened by this call rather than held before.
+  int KeptTaskDir(ProcessId pid, bool& fresh);
+  void DropTaskDir(ProcessId pid);
 
   int procFd_ = -1;
   std::size_t cpuSetBytes_ = 0;
@@ -103,6 +106,15 @@ class ProcProcesses final : public IProcessApi {
   std::unordered_map<ProcessId, pid_t> liveThreads_;
   ProcessorSet online_;
   std::chrono::steady_clock::time_point onlineTime_{};
+  // The task directories of the processes whose threads were checked lately. Every watched process
+  // has them checked every tick, and opening the directory costs more than listing it does.
+  struct TaskDir {
+    ProcessId pid = 0;
+    int fd = -1;
+    std::uint64_t used = 0;
+  };
+  std::vector<TaskDir> taskDirs_;
+  std::uint64_t taskDirUses_ = 0;
 };
 
 }  // namespace platform

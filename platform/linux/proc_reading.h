@@ -18,26 +18,37 @@ bool ParseProcessId(const char* name, ProcessId& pid);
 // readlinkat into a string of whatever length the link has; false when it cannot be read.
 bool ReadLink(int dirFd, const char* name, std::string& out);
 
-// Calls visit(tid, taskFd) for each thread listed in the task directory `task` below dirFd, until
-// visit returns false. False when the directory cannot be opened (the process has ended).
+// Calls visit(tid, taskFd) for each thread listed in the open task directory taskFd, from its
+// start, until visit returns false. False when the process has ended: a directory held open past
+// its process's end lists nothing, even once the id is reused.
+template <class Visit>
+bool ListThreads(int taskFd, Visit visit) {
+  if (lseek(taskFd, 0, SEEK_SET) != 0) return false;
+  // Straight from the kernel: every watched process's threads are listed every tick, and a
+  // directory stream would add an allocation and three calls to each listing.
+  alignas(dirent64) char buffer[4096];
+  for (bool first = true;; first = false) {
+    const ssize_t length = getdents64(taskFd, buffer, sizeof buffer);
+    if (length <= 0) return !(first && length < 0);
+    for (ssize_t at = 0; at < length;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      ProcessId tid = 0;
+      if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), taskFd)) return true;
+    }
+    // procfs fills a listing until the next entry does not fit: with room for several more left,
+    // this was the last of them, and asking again would only walk the threads once more.
+    if (static_cast<std::size_t>(length) + 4 * sizeof(dirent64) <= sizeof buffer) return true;
+  }
+}
+
+// As ListThreads, for the task directory `task` below dirFd. False when it cannot be opened (the
+// process has ended).
 template <class Visit>
 bool ForEachThread(int dirFd, const char* task, Visit visit) {
   const int taskFd = openat(dirFd, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (taskFd < 0) return false;
-  // Straight from the kernel: every watched process's threads are listed every tick, and a
-  // directory stream would add an allocation and three calls to each listing.
-  alignas(dirent64) char buffer[4096];
-  bool more = true;
-  while (more) {
-    const ssize_t length = getdents64(taskFd, buffer, sizeof buffer);
-    if (length <= 0) break;
-    for (ssize_t at = 0; at < length && more;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      ProcessId tid = 0;
-      if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), taskFd)) more = false;
-    }
-  }
+  ListThreads(taskFd, visit);
   close(taskFd);
   return true;
 }

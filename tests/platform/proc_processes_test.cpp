@@ -235,6 +235,36 @@ TEST_P(ProcMaskTest, ThreadsStartedWhileSettingGetTheMaskToo) {
   processes.CloseHandle(handle);
 }
 
+TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
+  if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
+  auto child = Start(scratch.path(), "threads", 4);
+  const auto pid = static_cast<platform::ProcessId>(child->pid());
+  auto check = [&](std::uint32_t mask) {
+    platform::ProcessHandle handle = processes.OpenProcess(platform::kQueryRights, pid);
+    const bool every = processes.EveryThreadHasMask(handle, mask);
+    processes.CloseHandle(handle);
+    return every;
+  };
+  platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
+  ASSERT_TRUE(processes.SetProcessAffinityMask(handle, 0x2));
+  processes.CloseHandle(handle);
+  EXPECT_TRUE(check(0x2));
+  EXPECT_FALSE(check(0x3));
+  // One thread other than the first drifts, and comes back: each check after the first lists the
+  // threads again.
+  const std::vector<pid_t> threads = ThreadsOf(child->pid());
+  ASSERT_EQ(threads.size(), 5u);
+  cpu_set_t set;
+  for (int cpu : {0, 1}) {
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ASSERT_EQ(sched_setaffinity(threads.back(), sizeof(set), &set), 0);
+    EXPECT_EQ(check(0x2), cpu == 1) << "thread " << threads.back() << " on processor " << cpu;
+  }
+  child->Kill();
+  EXPECT_FALSE(check(0x2));
+}
+
 TEST_P(ProcMaskTest, AHandleOutlivingItsProcessFailsEveryCall) {
   auto child = Start(scratch.path(), "short-lived", 1);
   const auto pid = static_cast<platform::ProcessId>(child->pid());
