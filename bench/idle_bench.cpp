@@ -148,7 +148,8 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
   ini.close();
 
   const fs::path out = work / "out.txt";
-  g_program = harness::Start({program}, work, work / "runtime", out);
+  pid_t relay = -1;
+  g_program = harness::Start({program}, work, work / "runtime", out, &relay);
   harness::TickCounter ticks(out);
   // A few ticks for the start-up look at every process and whatever follows it.
   if (!harness::WaitForTicks(ticks, 4, g_program, 60)) {
@@ -195,6 +196,7 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
   int status = 0;
   waitpid(g_program, &status, 0);
   g_program = -1;
+  if (relay > 0) waitpid(relay, nullptr, 0);
   StopAll();
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,15 +41,42 @@ inline std::string StatusField(pid_t pid, const char* field) {
   return {};
 }
 
+// Copies what comes through the pipe to writeFd until the writing end closes; it dies with the
+// harness. A process of its own, so that its work is nobody's measured time.
+inline pid_t StartRelay(const int (&ends)[2], int writeFd) {
+  const pid_t parent = getpid();
+  if (const pid_t pid = fork(); pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(0);
+  close(ends[1]);
+  const int readFd = ends[0];
+  char buffer[4096];
+  for (ssize_t n; (n = read(readFd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || write(writeFd, buffer, static_cast<std::size_t>(n)) != n) break;
+  }
+  _exit(0);
+}
+
 // Starts argv[0] with its standard output and error in `out` (/dev/null when empty). With a
 // working directory it runs as the program does for a user without a display: there, with its own
-// runtime directory. The child dies with the harness.
+// runtime directory. The child dies with the harness. With relay, the output reaches `out` through
+// a pipe, as it reaches a terminal or the session's journal, so that the program's own time does
+// not hold what a file system charges for each line written to a file; the relay that copies it
+// (to be reaped once the program has ended) goes into *relay.
 inline pid_t Start(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
-                   const std::filesystem::path& runtime, const std::filesystem::path& out) {
+                   const std::filesystem::path& runtime, const std::filesystem::path& out, pid_t* relay = nullptr) {
   const pid_t parent = getpid();
   // Emptied before the child exists: a counter that reads it as soon as this returns must not find
   // the ticks of a program that ran before in the same place.
-  const int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int ends[2] = {-1, -1};
+  if (relay != nullptr && fd >= 0 && pipe2(ends, O_CLOEXEC) == 0) {
+    *relay = StartRelay(ends, fd);
+    close(ends[0]);
+    close(fd);
+    fd = ends[1];
+  }
   const pid_t pid = fork();
   if (pid != 0) {
     if (fd >= 0) close(fd);
