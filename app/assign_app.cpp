@@ -46,6 +46,11 @@ void CAssignApp::RunObservationCycle() {
   } else {
     ::RunObservationCycle(watchList_, snapshot_, quickChangedPaths_, log_, services_.diagnostics);
   }
+  // Start-up has settled after a few ticks; later, what dialogs read in goes back every ten minutes.
+  if (snapshotUsers_ == 0 && services_.releaseIdleMemory && --ticksToRelease_ <= 0) {
+    ticksToRelease_ = 600;
+    services_.releaseIdleMemory();
+  }
 }
 
 void CAssignApp::HandleExecEvents() {

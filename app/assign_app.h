@@ -47,6 +47,10 @@ class CAssignApp final : public DialogContext {
     platform::IProcessTable* processTable = nullptr;
     platform::IExecWatch* execWatch = nullptr;
     IncrementalObservation::Clock clock = {};  // required with a process table
+    // Gives back memory the ticks do not use (what start-up read in, what a closed dialog used):
+    // called a few ticks after start-up and every few minutes after, while no menu or dialog of
+    // the tray is open. Empty: never.
+    std::function<void()> releaseIdleMemory = {};
   };
 
   explicit CAssignApp(Services services);
@@ -121,6 +125,8 @@ class CAssignApp final : public DialogContext {
   ActivityLog log_;
   std::unique_ptr<IncrementalObservation> incremental_;
   int snapshotUsers_ = 0;
+  // Ticks until idle memory is given back next.
+  int ticksToRelease_ = 3;
   bool ran_ = false;
 };
 

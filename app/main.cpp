@@ -23,6 +23,7 @@
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/proc_table.h"
+#include "platform/linux/resident_pages.h"
 #include "platform/linux/restart_self.h"
 #include "res/resources.h"
 #include "res/texts.h"
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
   // A loop that cannot hear the watch's descriptor leaves new programs to the periodic look.
   if (backend->WatchesDescriptors()) services.execWatch = &execWatch;
   services.clock = IncrementalObservation::Clock{platform::SteadyMicroseconds, platform::PauseMicroseconds};
+  services.releaseIdleMemory = [] { platform::ReleaseRereadablePages(); };
   CAssignApp app(services);
   for (const std::string& path : leftAlone) app.GetQuickChangedPaths().insert(path);
   SetTheApp(&app);
