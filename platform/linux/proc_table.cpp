@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -77,10 +78,12 @@ ProcTable::ProcTable() {
       close(lastPidFd_);
       lastPidFd_ = -1;
     }
+    if (lastPidFd_ >= 0) scanFd_ = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
 }
 
 ProcTable::~ProcTable() {
+  if (scanFd_ >= 0) close(scanFd_);
   if (lastPidFd_ >= 0) close(lastPidFd_);
   if (procFd_ >= 0) close(procFd_);
 }
@@ -113,6 +116,7 @@ void ProcTable::Update(Look look, TableChanges& changes) {
   if (list) {
     List(look == Look::kEverything, now, changes);
     recheck_.clear();
+    rescanFrom_ = 0;
     if (followed) {
       // Those the listing may have missed for being too new.
       for (ProcessId pid = last > kRecheckWindow ? last - kRecheckWindow + 1 : 1; pid <= last; ++pid) {
@@ -125,8 +129,13 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     for (ProcessId pid : again) {
       if (pid <= lastPid_) Probe(pid, false, now, changes);
     }
-    for (ProcessId pid = lastPid_ + 1; pid != 0 && pid <= last; ++pid) {
-      Probe(pid, last - pid < kRecheckWindow, now, changes);
+    // Ids just below the last that showed nothing the last time are listed once more with the new.
+    const ProcessId from = rescanFrom_ != 0 ? std::min(rescanFrom_, lastPid_ + 1) : lastPid_ + 1;
+    rescanFrom_ = 0;
+    if (last >= from && !Scan(from, last, now, changes)) {
+      for (ProcessId pid = lastPid_ + 1; pid != 0 && pid <= last; ++pid) {
+        Probe(pid, last - pid < kRecheckWindow, now, changes);
+      }
     }
   }
   if (followed) {
@@ -170,6 +179,49 @@ void ProcTable::Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChan
   Saw(pid, static_cast<std::uint64_t>(st.st_ino), false, nowMs, changes);
 }
 
+bool ProcTable::Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChanges& changes) {
+  if (scanFd_ < 0 || scanOffset_ <= 0 || lseek(scanFd_, scanOffset_ + static_cast<off_t>(from), SEEK_SET) < 0) {
+    return false;
+  }
+  // Few at a time: past `to` come only processes from before the ids wrapped, known already.
+  alignas(dirent64) char buffer[1024];
+  bool first = true;
+  for (;;) {
+    const ssize_t length = getdents64(scanFd_, buffer, sizeof buffer);
+    if (length <= 0) break;
+    for (ssize_t at = 0; at < length;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      ProcessId pid = 0;
+      if (!ParseProcessId(entry->d_name, pid)) continue;
+      if (first && pid < from) {
+        // The listing does not start where the ids said it would: not to be trusted again.
+        scanOffset_ = -1;
+        return false;
+      }
+      first = false;
+      if (pid > to) return FinishScan(to);
+      Saw(pid, static_cast<std::uint64_t>(entry->d_ino), false, nowMs, changes);
+    }
+    // procfs fills a listing until the next entry does not fit: room for more means no more.
+    if (static_cast<std::size_t>(length) + 64 <= sizeof buffer) break;
+  }
+  return FinishScan(to);
+}
+
+bool ProcTable::FinishScan(ProcessId to) {
+  // Ids allocated just now may not show their process yet: the next scan starts at the first of
+  // them that showed nothing. Once: those that show nothing again are threads or have ended.
+  const ProcessId newFrom = lastPid_ + 1;
+  for (ProcessId pid = std::max(newFrom, to > kRecheckWindow ? to - kRecheckWindow + 1 : 1); pid <= to; ++pid) {
+    if (known_.count(pid) == 0) {
+      rescanFrom_ = pid;
+      break;
+    }
+  }
+  return true;
+}
+
 void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {
   ++listings_;
   ++listing_;
@@ -180,14 +232,34 @@ void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {
     close(listFd);
     return;
   }
+  // A process's place in the listing follows from its id: each entry's offset is where the next
+  // one is, so that the ids allocated since the last look are listed by starting there. Learnt
+  // here, and only where every pair of neighbours agrees on it.
+  off_t learnt = 0;
+  bool agree = scanOffset_ >= 0;
+  off_t previousOffset = -1;
   while (const dirent* entry = readdir(dir)) {
     ProcessId pid = 0;
-    if (!ParseProcessId(entry->d_name, pid)) continue;
+    if (!ParseProcessId(entry->d_name, pid)) {
+      previousOffset = -1;
+      continue;
+    }
+    if (previousOffset >= 0) {
+      const off_t offset = previousOffset - static_cast<off_t>(pid);
+      if (offset <= 0 || (learnt != 0 && offset != learnt)) agree = false;
+      learnt = offset;
+    }
+    previousOffset = entry->d_off;
     Saw(pid, static_cast<std::uint64_t>(entry->d_ino), reread, nowMs, changes);
     auto it = known_.find(pid);
     if (it != known_.end()) it->second.listing = listing_;
   }
   closedir(dir);
+  if (!agree) {
+    scanOffset_ = -1;
+  } else if (learnt > 0) {
+    scanOffset_ = learnt;
+  }
   for (auto it = known_.begin(); it != known_.end();) {
     if (it->second.listing == listing_) {
       ++it;

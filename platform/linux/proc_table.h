@@ -5,6 +5,8 @@
 // wrap of the ids, a span longer than the table), /proc is listed instead, and only entries it has
 // not seen have their executable link read. A reused id shows in the inode of /proc/PID, which
 // changes with the process and stays across an exec.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -50,6 +52,11 @@ class ProcTable final : public IProcessTable {
   // One id allocated since the last look. nearTop: so recently allocated that its process may not
   // be visible yet; an id without one then gets another look next time.
   void Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChanges& changes);
+  // The processes with ids from..to, listed from where the first of them would be: under churn
+  // most ids allocated since the last look are threads or have ended, and a listing passes them by
+  // where a probe would ask after each. False when the place is not known (then probe).
+  bool Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChanges& changes);
+  bool FinishScan(ProcessId to);
   // Every process in /proc; reread: read every link again, not only those of processes not seen.
   void List(bool reread, std::int64_t nowMs, TableChanges& changes);
   // The process now at pid with this inode: read when new or when asked to, and reported.
@@ -60,6 +67,11 @@ class ProcTable final : public IProcessTable {
 
   int procFd_ = -1;
   int lastPidFd_ = -1;
+  int scanFd_ = -1;
+  // Where process 0 would be in a listing of /proc (0: not learnt yet, -1: listings do not tell).
+  off_t scanOffset_ = 0;
+  // Where the next scan starts at the latest (0: just past the last id).
+  ProcessId rescanFrom_ = 0;
   bool haveLastPid_ = false;
   ProcessId lastPid_ = 0;
   std::unordered_map<ProcessId, Known> known_;
