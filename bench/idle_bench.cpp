@@ -4,12 +4,14 @@
 // least one look at every process costs, as a once-a-second tick would do it).
 //
 //   mavrin_bench_idle --program PATH --child PATH [--sizes 300,1000,3000] [--rows 1:1,100:1,100:100]
-//                     [--seconds 10] [--churn 200] [--churn-size 1000]
+//                     [--seconds 60] [--churn 200] [--churn-size 1000]
 //
 // For each size the system is topped up to that many processes (idle forks of this benchmark). A
 // row E:R has the program watch E copies of the child, R of which run (once each, with 3 threads,
 // already on their entry's processor). Then the program runs without a display for a warm-up of a
-// few ticks, and its processor time is taken over the given seconds. Under churn, short-lived
+// few ticks, and its processor time is taken over the given seconds: by default a minute, the
+// program's periodic look at every process, so that each figure holds exactly one of them and not
+// by chance one or none. Under churn, short-lived
 // processes of an unwatched copy are started at the given rate all the while, at --churn-size.
 //
 // Exit 0: measured; 1: a failure; 77: this machine has one processor.
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
   std::string program, child;
   std::vector<int> sizes{300, 1000, 3000};
   std::vector<std::pair<int, int>> rows{{1, 1}, {100, 1}, {100, 100}};
-  int seconds = 10;
+  int seconds = 60;
   int churnRate = 200;
   int churnSize = 1000;
   for (int i = 1; i + 1 < argc; i += 2) {
