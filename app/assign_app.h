@@ -48,7 +48,7 @@ class CAssignApp final : public DialogContext {
     platform::IExecWatch* execWatch = nullptr;
     IncrementalObservation::Clock clock = {};  // required with a process table
     // Gives back memory the ticks do not use (what start-up read in, what a closed dialog used):
-    // called a few ticks after start-up and every few minutes after, while no menu or dialog of
+    // called a few ticks after start-up and every ten minutes after, while no menu or dialog of
     // the tray is open. Empty: never.
     std::function<void()> releaseIdleMemory = {};
   };

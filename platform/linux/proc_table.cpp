@@ -133,7 +133,7 @@ void ProcTable::Update(Look look, TableChanges& changes) {
     const ProcessId from = rescanFrom_ != 0 ? std::min(rescanFrom_, lastPid_ + 1) : lastPid_ + 1;
     rescanFrom_ = 0;
     if (last >= from && !Scan(from, last, now, changes)) {
-      for (ProcessId pid = lastPid_ + 1; pid != 0 && pid <= last; ++pid) {
+      for (ProcessId pid = from; pid != 0 && pid <= last; ++pid) {
         Probe(pid, last - pid < kRecheckWindow, now, changes);
       }
     }
@@ -200,26 +200,29 @@ bool ProcTable::Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChan
         return false;
       }
       first = false;
-      if (pid > to) return FinishScan(to);
+      if (pid > to) {
+        FinishScan(to);
+        return true;
+      }
       Saw(pid, static_cast<std::uint64_t>(entry->d_ino), false, nowMs, changes);
     }
     // procfs fills a listing until the next entry does not fit: room for more means no more.
     if (static_cast<std::size_t>(length) + 64 <= sizeof buffer) break;
   }
-  return FinishScan(to);
+  FinishScan(to);
+  return true;
 }
 
-bool ProcTable::FinishScan(ProcessId to) {
+void ProcTable::FinishScan(ProcessId to) {
   // Ids allocated just now may not show their process yet: the next scan starts at the first of
   // them that showed nothing. Once: those that show nothing again are threads or have ended.
   const ProcessId newFrom = lastPid_ + 1;
   for (ProcessId pid = std::max(newFrom, to > kRecheckWindow ? to - kRecheckWindow + 1 : 1); pid <= to; ++pid) {
     if (known_.count(pid) == 0) {
       rescanFrom_ = pid;
-      break;
+      return;
     }
   }
-  return true;
 }
 
 void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {

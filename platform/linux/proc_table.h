@@ -56,7 +56,7 @@ class ProcTable final : public IProcessTable {
   // most ids allocated since the last look are threads or have ended, and a listing passes them by
   // where a probe would ask after each. False when the place is not known (then probe).
   bool Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChanges& changes);
-  bool FinishScan(ProcessId to);
+  void FinishScan(ProcessId to);
   // Every process in /proc; reread: read every link again, not only those of processes not seen.
   void List(bool reread, std::int64_t nowMs, TableChanges& changes);
   // The process now at pid with this inode: read when new or when asked to, and reported.
