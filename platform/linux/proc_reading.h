@@ -18,28 +18,37 @@ bool ParseProcessId(const char* name, ProcessId& pid);
 // readlinkat into a string of whatever length the link has; false when it cannot be read.
 bool ReadLink(int dirFd, const char* name, std::string& out);
 
+// Reads the directory fd on from where it stands, straight from the kernel into a buffer of Size
+// bytes on the stack (threads and new processes are listed every tick; a directory stream would add
+// an allocation and three calls to each listing), and calls visit(id, entry) for each entry whose
+// name is an id, until visit returns false. procfs fills a read until the next entry does not
+// fit: a read that left `room` unfilled was the last, and asking again would only walk the list
+// once more. False when the first read fails.
+template <std::size_t Size, class Visit>
+bool ReadIdEntries(int fd, std::size_t room, Visit visit) {
+  alignas(dirent64) char buffer[Size];
+  for (bool first = true;; first = false) {
+    const ssize_t length = getdents64(fd, buffer, sizeof buffer);
+    if (length <= 0) return !(first && length < 0);
+    for (ssize_t at = 0; at < length;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      ProcessId id = 0;
+      if (ParseProcessId(entry->d_name, id) && !visit(id, *entry)) return true;
+    }
+    if (static_cast<std::size_t>(length) + room <= sizeof buffer) return true;
+  }
+}
+
 // Calls visit(tid, taskFd) for each thread listed in the open task directory taskFd, from its
 // start, until visit returns false. False when the process has ended: a directory held open past
 // its process's end lists nothing, even once the id is reused.
 template <class Visit>
 bool ListThreads(int taskFd, Visit visit) {
   if (lseek(taskFd, 0, SEEK_SET) != 0) return false;
-  // Straight from the kernel: every watched process's threads are listed every tick, and a
-  // directory stream would add an allocation and three calls to each listing.
-  alignas(dirent64) char buffer[4096];
-  for (bool first = true;; first = false) {
-    const ssize_t length = getdents64(taskFd, buffer, sizeof buffer);
-    if (length <= 0) return !(first && length < 0);
-    for (ssize_t at = 0; at < length;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      ProcessId tid = 0;
-      if (ParseProcessId(entry->d_name, tid) && !visit(static_cast<pid_t>(tid), taskFd)) return true;
-    }
-    // procfs fills a listing until the next entry does not fit: with room for several more left,
-    // this was the last of them, and asking again would only walk the threads once more.
-    if (static_cast<std::size_t>(length) + 4 * sizeof(dirent64) <= sizeof buffer) return true;
-  }
+  return ReadIdEntries<4096>(taskFd, 4 * sizeof(dirent64), [&](ProcessId tid, const dirent64&) {
+    return visit(static_cast<pid_t>(tid), taskFd);
+  });
 }
 
 // As ListThreads, for the task directory `task` below dirFd. False when it cannot be opened (the

@@ -184,30 +184,22 @@ bool ProcTable::Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChan
     return false;
   }
   // Few at a time: past `to` come only processes from before the ids wrapped, known already.
-  alignas(dirent64) char buffer[1024];
   bool first = true;
-  for (;;) {
-    const ssize_t length = getdents64(scanFd_, buffer, sizeof buffer);
-    if (length <= 0) break;
-    for (ssize_t at = 0; at < length;) {
-      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      ProcessId pid = 0;
-      if (!ParseProcessId(entry->d_name, pid)) continue;
-      if (first && pid < from) {
-        // The listing does not start where the ids said it would: not to be trusted again.
-        scanOffset_ = -1;
-        return false;
-      }
-      first = false;
-      if (pid > to) {
-        FinishScan(to);
-        return true;
-      }
-      Saw(pid, static_cast<std::uint64_t>(entry->d_ino), false, nowMs, changes);
+  bool misplaced = false;
+  ReadIdEntries<1024>(scanFd_, 64, [&](ProcessId pid, const dirent64& entry) {
+    if (first && pid < from) {
+      misplaced = true;
+      return false;
     }
-    // procfs fills a listing until the next entry does not fit: room for more means no more.
-    if (static_cast<std::size_t>(length) + 64 <= sizeof buffer) break;
+    first = false;
+    if (pid > to) return false;
+    Saw(pid, static_cast<std::uint64_t>(entry.d_ino), false, nowMs, changes);
+    return true;
+  });
+  if (misplaced) {
+    // The listing does not start where the ids said it would: not to be trusted again.
+    scanOffset_ = -1;
+    return false;
   }
   FinishScan(to);
   return true;
