@@ -110,31 +110,31 @@ ProcProcesses::~ProcProcesses() {
   if (procFd_ >= 0) close(procFd_);
 }
 
-int ProcProcesses::KeptTaskDir(ProcessId pid, bool& fresh) {
+ProcProcesses::TaskDir* ProcProcesses::KeptTaskDir(ProcessId pid, bool& fresh) {
   ++taskDirUses_;
   for (TaskDir& dir : taskDirs_) {
     if (dir.pid == pid) {
       dir.used = taskDirUses_;
       fresh = false;
-      return dir.fd;
+      return &dir;
     }
   }
   fresh = true;
   char task[32];
   std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   const int fd = openat(procFd_, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) return nullptr;
   // Enough for the processes of a long watch list; one that ended goes when others need the room.
   constexpr std::size_t kKeptTaskDirs = 64;
   if (taskDirs_.size() >= kKeptTaskDirs) {
     auto oldest = std::min_element(taskDirs_.begin(), taskDirs_.end(),
                                    [](const TaskDir& a, const TaskDir& b) { return a.used < b.used; });
     close(oldest->fd);
-    *oldest = TaskDir{pid, fd, taskDirUses_};
-  } else {
-    taskDirs_.push_back(TaskDir{pid, fd, taskDirUses_});
+    *oldest = TaskDir{pid, fd, taskDirUses_, {}};
+    return &*oldest;
   }
-  return fd;
+  taskDirs_.push_back(TaskDir{pid, fd, taskDirUses_, {}});
+  return &taskDirs_.back();
 }
 
 void ProcProcesses::DropTaskDir(ProcessId pid) {
@@ -337,26 +337,53 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
   CpuSet thread(cpuSetBytes_);
   for (;;) {
     bool fresh = false;
-    const int taskFd = KeptTaskDir(pid, fresh);
-    if (taskFd < 0) return false;
+    TaskDir* dir = KeptTaskDir(pid, fresh);
+    if (dir == nullptr) return false;
+    // The directory counts its process's threads (two links more): with the count unchanged and
+    // every known thread still there, no thread came or went, and listing them again would cost
+    // more than the count does.
+    struct stat task {};
+    if (!fresh && !dir->tids.empty() && fstat(dir->fd, &task) == 0 && task.st_nlink == dir->tids.size() + 2) {
+      bool every = true;
+      bool changed = false;
+      for (const pid_t tid : dir->tids) {
+        if (tid == readAtOpen) continue;
+        if (!thread.Read(tid)) {
+          changed = errno == ESRCH;
+          every = false;
+          break;
+        }
+        every = thread == target;
+        if (!every) break;
+      }
+      if (!changed) return every;
+    }
     bool every = true;
     bool any = false;
     bool seen = false;
-    const bool listed = ListThreads(taskFd, [&](pid_t tid, int) {
+    std::vector<pid_t> tids;
+    const bool listed = ListThreads(dir->fd, [&](pid_t tid, int) {
       seen = true;
+      tids.push_back(tid);
       if (tid == readAtOpen) {
         any = true;
         return true;
       }
       if (!thread.Read(tid)) {
-        every = errno == ESRCH;  // a thread that ended meanwhile has no say
+        every = errno == ESRCH;  // a thread that ended meanwhile has no say, and no place in the count
+        if (every) tids.pop_back();
       } else {
         any = true;
         every = thread == target;
       }
       return every;
     });
-    if (listed && seen) return every && any;
+    if (listed && seen) {
+      // Only a listing that went through to its end knows every thread.
+      dir->tids.clear();
+      if (every && any) dir->tids = std::move(tids);
+      return every && any;
+    }
     // Held from a process that has ended since: the id may belong to another one now.
     DropTaskDir(pid);
     if (fresh) return false;

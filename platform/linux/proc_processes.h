@@ -86,8 +86,9 @@ class ProcProcesses final : public IProcessApi {
   // The thread that stands for the process in mask reads: the main thread, or for a process whose
   // main thread has ended the live thread the latest snapshot read its executable through.
   pid_t ThreadOf(ProcessId pid) const;
+  struct TaskDir;
   // The task directory of pid, held open; fresh: opened by this call rather than held before.
-  int KeptTaskDir(ProcessId pid, bool& fresh);
+  TaskDir* KeptTaskDir(ProcessId pid, bool& fresh);
   void DropTaskDir(ProcessId pid);
 
   int procFd_ = -1;
@@ -112,6 +113,9 @@ class ProcProcesses final : public IProcessApi {
     ProcessId pid = 0;
     int fd = -1;
     std::uint64_t used = 0;
+    // Every thread of the last complete listing. While the kernel counts as many threads and each
+    // of these still answers, they are the threads: the directory need not be listed again.
+    std::vector<pid_t> tids;
   };
   std::vector<TaskDir> taskDirs_;
   std::uint64_t taskDirUses_ = 0;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,7 +238,7 @@ TEST_P(ProcMaskTest, ThreadsStartedWhileSettingGetTheMaskToo) {
 
 TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
   if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
-  auto child = Start(scratch.path(), "threads", 4);
+  auto child = Start(scratch.path(), "threads", 4, {"swap-on-usr1"});
   const auto pid = static_cast<platform::ProcessId>(child->pid());
   auto check = [&](std::uint32_t mask) {
     platform::ProcessHandle handle = processes.OpenProcess(platform::kQueryRights, pid);
@@ -245,13 +246,17 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
     processes.CloseHandle(handle);
     return every;
   };
-  platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
-  ASSERT_TRUE(processes.SetProcessAffinityMask(handle, 0x2));
-  processes.CloseHandle(handle);
+  auto setAll = [&](std::uint32_t mask) {
+    platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
+    const bool set = processes.SetProcessAffinityMask(handle, mask);
+    processes.CloseHandle(handle);
+    return set;
+  };
+  ASSERT_TRUE(setAll(0x2));
   EXPECT_TRUE(check(0x2));
   EXPECT_FALSE(check(0x3));
-  // One thread other than the first drifts, and comes back: each check after the first lists the
-  // threads again.
+  EXPECT_TRUE(check(0x2));
+  // One thread other than the first drifts, and comes back.
   const std::vector<pid_t> threads = ThreadsOf(child->pid());
   ASSERT_EQ(threads.size(), 5u);
   cpu_set_t set;
@@ -261,6 +266,30 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
     ASSERT_EQ(sched_setaffinity(threads.back(), sizeof(set), &set), 0);
     EXPECT_EQ(check(0x2), cpu == 1) << "thread " << threads.back() << " on processor " << cpu;
   }
+  // A thread that moves itself as it starts, first as one more thread, then in the place of one
+  // that ended (as many threads as before, one of them new).
+  auto settled = [&](std::size_t count, const std::vector<pid_t>& before) {
+    for (int i = 0; i < 500; ++i) {
+      const std::vector<pid_t> now = ThreadsOf(child->pid());
+      const bool moved = std::any_of(now.begin(), now.end(), [&](pid_t tid) {
+        return std::find(before.begin(), before.end(), tid) == before.end() && AllowedList(child->pid(), tid) == "0";
+      });
+      if (now.size() == count && moved) return now;
+      usleep(2000);
+    }
+    return std::vector<pid_t>{};
+  };
+  ASSERT_EQ(kill(child->pid(), SIGUSR2), 0);
+  const std::vector<pid_t> grown = settled(6, threads);
+  ASSERT_EQ(grown.size(), 6u);
+  EXPECT_FALSE(check(0x2));
+  ASSERT_TRUE(setAll(0x2));
+  EXPECT_TRUE(check(0x2));
+  ASSERT_EQ(kill(child->pid(), SIGUSR1), 0);
+  ASSERT_EQ(settled(6, grown).size(), 6u);
+  EXPECT_FALSE(check(0x2));
+  ASSERT_TRUE(setAll(0x2));
+  EXPECT_TRUE(check(0x2));
   child->Kill();
   EXPECT_FALSE(check(0x2));
 }

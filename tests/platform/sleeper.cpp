@@ -5,15 +5,19 @@
 //   escape-once  the first extra thread, once it finds its processors narrowed, gives itself every
 //                processor of the machine back (once).
 //   exec-on-usr1 PATH  on SIGUSR1 the process runs PATH (with no extra threads) in its place.
+//   swap-on-usr1 on SIGUSR1 the thread it last started ends and another takes its place; on SIGUSR2
+//                one more thread starts. Either new thread moves itself to processor 0 alone.
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -32,6 +36,36 @@ void EscapeOnce(cpu_set_t start) {
   }
 }
 
+// Each thread a signal starts: on processor 0 until told to end.
+struct Swapped {
+  std::atomic<bool> end{false};
+  std::thread thread;
+  void Start() {
+    thread = std::thread([this] {
+      cpu_set_t first;
+      CPU_ZERO(&first);
+      CPU_SET(0, &first);
+      sched_setaffinity(0, sizeof first, &first);
+      while (!end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+  }
+};
+
+[[noreturn]] void SwapOnSignals(const sigset_t& signals) {
+  std::vector<std::unique_ptr<Swapped>> started;
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) continue;
+    if (signal == SIGUSR1 && !started.empty()) {
+      started.back()->end = true;
+      started.back()->thread.join();
+      started.pop_back();
+    }
+    started.push_back(std::make_unique<Swapped>());
+    started.back()->Start();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,7 +79,9 @@ int main(int argc, char** argv) {
   sigemptyset(&usr1);
   sigaddset(&usr1, SIGUSR1);
   const bool execOnSignal = std::strcmp(mode, "exec-on-usr1") == 0 && argc > 3;
-  if (execOnSignal) pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+  const bool swapOnSignal = std::strcmp(mode, "swap-on-usr1") == 0;
+  if (swapOnSignal) sigaddset(&usr1, SIGUSR2);
+  if (execOnSignal || swapOnSignal) pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
   cpu_set_t start;
   CPU_ZERO(&start);
   sched_getaffinity(0, sizeof start, &start);
@@ -65,6 +101,7 @@ int main(int argc, char** argv) {
       }
     });
   }
+  if (swapOnSignal) SwapOnSignals(usr1);
   if (execOnSignal) {
     int signal = 0;
     sigwait(&usr1, &signal);
