@@ -335,6 +335,11 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
   const pid_t readAtOpen = handle == lastReadHandle_ && lastReadAtOpen_ ? ThreadOf(pid) : 0;
   if (readAtOpen != 0 && !(lastRead_ == target)) return false;
   CpuSet thread(cpuSetBytes_);
+  // 1: the thread has the mask; 0: it has another, or cannot be read; -1: it has ended.
+  auto answer = [&](pid_t tid) {
+    if (!thread.Read(tid)) return errno == ESRCH ? -1 : 0;
+    return thread == target ? 1 : 0;
+  };
   for (;;) {
     bool fresh = false;
     TaskDir* dir = KeptTaskDir(pid, fresh);
@@ -344,19 +349,17 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
     // more than the count does.
     struct stat task {};
     if (!fresh && !dir->tids.empty() && fstat(dir->fd, &task) == 0 && task.st_nlink == dir->tids.size() + 2) {
-      bool every = true;
-      bool changed = false;
+      bool ended = false;
       for (const pid_t tid : dir->tids) {
         if (tid == readAtOpen) continue;
-        if (!thread.Read(tid)) {
-          changed = errno == ESRCH;
-          every = false;
+        const int has = answer(tid);
+        if (has == 0) return false;
+        if (has < 0) {
+          ended = true;
           break;
         }
-        every = thread == target;
-        if (!every) break;
       }
-      if (!changed) return every;
+      if (!ended) return true;
     }
     bool every = true;
     bool any = false;
@@ -364,18 +367,17 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
     std::vector<pid_t> tids;
     const bool listed = ListThreads(dir->fd, [&](pid_t tid, int) {
       seen = true;
-      tids.push_back(tid);
       if (tid == readAtOpen) {
         any = true;
+        tids.push_back(tid);
         return true;
       }
-      if (!thread.Read(tid)) {
-        every = errno == ESRCH;  // a thread that ended meanwhile has no say, and no place in the count
-        if (every) tids.pop_back();
-      } else {
-        any = true;
-        every = thread == target;
-      }
+      const int has = answer(tid);
+      // A thread that ended meanwhile has no say, and no place in the count.
+      if (has < 0) return true;
+      any = true;
+      every = has > 0;
+      tids.push_back(tid);
       return every;
     });
     if (listed && seen) {
