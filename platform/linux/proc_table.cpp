@@ -78,12 +78,12 @@ ProcTable::ProcTable() {
       close(lastPidFd_);
       lastPidFd_ = -1;
     }
-    if (lastPidFd_ >= 0) scanFd_ = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
+  if (procFd_ >= 0) listFd_ = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 ProcTable::~ProcTable() {
-  if (scanFd_ >= 0) close(scanFd_);
+  if (listFd_ >= 0) close(listFd_);
   if (lastPidFd_ >= 0) close(lastPidFd_);
   if (procFd_ >= 0) close(procFd_);
 }
@@ -180,13 +180,13 @@ void ProcTable::Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChan
 }
 
 bool ProcTable::Scan(ProcessId from, ProcessId to, std::int64_t nowMs, TableChanges& changes) {
-  if (scanFd_ < 0 || scanOffset_ <= 0 || lseek(scanFd_, scanOffset_ + static_cast<off_t>(from), SEEK_SET) < 0) {
+  if (listFd_ < 0 || scanOffset_ <= 0 || lseek(listFd_, scanOffset_ + static_cast<off_t>(from), SEEK_SET) < 0) {
     return false;
   }
   // Few at a time: past `to` come only processes from before the ids wrapped, known already.
   bool first = true;
   bool misplaced = false;
-  ReadIdEntries<1024>(scanFd_, 64, [&](ProcessId pid, const dirent64& entry) {
+  ReadIdEntries<1024>(listFd_, 64, [&](ProcessId pid, const dirent64& entry) {
     if (first && pid < from) {
       misplaced = true;
       return false;
@@ -220,36 +220,28 @@ void ProcTable::FinishScan(ProcessId to) {
 void ProcTable::List(bool reread, std::int64_t nowMs, TableChanges& changes) {
   ++listings_;
   ++listing_;
-  const int listFd = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listFd < 0) return;
-  DIR* dir = fdopendir(listFd);
-  if (dir == nullptr) {
-    close(listFd);
-    return;
-  }
+  if (listFd_ < 0 || lseek(listFd_, 0, SEEK_SET) != 0) return;
   // A process's place in the listing follows from its id: each entry's offset is where the next
   // one is, so that the ids allocated since the last look are listed by starting there. Learnt
   // here, and only where every pair of neighbours agrees on it.
   off_t learnt = 0;
   bool agree = scanOffset_ >= 0;
   off_t previousOffset = -1;
-  while (const dirent* entry = readdir(dir)) {
-    ProcessId pid = 0;
-    if (!ParseProcessId(entry->d_name, pid)) {
-      previousOffset = -1;
-      continue;
-    }
+  // The names that are not ids all come before the first process. A listing that cannot even start
+  // tells nothing of what ended.
+  const bool listed = ReadIdEntries<16384>(listFd_, 256, [&](ProcessId pid, const dirent64& entry) {
     if (previousOffset >= 0) {
       const off_t offset = previousOffset - static_cast<off_t>(pid);
       if (offset <= 0 || (learnt != 0 && offset != learnt)) agree = false;
       learnt = offset;
     }
-    previousOffset = entry->d_off;
-    Saw(pid, static_cast<std::uint64_t>(entry->d_ino), reread, nowMs, changes);
+    previousOffset = entry.d_off;
+    Saw(pid, static_cast<std::uint64_t>(entry.d_ino), reread, nowMs, changes);
     auto it = known_.find(pid);
     if (it != known_.end()) it->second.listing = listing_;
-  }
-  closedir(dir);
+    return true;
+  });
+  if (!listed) return;
   if (!agree) {
     scanOffset_ = -1;
   } else if (learnt > 0) {

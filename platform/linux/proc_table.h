@@ -67,7 +67,8 @@ class ProcTable final : public IProcessTable {
 
   int procFd_ = -1;
   int lastPidFd_ = -1;
-  int scanFd_ = -1;
+  // /proc, held open for listings and scans.
+  int listFd_ = -1;
   // Where process 0 would be in a listing of /proc (0: not learnt yet, -1: listings do not tell).
   off_t scanOffset_ = 0;
   // Where the next scan starts at the latest (0: just past the last id).
