@@ -142,7 +142,10 @@ int main(int argc, char** argv) {
   platform::LinuxShell shell;
   framework::SetShell(&shell);
 
+  platform::ProcTable processTable;
   platform::LinuxSystem system;
+  // The table reads the id allocated last each tick; the thread checks that follow learn from it.
+  system.FollowIds(&processTable.Ids());
   platform::IniFile settingsFile(kSettingsFileName);
   platform::InotifyFileMonitor settingsMonitor(kSettingsFileName);
   CAssignApp::Services services{system, *backend, instanceGuard, settingsFile, &settingsMonitor};
@@ -152,7 +155,6 @@ int main(int argc, char** argv) {
     const int forward = ui->AddAsyncAction(PostBringForwardToMainWindow);
     services.comeForward = [ui, forward] { ui->TriggerAsync(forward); };
   }
-  platform::ProcTable processTable;
   platform::InotifyExecWatch execWatch;
   services.processTable = &processTable;
   // A loop that cannot hear the watch's descriptor leaves new programs to the periodic look.

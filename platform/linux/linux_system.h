@@ -51,6 +51,8 @@ class LinuxSystem final : public ISystem {
 
   Topology ReadProcessorTopology() override { return ReadSysfsTopology(); }
 
+  void FollowIds(const AllocatedIds* ids) { processes_.FollowIds(ids); }
+
  private:
   ProcProcesses processes_;
   X11Windows windows_;

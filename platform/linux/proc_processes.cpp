@@ -137,6 +137,12 @@ ProcProcesses::TaskDir* ProcProcesses::KeptTaskDir(ProcessId pid, bool& fresh) {
   return &taskDirs_.back();
 }
 
+void ProcProcesses::NoteThreadsKnown(TaskDir& dir) const {
+  if (ids_ == nullptr) return;
+  dir.checkedAtRead = ids_->Reads();
+  dir.movesAtCheck = ids_->Moves();
+}
+
 void ProcProcesses::DropTaskDir(ProcessId pid) {
   for (auto it = taskDirs_.begin(); it != taskDirs_.end(); ++it) {
     if (it->pid == pid) {
@@ -344,11 +350,16 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
     bool fresh = false;
     TaskDir* dir = KeptTaskDir(pid, fresh);
     if (dir == nullptr) return false;
-    // The directory counts its process's threads (two links more): with the count unchanged and
-    // every known thread still there, no thread came or went, and listing them again would cost
-    // more than the count does.
+    // No id allocated since the last check, in a read made after it: no thread started. Else the
+    // directory counts its process's threads (two links more): with the count unchanged and every
+    // known thread still there, no thread came or went, and listing them again would cost more
+    // than the count does.
+    const bool known = !fresh && !dir->tids.empty();
+    const bool quiet = known && ids_ != nullptr && ids_->Followed() && ids_->Reads() > dir->checkedAtRead &&
+                       ids_->Moves() == dir->movesAtCheck;
     struct stat task {};
-    if (!fresh && !dir->tids.empty() && fstat(dir->fd, &task) == 0 && task.st_nlink == dir->tids.size() + 2) {
+    if (known && (quiet || (fstat(dir->fd, &task) == 0 && task.st_nlink == dir->tids.size() + 2))) {
+      NoteThreadsKnown(*dir);
       bool ended = false;
       for (const pid_t tid : dir->tids) {
         if (tid == readAtOpen) continue;
@@ -383,7 +394,10 @@ bool ProcProcesses::EveryThreadHasMask(ProcessHandle handle, const ProcessorSet&
     if (listed && seen) {
       // Only a listing that went through to its end knows every thread.
       dir->tids.clear();
-      if (every && any) dir->tids = std::move(tids);
+      if (every && any) {
+        dir->tids = std::move(tids);
+        NoteThreadsKnown(*dir);
+      }
       return every && any;
     }
     // Held from a process that has ended since: the id may belong to another one now.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/linux/cpu_set_buffer.h"
+#include "platform/linux/proc_reading.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -81,6 +82,11 @@ class ProcProcesses final : public IProcessApi {
   std::string GetProcessImagePath(ProcessHandle handle) override;
   std::uint32_t GetProcessorCount() override;
 
+  // Reads of the id allocated last, made by whoever looks for new processes (the process table,
+  // each tick): a thread check after a read that found it unmoved since the last check knows the
+  // threads without asking the kernel to count them. Must outlive this object's checks.
+  void FollowIds(const AllocatedIds* ids) { ids_ = ids; }
+
  private:
   bool Find(ProcessHandle handle, ProcessId& pid) const;
   // The thread that stands for the process in mask reads: the main thread, or for a process whose
@@ -90,6 +96,7 @@ class ProcProcesses final : public IProcessApi {
   // The task directory of pid, held open; fresh: opened by this call rather than held before.
   TaskDir* KeptTaskDir(ProcessId pid, bool& fresh);
   void DropTaskDir(ProcessId pid);
+  void NoteThreadsKnown(TaskDir& dir) const;
 
   int procFd_ = -1;
   std::size_t cpuSetBytes_ = 0;
@@ -116,9 +123,13 @@ class ProcProcesses final : public IProcessApi {
     // Every thread of the last complete listing. While the kernel counts as many threads and each
     // of these still answers, they are the threads: the directory need not be listed again.
     std::vector<pid_t> tids;
+    // The reads and moves of the ids at the last check that knew every thread.
+    std::uint64_t checkedAtRead = 0;
+    std::uint64_t movesAtCheck = 0;
   };
   std::vector<TaskDir> taskDirs_;
   std::uint64_t taskDirUses_ = 0;
+  const AllocatedIds* ids_ = nullptr;
 };
 
 }  // namespace platform

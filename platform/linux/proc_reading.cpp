@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/linux/proc_processes.h"
 
@@ -95,6 +96,45 @@ bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liv
     }
     path = ExePathFromLink(path, procExe);
   }
+  return true;
+}
+
+AllocatedIds::AllocatedIds(int procFd) {
+  std::string self;
+  char own[16];
+  std::snprintf(own, sizeof own, "%d", static_cast<int>(getpid()));
+  if (procFd < 0 || !ReadLink(procFd, "self", self) || self != own) return;
+  fd_ = openat(procFd, "sys/kernel/ns_last_pid", O_RDONLY | O_CLOEXEC);
+  ProcessId probe = 0;
+  if (fd_ >= 0 && !Read(probe)) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+AllocatedIds::~AllocatedIds() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool AllocatedIds::Read(ProcessId& last) {
+  ++reads_;
+  char text[24];
+  const ssize_t n = fd_ >= 0 ? pread(fd_, text, sizeof text - 1, 0) : -1;
+  unsigned long value = 0;
+  char* end = text;
+  if (n > 0) {
+    text[n] = '\0';
+    value = std::strtoul(text, &end, 10);
+  }
+  if (n <= 0 || end == text || value > 0x7FFFFFFFul) {
+    ++moves_;
+    haveLast_ = false;
+    return false;
+  }
+  if (!haveLast_ || value != last_) ++moves_;
+  haveLast_ = true;
+  last_ = static_cast<ProcessId>(value);
+  last = last_;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/types.h"
@@ -69,5 +70,31 @@ bool ForEachThread(int dirFd, const char* task, Visit visit) {
 // forGood (when given) is then set where no executable can ever be read for this process: a kernel
 // thread, or a process that has ended or is ending, none of which runs anything again.
 bool ReadExecutablePath(int procFd, ProcessId pid, std::string& path, pid_t& liveThread, bool* forGood = nullptr);
+
+// The id the kernel allocated last (kernel.ns_last_pid), read through a descriptor held open. Every
+// process and every thread takes a new id as it starts, in this pid namespace as in any below it:
+// an unchanged id between two reads says that nothing started in between. Followed only where
+// /proc is of this process's namespace, which /proc/self shows.
+class AllocatedIds {
+ public:
+  explicit AllocatedIds(int procFd);
+  ~AllocatedIds();
+  AllocatedIds(const AllocatedIds&) = delete;
+  AllocatedIds& operator=(const AllocatedIds&) = delete;
+
+  bool Followed() const { return fd_ >= 0; }
+  // False when it cannot be read; that counts as a move.
+  bool Read(ProcessId& last);
+  // Reads so far, and how many of them found the id moved (or could not read it).
+  std::uint64_t Reads() const { return reads_; }
+  std::uint64_t Moves() const { return moves_; }
+
+ private:
+  int fd_ = -1;
+  bool haveLast_ = false;
+  ProcessId last_ = 0;
+  std::uint64_t reads_ = 0;
+  std::uint64_t moves_ = 0;
+};
 
 }  // namespace platform

@@ -64,40 +64,13 @@ void PauseMicroseconds(std::int64_t microseconds) {
   nanosleep(&pause, nullptr);
 }
 
-ProcTable::ProcTable() {
-  procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // The last allocated id counts in this process's pid namespace: it tells of /proc only when /proc
-  // is of the same namespace, which /proc/self shows.
-  std::string self;
-  char own[16];
-  std::snprintf(own, sizeof own, "%d", static_cast<int>(getpid()));
-  if (procFd_ >= 0 && ReadLink(procFd_, "self", self) && self == own) {
-    lastPidFd_ = openat(procFd_, "sys/kernel/ns_last_pid", O_RDONLY | O_CLOEXEC);
-    ProcessId probe = 0;
-    if (lastPidFd_ >= 0 && !ReadLastPid(probe)) {
-      close(lastPidFd_);
-      lastPidFd_ = -1;
-    }
-  }
+ProcTable::ProcTable() : procFd_(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), ids_(procFd_) {
   if (procFd_ >= 0) listFd_ = openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 ProcTable::~ProcTable() {
   if (listFd_ >= 0) close(listFd_);
-  if (lastPidFd_ >= 0) close(lastPidFd_);
   if (procFd_ >= 0) close(procFd_);
-}
-
-bool ProcTable::ReadLastPid(ProcessId& pid) const {
-  char text[24];
-  const ssize_t n = pread(lastPidFd_, text, sizeof text - 1, 0);
-  if (n <= 0) return false;
-  text[n] = '\0';
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (end == text || value > 0x7FFFFFFFul) return false;
-  pid = static_cast<ProcessId>(value);
-  return true;
 }
 
 void ProcTable::Update(Look look, TableChanges& changes) {
@@ -106,7 +79,7 @@ void ProcTable::Update(Look look, TableChanges& changes) {
   if (procFd_ < 0) return;
   const std::int64_t now = NowMs();
   ProcessId last = 0;
-  const bool followed = lastPidFd_ >= 0 && ReadLastPid(last);
+  const bool followed = ids_.Followed() && ids_.Read(last);
   // A wrap, or a span so long that probing it would cost more than a listing.
   // A round starts with a listing, without reading again what it knows: it takes out what ended and
   // finds whatever following the ids may have missed.

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/proc_reading.h"
 #include "platform/process_table.h"
 
 namespace platform {
@@ -35,7 +36,10 @@ class ProcTable final : public IProcessTable {
   void ForEach(const std::function<void(const TableProcess&)>& visit) const override;
 
   // Whether new processes are found by their ids (false: by listing /proc every time).
-  bool FollowsIds() const { return lastPidFd_ >= 0; }
+  bool FollowsIds() const { return ids_.Followed(); }
+  // The ids each update reads: whoever checks threads between updates may learn from them that no
+  // thread started since.
+  const AllocatedIds& Ids() const { return ids_; }
   // How often /proc was listed so far.
   long Listings() const { return listings_; }
 
@@ -48,7 +52,6 @@ class ProcTable final : public IProcessTable {
     std::uint32_t listing = 0;  // the last listing that showed it
   };
 
-  bool ReadLastPid(ProcessId& pid) const;
   // One id allocated since the last look. nearTop: so recently allocated that its process may not
   // be visible yet; an id without one then gets another look next time.
   void Probe(ProcessId pid, bool nearTop, std::int64_t nowMs, TableChanges& changes);
@@ -66,7 +69,7 @@ class ProcTable final : public IProcessTable {
   void Forget(ProcessId pid, TableChanges& changes);
 
   int procFd_ = -1;
-  int lastPidFd_ = -1;
+  AllocatedIds ids_;
   // /proc, held open for listings and scans.
   int listFd_ = -1;
   // Where process 0 would be in a listing of /proc (0: not learnt yet, -1: listings do not tell).

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
@@ -240,11 +241,24 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
   if (!TwoProcessors()) GTEST_SKIP() << "needs processors 0 and 1";
   auto child = Start(scratch.path(), "threads", 4, {"swap-on-usr1"});
   const auto pid = static_cast<platform::ProcessId>(child->pid());
-  auto check = [&](std::uint32_t mask) {
+  // As a tick does it: the id allocated last is read first, then the threads are checked. A check
+  // with no read before it must not take the threads for known.
+  struct Proc {
+    int fd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ~Proc() { close(fd); }
+  } proc;
+  platform::AllocatedIds ids(proc.fd);
+  processes.FollowIds(&ids);
+  auto checkUnread = [&](std::uint32_t mask) {
     platform::ProcessHandle handle = processes.OpenProcess(platform::kQueryRights, pid);
     const bool every = processes.EveryThreadHasMask(handle, mask);
     processes.CloseHandle(handle);
     return every;
+  };
+  auto check = [&](std::uint32_t mask) {
+    platform::ProcessId last = 0;
+    ids.Read(last);
+    return checkUnread(mask);
   };
   auto setAll = [&](std::uint32_t mask) {
     platform::ProcessHandle handle = processes.OpenProcess(platform::kSetRights, pid);
@@ -285,8 +299,14 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
   EXPECT_FALSE(check(0x2));
   ASSERT_TRUE(setAll(0x2));
   EXPECT_TRUE(check(0x2));
+  ASSERT_EQ(kill(child->pid(), SIGUSR2), 0);
+  const std::vector<pid_t> regrown = settled(7, grown);
+  ASSERT_EQ(regrown.size(), 7u);
+  EXPECT_FALSE(checkUnread(0x2));
+  ASSERT_TRUE(setAll(0x2));
+  EXPECT_TRUE(check(0x2));
   ASSERT_EQ(kill(child->pid(), SIGUSR1), 0);
-  ASSERT_EQ(settled(6, grown).size(), 6u);
+  ASSERT_EQ(settled(7, regrown).size(), 7u);
   EXPECT_FALSE(check(0x2));
   ASSERT_TRUE(setAll(0x2));
   EXPECT_TRUE(check(0x2));
