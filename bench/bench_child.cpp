@@ -10,7 +10,11 @@
 //       THREADS threads in all sleep until killed.
 //   bench_child exit
 //       ends at once.
+//   bench_child tick
+//       wakes once a second and writes the program's tick line, nothing more: what any program
+//       that ticks costs on this machine, below which the program's own figure cannot go.
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -54,6 +58,14 @@ int main(int argc, char** argv) {
   if (getppid() == 1) return 1;
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "exit") return 0;
+  if (mode == "tick") {
+    // Slept as the program's loop sleeps, and the line written as it writes it (one write each).
+    for (;;) {
+      poll(nullptr, 0, 1000);
+      std::fputs("observing...\n", stdout);
+      std::fflush(stdout);
+    }
+  }
   if (mode == "idle") {
     const int threads = argc > 2 ? std::atoi(argv[2]) : 1;
     for (int i = 1; i < threads; ++i)
@@ -63,7 +75,7 @@ int main(int argc, char** argv) {
     for (;;) pause();
   }
   if (mode != "wait-pinned" || argc < 5) {
-    std::fprintf(stderr, "usage: %s wait-pinned CPU THREADS RESULT | idle THREADS | exit\n", argv[0]);
+    std::fprintf(stderr, "usage: %s wait-pinned CPU THREADS RESULT | idle THREADS | exit | tick\n", argv[0]);
     return 2;
   }
   const int cpu = std::atoi(argv[2]);

@@ -1,7 +1,10 @@
 // What the real program costs while nothing needs doing: its own processor time per second (the
 // schedstat of all its threads) over a stretch of ticks, at several numbers of running processes
 // and watch entries, and under churn; each next to a bare walk of /proc on the same system (the
-// least one look at every process costs, as a once-a-second tick would do it).
+// least one look at every process costs, as a once-a-second tick would do it) and to the floor: a
+// process that only wakes once a second and writes the tick line, measured over the same seconds.
+// On a virtualised host that wake alone can cost a sizeable share of a walk of a few hundred
+// processes; program - floor is what the program's own work costs.
 //
 //   mavrin_bench_idle --program PATH --child PATH [--sizes 300,1000,3000] [--rows 1:1,100:1,100:100]
 //                     [--seconds 60] [--churn 200] [--churn-size 1000]
@@ -36,9 +39,15 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 pid_t g_program = -1;
+pid_t g_floor = -1;
 std::vector<pid_t> g_watched;
 
 void StopAll() {
+  if (g_floor > 0) {
+    kill(g_floor, SIGKILL);
+    waitpid(g_floor, nullptr, 0);
+    g_floor = -1;
+  }
   for (pid_t pid : g_watched) kill(pid, SIGKILL);
   for (pid_t pid : g_watched) waitpid(pid, nullptr, 0);
   g_watched.clear();
@@ -114,6 +123,7 @@ class Churn {
 struct Figures {
   double programMsPerSecond = 0;
   double walkMs = 0;
+  double floorMsPerSecond = 0;
   long ticks = 0;
   long churned = 0;
   double othersPerSecond = 0;  // ids allocated by others' processes and threads
@@ -159,9 +169,18 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
     StopAll();
     return false;
   }
+  pid_t floorRelay = -1;
+  g_floor = harness::Start({child, "tick"}, {}, {}, work / "floor.txt", &floorRelay);
+  harness::TickCounter floorTicks(work / "floor.txt");
+  if (!harness::WaitForTicks(floorTicks, 1, g_floor, 10)) {
+    std::puts("idle: the floor process did not tick");
+    StopAll();
+    return false;
+  }
   const long ticksBefore = ticks.Update();
   const long idsBefore = harness::LastAllocatedId();
   const long long cpuBefore = harness::ThreadsCpuNs(g_program);
+  const long long floorBefore = harness::ThreadsCpuNs(g_floor);
   const auto begin = Clock::now();
   const auto until = begin + std::chrono::seconds(seconds);
   Churn churn((bin / "other").string(), churnRate);
@@ -172,6 +191,11 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
   const long long cpuAfter = harness::ThreadsCpuNs(g_program);
+  figures.floorMsPerSecond = static_cast<double>(harness::ThreadsCpuNs(g_floor) - floorBefore) / 1e6 / elapsed;
+  kill(g_floor, SIGKILL);
+  waitpid(g_floor, nullptr, 0);
+  g_floor = -1;
+  if (floorRelay > 0) waitpid(floorRelay, nullptr, 0);
   figures.ticks = ticks.Update() - ticksBefore;
   figures.programMsPerSecond = static_cast<double>(cpuAfter - cpuBefore) / 1e6 / elapsed;
   figures.churned = churn.Started();
@@ -261,8 +285,8 @@ int main(int argc, char** argv) {
   fs::create_directories(work / "Bin");
   fs::copy_file(child, work / "Bin" / "other");
 
-  std::printf("%-10s %-7s %-7s %-6s | %-22s | %-12s | %-12s | %s\n", "processes", "entries", "running", "churn",
-              "program ms/s (% core)", "walk ms/s", "program/walk", "others' ids/s");
+  std::printf("%-10s %-7s %-7s %-6s | %-22s | %-12s | %-12s | %-10s | %s\n", "processes", "entries", "running",
+              "churn", "program ms/s (% core)", "walk ms/s", "program/walk", "floor ms/s", "others' ids/s");
   std::vector<std::pair<int, int>> runs;  // (size, churn)
   for (int size : sizes) runs.emplace_back(size, 0);
   if (churnRate > 0) runs.emplace_back(churnSize, churnRate);
@@ -283,10 +307,10 @@ int main(int argc, char** argv) {
       }
       char churnText[16];
       std::snprintf(churnText, sizeof churnText, churn > 0 ? "%d/s" : "-", churn);
-      std::printf("%-10zu %-7d %-7d %-6s | %8.3f (%6.3f %%)     | %8.3f     | %-12.3f | %.0f\n",
+      std::printf("%-10zu %-7d %-7d %-6s | %8.3f (%6.3f %%)     | %8.3f     | %-12.3f | %8.3f   | %.0f\n",
                   harness::CountProcesses(), entries, running, churnText, figures.programMsPerSecond,
                   figures.programMsPerSecond / 10.0, figures.walkMs, figures.programMsPerSecond / figures.walkMs,
-                  figures.othersPerSecond);
+                  figures.floorMsPerSecond, figures.othersPerSecond);
     }
   }
   return ok ? 0 : 1;
