@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,12 @@ constexpr auto kSnapshotPathLifetime = std::chrono::seconds(1);
 constexpr auto kOnlineMaskLifetime = std::chrono::seconds(1);
 
 // Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
+std::size_t KeptTaskDirRoom() {
+  rlimit files{};
+  const rlim_t soft = getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+  return static_cast<std::size_t>(std::clamp<rlim_t>(soft / 4, 16, 1024));
+}
+
 bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   tids.clear();
   ForEachThread(dirFd, "task", [&tids](pid_t tid, int) {
@@ -103,6 +110,7 @@ bool CpuSet::Put(const ProcessorSet& set) {
 
 ProcProcesses::ProcProcesses(std::size_t cpuSetBytes) : cpuSetBytes_(cpuSetBytes), lastRead_(cpuSetBytes_) {
   procFd_ = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  taskDirRoom_ = KeptTaskDirRoom();
 }
 
 ProcProcesses::~ProcProcesses() {
@@ -124,9 +132,11 @@ ProcProcesses::TaskDir* ProcProcesses::KeptTaskDir(ProcessId pid, bool& fresh) {
   std::snprintf(task, sizeof(task), "%u/task", static_cast<unsigned>(pid));
   const int fd = openat(procFd_, task, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  // Enough for the processes of a long watch list; one that ended goes when others need the room.
-  constexpr std::size_t kKeptTaskDirs = 64;
-  if (taskDirs_.size() >= kKeptTaskDirs) {
+  // Every tick checks every watched process in turn: with more of them than there is room for,
+  // each would push out the one needed next, and every directory would be opened every tick. So
+  // the room is a good part of the descriptors this process may hold; one that ended goes when
+  // others need the room.
+  if (taskDirs_.size() >= taskDirRoom_) {
     auto oldest = std::min_element(taskDirs_.begin(), taskDirs_.end(),
                                    [](const TaskDir& a, const TaskDir& b) { return a.used < b.used; });
     close(oldest->fd);

@@ -128,6 +128,7 @@ class ProcProcesses final : public IProcessApi {
     std::uint64_t movesAtCheck = 0;
   };
   std::vector<TaskDir> taskDirs_;
+  std::size_t taskDirRoom_ = 0;
   std::uint64_t taskDirUses_ = 0;
   const AllocatedIds* ids_ = nullptr;
 };
