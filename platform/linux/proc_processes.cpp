@@ -25,13 +25,15 @@ constexpr std::size_t kDeletedSuffixLength = sizeof(kDeletedSuffix) - 1;
 constexpr auto kSnapshotPathLifetime = std::chrono::seconds(1);
 constexpr auto kOnlineMaskLifetime = std::chrono::seconds(1);
 
-// Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
+// How many task directories may be held open: a quarter of the descriptors this process may have,
+// so that the rest of the program never runs short of them.
 std::size_t KeptTaskDirRoom() {
   rlimit files{};
   const rlim_t soft = getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
   return static_cast<std::size_t>(std::clamp<rlim_t>(soft / 4, 16, 1024));
 }
 
+// Thread ids listed in /proc/PID/task of the pinned process; false once the process has ended.
 bool ListThreads(int dirFd, std::vector<pid_t>& tids) {
   tids.clear();
   ForEachThread(dirFd, "task", [&tids](pid_t tid, int) {
