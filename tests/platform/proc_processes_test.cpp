@@ -280,8 +280,9 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
     ASSERT_EQ(sched_setaffinity(threads.back(), sizeof(set), &set), 0);
     EXPECT_EQ(check(0x2), cpu == 1) << "thread " << threads.back() << " on processor " << cpu;
   }
-  // A thread that moves itself as it starts, first as one more thread, then in the place of one
-  // that ended (as many threads as before, one of them new).
+  // A thread that moves itself as it starts: one more thread, checked after a read of the ids; one
+  // more again, checked with no read before it; then one in the place of one that ended (as many
+  // threads as before, one of them new).
   auto settled = [&](std::size_t count, const std::vector<pid_t>& before) {
     for (int i = 0; i < 500; ++i) {
       const std::vector<pid_t> now = ThreadsOf(child->pid());
@@ -293,23 +294,21 @@ TEST_P(ProcMaskTest, EveryThreadCheckSeesEachThreadAsItIsNow) {
     }
     return std::vector<pid_t>{};
   };
-  ASSERT_EQ(kill(child->pid(), SIGUSR2), 0);
-  const std::vector<pid_t> grown = settled(6, threads);
-  ASSERT_EQ(grown.size(), 6u);
-  EXPECT_FALSE(check(0x2));
-  ASSERT_TRUE(setAll(0x2));
-  EXPECT_TRUE(check(0x2));
-  ASSERT_EQ(kill(child->pid(), SIGUSR2), 0);
-  const std::vector<pid_t> regrown = settled(7, grown);
-  ASSERT_EQ(regrown.size(), 7u);
-  EXPECT_FALSE(checkUnread(0x2));
-  ASSERT_TRUE(setAll(0x2));
-  EXPECT_TRUE(check(0x2));
-  ASSERT_EQ(kill(child->pid(), SIGUSR1), 0);
-  ASSERT_EQ(settled(7, regrown).size(), 7u);
-  EXPECT_FALSE(check(0x2));
-  ASSERT_TRUE(setAll(0x2));
-  EXPECT_TRUE(check(0x2));
+  struct Event {
+    int signal;
+    std::size_t threads;
+    bool readFirst;
+  };
+  std::vector<pid_t> current = threads;
+  for (const Event& event : {Event{SIGUSR2, 6, true}, Event{SIGUSR2, 7, false}, Event{SIGUSR1, 7, true}}) {
+    ASSERT_EQ(kill(child->pid(), event.signal), 0);
+    current = settled(event.threads, current);
+    ASSERT_EQ(current.size(), event.threads);
+    EXPECT_FALSE(event.readFirst ? check(0x2) : checkUnread(0x2))
+        << "signal " << event.signal << ", " << event.threads << " threads, read first: " << event.readFirst;
+    ASSERT_TRUE(setAll(0x2));
+    EXPECT_TRUE(check(0x2));
+  }
   child->Kill();
   EXPECT_FALSE(check(0x2));
 }
