@@ -42,20 +42,20 @@ pid_t g_program = -1;
 pid_t g_floor = -1;
 std::vector<pid_t> g_watched;
 
+// Kills and reaps the child, if any, and forgets it.
+void Stop(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
 void StopAll() {
-  if (g_floor > 0) {
-    kill(g_floor, SIGKILL);
-    waitpid(g_floor, nullptr, 0);
-    g_floor = -1;
-  }
+  Stop(g_floor);
   for (pid_t pid : g_watched) kill(pid, SIGKILL);
   for (pid_t pid : g_watched) waitpid(pid, nullptr, 0);
   g_watched.clear();
-  if (g_program > 0) {
-    kill(g_program, SIGKILL);
-    waitpid(g_program, nullptr, 0);
-    g_program = -1;
-  }
+  Stop(g_program);
 }
 
 std::vector<int> ParseList(const char* text) {
@@ -192,9 +192,7 @@ bool Measure(const fs::path& work, const std::string& program, const std::string
   const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
   const long long cpuAfter = harness::ThreadsCpuNs(g_program);
   figures.floorMsPerSecond = static_cast<double>(harness::ThreadsCpuNs(g_floor) - floorBefore) / 1e6 / elapsed;
-  kill(g_floor, SIGKILL);
-  waitpid(g_floor, nullptr, 0);
-  g_floor = -1;
+  Stop(g_floor);
   if (floorRelay > 0) waitpid(floorRelay, nullptr, 0);
   figures.ticks = ticks.Update() - ticksBefore;
   figures.programMsPerSecond = static_cast<double>(cpuAfter - cpuBefore) / 1e6 / elapsed;
